@@ -1,0 +1,72 @@
+// Process-wide definitions of the core: sizes, version, translation macros,
+// the global lists and the start-up/shutdown entry points.
+#pragma once
+
+#include <glib.h>
+#include <libintl.h>
+
+#include <cstddef>
+#include <ctime>
+
+#define PACKAGE_NAME "lumenwick"
+#define GETTEXT_PACKAGE "lumenwick"
+#define LUMENWICK_VERSION "2.19.1"
+#define DISPLAY_NAME "Lumenwick"
+#define APPLICATION_ID "org.lumenwick.Lumenwick"
+
+#ifndef LUMENWICK_LOCALEDIR
+#define LUMENWICK_LOCALEDIR "/usr/local/share/locale"
+#endif
+
+#define _(x) dgettext(GETTEXT_PACKAGE, x)
+#define N_(x) (x)
+
+// Fixed text sizes shared by the whole core (bytes, terminator included).
+inline constexpr std::size_t CHANLEN = 300;
+inline constexpr std::size_t NICKLEN = 64;
+inline constexpr std::size_t SERVNAMELEN = 128;
+inline constexpr std::size_t KEYLEN = 64;
+inline constexpr std::size_t LINE_BUFFER_SIZE = 8704;
+// Word arrays of command lines hold 32 slots, those of server lines 33.
+inline constexpr int PDIWORDS = 32;
+
+struct session;
+struct server;
+
+// Global state owned by start-up. The list names are exported for plugins.
+extern "C" {
+extern GSList *sess_list;
+extern GSList *serv_list;
+extern GList *sess_list_by_lastact[5];
+}
+extern session *current_sess;
+extern session *current_tab;
+extern int lumenwick_is_quitting;
+extern int arg_dont_autoconnect;
+extern int arg_skip_plugins;
+extern int arg_existing;
+extern char *arg_url;
+extern char **arg_urls;
+extern char *arg_command;
+extern int arg_minimize;
+
+// Runs the whole start-up sequence, the main loop and returns the exit code.
+int lumenwick_main(int argc, char **argv);
+// (Re)arms the core timers from the settings; safe to call any time.
+void lumenwick_reinit_timers(void);
+// The one-second connection check: ping timeouts and LAG probes.
+int lag_check(void *unused);
+// One round of WHO-based away tracking over the eligible channels.
+int away_status_poll(void *unused);
+// Orderly shutdown; runs once however often it is called.
+void lumenwick_exit(void);
+// Starts a command line in the background without waiting.
+void lumenwick_exec(const char *cmd);
+// True once any connection completed in this run (the exit waits 2 s then).
+void lumenwick_note_connected(void);
+
+// Parses the command line for a front end's fe_args: binds the translation
+// domain, parses the options (with the toolkit's own group when given) and
+// handles --version, --plugindir and --configdir. Returns -1 to go on, or the
+// exit code to end with.
+int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group);

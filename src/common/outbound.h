@@ -1,0 +1,39 @@
+// The command language: running typed text and command lines, and the
+// table of built-in commands.
+#pragma once
+
+struct session;
+
+// Handler results.
+inline constexpr int CMD_WRONG_USAGE = 0;
+inline constexpr int CMD_DONE = 1;
+inline constexpr int CMD_STOP = 2;
+
+inline constexpr int CMD_BUFFER_SIZE = 4096;
+inline constexpr int MAX_COMMAND_NESTING = 100;
+
+struct commands {
+    const char *name;
+    int (*callback)(session *sess, char *tbuf, char *word[], char *word_eol[]);
+    char needserver;
+    char needchannel;
+    char handle_quotes;
+    const char *help;
+};
+
+// The built-in table, sorted by name (ASCII case-insensitive).
+extern const commands xc_cmds[];
+extern const int xc_cmds_count;
+const commands *find_internal_command(const char *name);
+
+// Runs typed text: each line a command (after the command character) or text to say.
+void handle_multiline(session *sess, char *cmd, int history, int nocommand);
+// Runs one command line without its command character; false when a handler
+// asked to stop.
+bool handle_command(session *sess, char *cmd, bool check_spch);
+// Runs each line of a file in the configuration directory; 0 when it cannot be opened.
+int load_perform_file(session *sess, const char *file);
+// "Not connected. Try /server <host> [<port>]"
+void notc_msg(session *sess);
+// Prints the help of one command (quiet: no "no help"/"no such" lines).
+void help(session *sess, char *tbuf, const char *helpcmd, bool quiet);

@@ -1,0 +1,28 @@
+// The plugin loader and hook API. The loader itself comes with the plugin
+// work; the entry points start-up and the dispatcher call are declared here.
+#pragma once
+
+struct session;
+
+typedef int (*plugin_init_func)(void *plugin_handle, char **name, char **desc, char **version, char *arg);
+typedef int (*plugin_deinit_func)(void *plugin_handle);
+
+// Registers a built-in plugin from its init (and optional deinit) function.
+void plugin_add(session *sess, const char *filename, void *handle, plugin_init_func init,
+                plugin_deinit_func deinit, char *arg, int fake);
+// Loads the plugins of the "addons" folder.
+void plugin_auto_load(session *sess);
+// Unloads every plugin.
+void plugin_kill_all(void);
+// Emits a pseudo print event ("Open Context", "Close Context") to plugins.
+int plugin_emit_dummy_print(session *sess, const char *name);
+// Offers a command to plugins; non-zero when a plugin swallowed it.
+int plugin_emit_command(session *sess, char *name, char *word[], char *word_eol[]);
+
+// Built-in plugins.
+int timer_plugin_init(void *plugin_handle, char **name, char **desc, char **version, char *arg);
+int identd_plugin_init(void *plugin_handle, char **name, char **desc, char **version, char *arg);
+int identd_plugin_deinit(void *plugin_handle);
+void dbus_plugin_init(session *sess);
+// Hands a URL or command to a running instance when asked; may exit.
+void lumenwick_remote(void);
