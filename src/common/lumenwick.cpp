@@ -79,7 +79,9 @@ void find_cfgdir_argument(int argc, char **argv)
     }
 }
 
-void open_startup_windows(void)
+}  // namespace
+
+void lumenwick_open_startup_windows(void)
 {
     const bool skip = prefs.gui_slist_skip != 0;
     const bool url = arg_url != nullptr || arg_urls != nullptr;
@@ -97,6 +99,7 @@ void open_startup_windows(void)
     }
 }
 
+namespace {
 bool connection_completed;
 
 }  // namespace
@@ -232,7 +235,7 @@ int lumenwick_main(int argc, char **argv)
 
     servlist_init();
 
-    open_startup_windows();
+    lumenwick_open_startup_windows();
 
     fe_main();
 
@@ -386,6 +389,8 @@ void lumenwick_exit(void)
     chanopt_save_all();
     servlist_cleanup();
     fe_exit();
+    // lumenwick_is_quitting stays set, so closing tabs cannot start this again.
+    shutdown_running = false;
 }
 
 void lumenwick_exec(const char *cmd) { util_exec(cmd); }

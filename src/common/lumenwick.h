@@ -58,6 +58,9 @@ void lumenwick_reinit_timers(void);
 int lag_check(void *unused);
 // One round of WHO-based away tracking over the eligible channels.
 int away_status_poll(void *unused);
+// Opens what start-up shows: the network list, an empty server tab, or the
+// auto-connect networks, from gui_slist_skip, --no-auto and the URLs given.
+void lumenwick_open_startup_windows(void);
 // Orderly shutdown; runs once however often it is called.
 void lumenwick_exit(void);
 // Starts a command line in the background without waiting.
