@@ -4,7 +4,8 @@
 
 #include <glib.h>
 
-// One record; `cmd` and `name` share one allocation.
+// One record. The record and both strings are one g_malloc block, so a
+// single g_free releases an entry.
 struct popup {
     char *cmd;
     char *name;

@@ -1,0 +1,120 @@
+#include "console.h"
+
+#include "lines.h"
+#include "lumenwick.h"
+#include "outbound.h"
+#include "session.h"
+
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace
+{
+
+// Enough for a burst of pasted lines per wake-up; a longer burst simply
+// takes another turn of the main loop.
+constexpr std::size_t READ_CHUNK = 4096;
+
+struct stdin_state {
+    line_splitter splitter;
+    guint watch = 0;
+};
+
+stdin_state &input()
+{
+    static stdin_state s;
+    return s;
+}
+
+session *target_session()
+{
+    if (current_sess && is_session(current_sess))
+        return current_sess;
+    if (sess_list)
+        return static_cast<session *>(sess_list->data);
+    // Every tab was closed while input still arrives: give the user a tab
+    // to type /server or /set into, as the start-up does.
+    return new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
+}
+
+void run_line(std::string &line)
+{
+    if (lumenwick_is_quitting || line.empty())
+        return;
+    handle_multiline(target_session(), line.data(), TRUE, FALSE);
+}
+
+gboolean on_stdin(gint fd, GIOCondition, gpointer) noexcept
+{
+    try {
+        char buf[READ_CHUNK];
+        const ssize_t got = read(fd, buf, sizeof buf);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            return G_SOURCE_CONTINUE;
+        if (got > 0) {
+            for (std::string &line : input().splitter.feed(std::string_view(buf, static_cast<std::size_t>(got))))
+                run_line(line);
+            return G_SOURCE_CONTINUE;
+        }
+        // End of input (or a read error, which leaves nothing more to read).
+        if (auto rest = input().splitter.finish())
+            run_line(*rest);
+        input().watch = 0;
+        if (!lumenwick_is_quitting)
+            lumenwick_exit();
+        return G_SOURCE_REMOVE;
+    } catch (...) {
+        g_warning("dropping standard input after an internal error");
+        input().watch = 0;
+        return G_SOURCE_REMOVE;
+    }
+}
+
+gboolean on_quit_signal(gpointer) noexcept
+{
+    try {
+        if (!lumenwick_is_quitting)
+            lumenwick_exit();
+    } catch (...) {
+        g_warning("an internal error interrupted the shutdown");
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+} // namespace
+
+void console_start_input(void)
+{
+    if (input().watch)
+        return;
+    input().watch =
+        g_unix_fd_add(STDIN_FILENO, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), on_stdin, nullptr);
+}
+
+void console_watch_signals(void)
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
+    g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
+}
+
+void console_out(std::string_view text)
+{
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+}
+
+void console_err(std::string_view text)
+{
+    fwrite(text.data(), 1, text.size(), stderr);
+    fflush(stderr);
+}
