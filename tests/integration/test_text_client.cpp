@@ -315,25 +315,4 @@ class irc_listener
     std::string data_;
 };
 
-// Switched on together with the connection code that makes it pass.
-TEST_F(TextClient, DISABLED_ServerCommandConnectsAndRegistersWithTheConfiguredNick)
-{
-    irc_listener ircd;
-    ASSERT_NE(ircd.port(), 0);
-    child_process c(client, options({"-d", dir("cfg").string()}));
-    ASSERT_TRUE(c.started()) << c.start_error();
-
-    ASSERT_TRUE(c.write("/set irc_nick1 tester\n"));
-    ASSERT_TRUE(c.wait_for_output("irc_nick1 set to: tester", 10000)) << c.out() << c.err();
-    ASSERT_TRUE(c.write("/server 127.0.0.1 " + std::to_string(ircd.port()) + "\n"));
-    const bool registered = ircd.received("\r\nUSER ", 10000);
-    c.wait_for([](const std::string &) { return false; }, 200); // collect what the client printed meanwhile
-    EXPECT_TRUE(registered) << ircd.data() << "\n--- client output:\n" << c.out() << c.err();
-    EXPECT_NE(ircd.data().find("CAP LS 302\r\n"), std::string::npos) << ircd.data();
-    EXPECT_NE(ircd.data().find("NICK tester\r\n"), std::string::npos) << ircd.data();
-
-    const run_result r = c.finish(RUN_TIMEOUT_MS);
-    EXPECT_FALSE(r.timed_out);
-}
-
 } // namespace
