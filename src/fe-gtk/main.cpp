@@ -1,0 +1,3 @@
+#include "lumenwick.h"
+
+int main(int argc, char **argv) { return lumenwick_main(argc, argv); }

@@ -1,0 +1,484 @@
+// The GTK front end in-process on a real display (run through with-xvfb.sh):
+// main-loop sources, the questions and message boxes, and the session window
+// driven by the real core. Any GLib warning or critical fails the test.
+#include "cfgfiles.h"
+#include "fe.h"
+#include "lumenwick.h"
+#include "server.h"
+#include "session.h"
+#include "sessionwin.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+int logged_problems = 0;
+
+GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
+{
+    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
+        ++logged_problems;
+    return g_log_writer_default(level, fields, n, nullptr);
+}
+
+// Runs the loop until `done` holds; every wait in this file is bounded.
+bool pump_until(const std::function<bool()> &done, int timeout_ms = 2000)
+{
+    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline)
+            return false;
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
+
+void pump_for(int ms)
+{
+    pump_until([] { return false; }, ms);
+}
+
+GtkWidget *find_toplevel(const std::function<bool(GtkWindow *)> &match)
+{
+    GList *all = gtk_window_list_toplevels();
+    GtkWidget *found = nullptr;
+    for (GList *l = all; l && !found; l = l->next)
+        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) && match(GTK_WINDOW(l->data)))
+            found = GTK_WIDGET(l->data);
+    g_list_free(all);
+    return found;
+}
+
+GtkWidget *find_titled(const char *title)
+{
+    return find_toplevel([&](GtkWindow *w) { return g_strcmp0(gtk_window_get_title(w), title) == 0; });
+}
+
+GtkWidget *find_message(const char *text)
+{
+    return find_toplevel([&](GtkWindow *w) {
+        if (!GTK_IS_MESSAGE_DIALOG(w))
+            return false;
+        gchar *shown = nullptr;
+        g_object_get(w, "text", &shown, nullptr);
+        const bool same = g_strcmp0(shown, text) == 0;
+        g_free(shown);
+        return same;
+    });
+}
+
+// The entry (or spin button, itself an entry) a question dialog asks with.
+GtkWidget *dialog_entry(GtkWidget *dialog)
+{
+    GList *children = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_content_area(GTK_DIALOG(dialog))));
+    GtkWidget *found = nullptr;
+    for (GList *l = children; l && !found; l = l->next)
+        if (GTK_IS_ENTRY(l->data))
+            found = GTK_WIDGET(l->data);
+    g_list_free(children);
+    return found;
+}
+
+std::string buffer_text(session *sess)
+{
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(view_of(sess)->buffer, &start, &end);
+    gchar *text = gtk_text_buffer_get_text(view_of(sess)->buffer, &start, &end, FALSE);
+    std::string s = text;
+    g_free(text);
+    return s;
+}
+
+void print(session *sess, const char *text, time_t stamp = 0)
+{
+    std::string copy = text;
+    fe_print_text(sess, copy.data(), stamp, FALSE);
+}
+
+class FrontEnd : public ::testing::Test {
+protected:
+    void SetUp() override { logged_problems = 0; }
+    void TearDown() override { EXPECT_EQ(logged_problems, 0) << "GLib logged warnings or criticals"; }
+};
+
+// --- main-loop sources ------------------------------------------------------------
+
+using MainLoopSources = FrontEnd;
+
+TEST_F(MainLoopSources, TimersRepeatUntilFalseAndRemovalIsSafe)
+{
+    static int runs, removed_runs, idle_runs;
+    runs = removed_runs = idle_runs = 0;
+    const int id = fe_timeout_add(5, [](void *) { return ++runs < 3 ? 1 : 0; }, nullptr);
+    EXPECT_NE(id, 0);
+    fe_timeout_remove(fe_timeout_add(5, [](void *) { return ++removed_runs; }, nullptr));
+    fe_idle_add([](void *) { return ++idle_runs < 4 ? 1 : 0; }, nullptr);
+    ASSERT_TRUE(pump_until([] { return runs == 3 && idle_runs == 4; }));
+    pump_for(50);
+    EXPECT_EQ(runs, 3);
+    EXPECT_EQ(idle_runs, 4);
+    EXPECT_EQ(removed_runs, 0);
+    fe_timeout_remove(id);  // the core may remove a timer that already ended
+}
+
+TEST_F(MainLoopSources, ReadWatchSeesDataThenHangUp)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    static GIOCondition seen;
+    static int calls;
+    seen = GIOCondition(0);
+    calls = 0;
+    const int id = fe_input_add(
+        fds[0], FIA_READ | FIA_EX,
+        [](GIOChannel *ch, GIOCondition cond, void *) -> gboolean {
+            ++calls;
+            seen = GIOCondition(seen | cond);
+            char c;
+            return read(g_io_channel_unix_get_fd(ch), &c, 1) > 0;  // EOF ends the watch
+        },
+        nullptr);
+    EXPECT_NE(id, 0);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    ASSERT_TRUE(pump_until([] { return calls == 1; }));
+    EXPECT_TRUE(seen & G_IO_IN);
+    close(fds[1]);
+    ASSERT_TRUE(pump_until([] { return (seen & G_IO_HUP) != 0; }));
+    fe_input_remove(id);  // already ended by the callback
+    close(fds[0]);
+}
+
+// --- questions and messages ---------------------------------------------------------
+
+struct answer {
+    int calls = 0;
+    int cancelled = -1;
+    int value = -1;
+    std::string text;
+};
+
+using Questions = FrontEnd;
+
+TEST_F(Questions, TextAnswerComesLaterEnterMeansOkPasswordsHidden)
+{
+    answer a;
+    auto record = [](int cancelled, char *text, void *ud) {
+        auto *a = static_cast<answer *>(ud);
+        ++a->calls;
+        a->cancelled = cancelled;
+        a->text = text ? text : "(null)";
+    };
+    char prompt[] = "Enter new nickname:", def[] = "alice";
+    fe_get_str(prompt, def, record, &a);
+    EXPECT_EQ(a.calls, 0) << "answered inside the asking call";
+    GtkWidget *dialog = find_titled(prompt);
+    ASSERT_NE(dialog, nullptr);
+    GtkWidget *entry_widget = dialog_entry(dialog);
+    ASSERT_NE(entry_widget, nullptr);
+    GtkEntry *entry = GTK_ENTRY(entry_widget);
+    gtk_entry_set_text(entry, "bob");
+    gtk_widget_activate(GTK_WIDGET(entry));
+    ASSERT_TRUE(pump_until([&] { return a.calls == 1; }));
+    EXPECT_EQ(a.cancelled, 0);
+    EXPECT_EQ(a.text, "bob");
+    EXPECT_TRUE(pump_until([&] { return !find_titled(prompt); }));
+
+    fe_get_str(prompt, def, record, &a);
+    gtk_dialog_response(GTK_DIALOG(find_titled(prompt)), GTK_RESPONSE_DELETE_EVENT);
+    EXPECT_EQ(a.calls, 2);
+    EXPECT_EQ(a.cancelled, 1);
+
+    char password_prompt[] = "Enter SASL password for Net:";
+    fe_get_password(password_prompt, record, &a);
+    dialog = find_titled(password_prompt);
+    ASSERT_NE(dialog, nullptr);
+    entry = GTK_ENTRY(dialog_entry(dialog));
+    EXPECT_STREQ(gtk_entry_get_text(entry), "");
+    EXPECT_FALSE(gtk_entry_get_visibility(entry));
+    gtk_entry_set_text(entry, "s3cret");
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    EXPECT_EQ(a.cancelled, 0);
+    EXPECT_EQ(a.text, "s3cret");
+}
+
+TEST_F(Questions, NumberIsBoundedAndClosingCancels)
+{
+    answer a;
+    auto record = [](int cancelled, int value, void *ud) {
+        static_cast<answer *>(ud)->cancelled = cancelled;
+        static_cast<answer *>(ud)->value = value;
+        ++static_cast<answer *>(ud)->calls;
+    };
+    char prompt[] = "How many?";
+    fe_get_int(prompt, 5, record, &a);
+    GtkWidget *dialog = find_titled(prompt);
+    ASSERT_NE(dialog, nullptr);
+    GtkWidget *spin_widget = dialog_entry(dialog);
+    ASSERT_TRUE(GTK_IS_SPIN_BUTTON(spin_widget));
+    GtkSpinButton *spin = GTK_SPIN_BUTTON(spin_widget);
+    EXPECT_EQ(gtk_spin_button_get_value_as_int(spin), 5);
+    gtk_spin_button_set_value(spin, 5000);
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    EXPECT_EQ(a.cancelled, 0);
+    EXPECT_EQ(a.value, 1024);
+
+    fe_get_int(prompt, 5, record, &a);
+    gtk_dialog_response(GTK_DIALOG(find_titled(prompt)), GTK_RESPONSE_DELETE_EVENT);
+    EXPECT_EQ(a.calls, 2);
+    EXPECT_EQ(a.cancelled, 1);
+}
+
+TEST_F(Questions, YesNoAndConfirmRunTheMatchingCallback)
+{
+    static int yes_answers, no_answers, accepted, aborted;
+    yes_answers = no_answers = accepted = aborted = 0;
+    char title[] = "Question", prompt[] = "Really?";
+    auto on_bool = [](int yes, void *) { ++(yes ? yes_answers : no_answers); };
+    fe_get_bool(title, prompt, on_bool, nullptr);
+    gtk_dialog_response(GTK_DIALOG(find_titled(title)), GTK_RESPONSE_OK);
+    fe_get_bool(title, prompt, on_bool, nullptr);
+    gtk_dialog_response(GTK_DIALOG(find_titled(title)), GTK_RESPONSE_DELETE_EVENT);
+    EXPECT_EQ(yes_answers, 1);
+    EXPECT_EQ(no_answers, 1);
+
+    fe_confirm("bob is offering DCC Chat. Do you want to accept?", [](void *) { ++accepted; },
+               [](void *) { ++aborted; }, nullptr);
+    EXPECT_EQ(accepted + aborted, 0);
+    gtk_dialog_response(GTK_DIALOG(find_titled(DISPLAY_NAME)), GTK_RESPONSE_CANCEL);
+    EXPECT_EQ(aborted, 1);
+    EXPECT_EQ(accepted, 0);
+}
+
+TEST_F(Questions, FileChooserAnswersWithThePathOrNullWhenCancelled)
+{
+    static std::vector<std::string> got;
+    got.clear();
+    auto record = [](void *, char *file) { got.push_back(file ? file : "(null)"); };
+    const std::string target = std::string(get_xdir()) + "/saved.txt";
+    std::string initial = target;
+    fe_get_file("Save as", initial.data(), record, nullptr, FRF_WRITE);
+    EXPECT_TRUE(got.empty());
+    // A save chooser ignores Accept until it has looked at its folder; keep
+    // pressing (bounded) until it answers.
+    ASSERT_TRUE(pump_until([] {
+        if (GtkWidget *chooser = find_titled("Save as"))
+            gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+        pump_for(50);
+        return !got.empty();
+    }));
+    EXPECT_EQ(got, std::vector<std::string>{target});
+
+    fe_get_file("Open", nullptr, record, nullptr, FRF_MULTIPLE);
+    GtkWidget *chooser = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (chooser = find_titled("Open")) != nullptr; }));
+    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(pump_until([] { return got.size() == 2; }));
+    EXPECT_EQ(got.back(), "(null)");
+}
+
+TEST_F(Questions, MessageTypeFollowsFlagsAndBrokenMarkupShowsAsText)
+{
+    struct row {
+        const char *text;
+        int flags;
+        GtkMessageType type;
+        bool markup;
+    };
+    for (const row &r : {row{"info", FE_MSG_INFO | FE_MSG_ERROR, GTK_MESSAGE_INFO, false},
+                         row{"error", FE_MSG_ERROR | FE_MSG_WARN, GTK_MESSAGE_ERROR, false},
+                         row{"warning", 0, GTK_MESSAGE_WARNING, false},
+                         row{"<b>bold</b>", FE_MSG_MARKUP, GTK_MESSAGE_WARNING, true},
+                         row{"<b>unclosed", FE_MSG_MARKUP | FE_MSG_INFO, GTK_MESSAGE_INFO, false}}) {
+        fe_message(r.text, r.flags);  // returns at once without the wait flag
+        GtkWidget *dialog = find_message(r.text);
+        ASSERT_NE(dialog, nullptr) << r.text;
+        GtkMessageType type;
+        gboolean markup;
+        g_object_get(dialog, "message-type", &type, "use-markup", &markup, nullptr);
+        EXPECT_EQ(type, r.type) << r.text;
+        EXPECT_EQ(bool(markup), r.markup) << r.text;
+        EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(dialog)));
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+        EXPECT_EQ(find_message(r.text), nullptr) << "still open after a response: " << r.text;
+    }
+}
+
+// --- the session window with the real core ----------------------------------------------
+
+class SessionWindow : public FrontEnd {
+protected:
+    // A server tab that lives through the suite, so closing others never ends the program.
+    static session *anchor;
+    static void SetUpTestSuite()
+    {
+        if (!anchor) {
+            anchor = new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
+            safe_strcpy_channel(anchor, "TestNet");
+        }
+    }
+    static void safe_strcpy_channel(session *s, const char *name) { g_strlcpy(s->channel, name, sizeof s->channel); }
+    void SetUp() override
+    {
+        FrontEnd::SetUp();
+        fe_text_clear(anchor, 0);
+        prefs.stamp_text = 0;
+        prefs.text_max_lines = 0;
+    }
+};
+session *SessionWindow::anchor = nullptr;
+
+TEST_F(SessionWindow, PrintedLinesGetStampAndLoseFormatting)
+{
+    prefs.stamp_text = 1;
+    g_strlcpy(prefs.stamp_text_format, "<%H:%M> ", sizeof prefs.stamp_text_format);
+    print(anchor, "\002alice\002\t\00304red\003 text\nsecond\n", 5 * 3600 + 7 * 60);
+    EXPECT_EQ(buffer_text(anchor), "<05:07> alice red text\n<05:07> second\n");
+}
+
+TEST_F(SessionWindow, ClearRemovesFirstOrLastLinesAndMaxLinesDropsOldest)
+{
+    for (const char *line : {"1", "2", "3", "4", "5"})
+        print(anchor, line);
+    fe_text_clear(anchor, 2);
+    EXPECT_EQ(buffer_text(anchor), "3\n4\n5\n");
+    fe_text_clear(anchor, -1);
+    EXPECT_EQ(buffer_text(anchor), "3\n4\n");
+    fe_text_clear(anchor, 0);
+    EXPECT_EQ(buffer_text(anchor), "");
+
+    prefs.text_max_lines = 2;
+    for (const char *line : {"a", "b", "c"})
+        print(anchor, line);
+    EXPECT_EQ(buffer_text(anchor), "b\nc\n");
+}
+
+TEST_F(SessionWindow, LastlogCopiesMatchingLines)
+{
+    session *results = new_ircwindow(anchor->server, "#results", SESS_CHANNEL, 0);
+    char empty_search[] = "x";
+    fe_lastlog(anchor, results, empty_search, 0);
+    EXPECT_NE(buffer_text(results).find("Search buffer is empty."), std::string::npos);
+
+    for (const char *line : {"Hello World", "other", "HELLO again"})
+        print(anchor, line);
+    auto lastlog = [&](const char *pattern, int flags) {
+        fe_text_clear(results, 0);
+        std::string p = pattern;
+        fe_lastlog(anchor, results, p.data(), flags);
+        return buffer_text(results);
+    };
+    EXPECT_EQ(lastlog("hello", 0), "Hello World\nHELLO again\n");
+    EXPECT_EQ(lastlog("hello", LASTLOG_MATCHCASE), "");
+    EXPECT_EQ(lastlog("^h.*n$", LASTLOG_REGEXP), "HELLO again\n");
+    EXPECT_EQ(lastlog("^h.*n$", LASTLOG_REGEXP | LASTLOG_MATCHCASE), "");
+    const std::string bad = lastlog("(", LASTLOG_REGEXP);
+    EXPECT_FALSE(bad.empty());
+    EXPECT_EQ(bad.find("Hello"), std::string::npos);
+    fe_close_window(results);
+}
+
+TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
+{
+    GtkEntry *input = GTK_ENTRY(view_of(anchor)->input_entry);
+    gtk_entry_set_text(input, "/set gui_win_nick");
+    gtk_widget_activate(GTK_WIDGET(input));
+    EXPECT_STREQ(gtk_entry_get_text(input), "");
+    EXPECT_NE(buffer_text(anchor).find("gui_win_nick"), std::string::npos) << buffer_text(anchor);
+}
+
+TEST_F(SessionWindow, TitleTopicChannelLabelAndLagMeter)
+{
+    EXPECT_STREQ(gtk_window_get_title(session_window(anchor)), "Lumenwick");
+    session *dialog = new_ircwindow(anchor->server, "bob", SESS_DIALOG, 0);
+    EXPECT_STREQ(gtk_window_get_title(session_window(dialog)), "Dialog with bob @ TestNet - Lumenwick");
+
+    prefs.text_stripcolor_topic = 1;
+    char raw[] = "\00304red\003 topic", stripped[] = "red topic";
+    fe_set_topic(dialog, raw, stripped);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "red topic");
+
+    g_strlcpy(dialog->rejoin_channel, "#old", sizeof dialog->rejoin_channel);
+    fe_clear_channel(dialog);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view_of(dialog)->channel_label)), "(#old)");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "");
+    fe_close_window(dialog);
+
+    const meter_widgets &lag = view_of(anchor)->lag;
+    anchor->server->lag_probe_ms = 0;
+    fe_set_lag(anchor->server, -1);  // no probe outstanding: nothing changes
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "");
+    fe_set_lag(anchor->server, 1234);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "1.2s");
+    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(lag.bar)), 1.0);
+}
+
+TEST_F(SessionWindow, ClosingFreesTheSessionAtOnceWhicheverSideStartsIt)
+{
+    session *by_core = new_ircwindow(anchor->server, "#a", SESS_CHANNEL, 0);
+    fe_close_window(by_core);
+    EXPECT_FALSE(is_session(by_core)) << "the exit loop relies on fe_close_window freeing the session";
+
+    session *by_user = new_ircwindow(anchor->server, "#b", SESS_CHANNEL, 0);
+    gtk_widget_destroy(GTK_WIDGET(session_window(by_user)));
+    EXPECT_FALSE(is_session(by_user));
+
+    session *freed = new_ircwindow(anchor->server, "#c", SESS_CHANNEL, 0);
+    static bool destroyed;
+    destroyed = false;
+    g_signal_connect(session_window(freed), "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) { destroyed = true; }),
+                     nullptr);
+    session_free(freed);
+    EXPECT_TRUE(destroyed);
+}
+
+TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
+{
+    GtkWindow *window = session_window(anchor);
+    EXPECT_EQ(fe_gui_info_ptr(anchor, 0), window);
+    EXPECT_EQ(fe_gui_info_ptr(anchor, 1), window);
+    EXPECT_EQ(fe_gui_info_ptr(anchor, 2), nullptr);
+    EXPECT_EQ(fe_gui_info(anchor, 1), -1);
+    const int shown = fe_gui_info(anchor, 0);
+    EXPECT_TRUE(shown == 0 || shown == 1) << shown;
+    fe_ctrl_gui(anchor, FE_GUI_HIDE, 0);
+    EXPECT_EQ(fe_gui_info(anchor, 0), 2);
+    fe_ctrl_gui(anchor, FE_GUI_SHOW, 0);
+    EXPECT_NE(fe_gui_info(anchor, 0), 2);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    g_log_set_writer_func(count_problems, nullptr, nullptr);
+    g_setenv("TZ", "UTC", TRUE);
+    tzset();
+
+    gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
+    set_xdir(dir);
+    load_default_config();
+    prefs.identd_server = 0;  // never listen on a port from a test
+    arg_skip_plugins = 1;
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
+        return 1;
+    }
+    fe_init();
+    const int result = RUN_ALL_TESTS();
+
+    gchar *rm = g_strdup_printf("rm -rf '%s'", dir);
+    if (std::system(rm) != 0)
+        std::fprintf(stderr, "could not remove %s\n", dir);
+    g_free(rm);
+    g_free(dir);
+    return result;
+}
