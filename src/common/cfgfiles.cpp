@@ -867,6 +867,38 @@ int save_config(void)
     return ok;
 }
 
+save_result save_config_with_colors(const colors_saver *colors)
+{
+    save_result result;
+    char *settings_temp = nullptr;
+    char *colors_temp = nullptr;
+    auto fail = [&result](bool settings, const char *file) {
+        result.ok = false;
+        (settings ? result.settings_failed : result.colors_failed) = true;
+        result.failed_file = file;
+    };
+
+    if (!save_config_prepare(&settings_temp)) {
+        fail(true, "lumenwick.conf");
+    } else if (colors && !colors->prepare(&colors_temp)) {
+        fail(false, "colors.conf");
+    } else if (!save_config_finalize(settings_temp)) {
+        fail(true, "lumenwick.conf");
+    } else if (colors && !colors->finalize(colors_temp)) {
+        fail(false, "colors.conf");
+        result.settings_written_before_colors_failed = true;
+    }
+
+    // A finished file was renamed away; removing it again is harmless.
+    if (settings_temp)
+        save_config_discard(settings_temp);
+    if (colors_temp)
+        colors->discard(colors_temp);
+    g_free(settings_temp);
+    g_free(colors_temp);
+    return result;
+}
+
 char *cfg_get_str(char *text, const char *name, char *dest, int dest_len)
 {
     if (!text || !name || !*name)

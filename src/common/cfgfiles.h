@@ -293,6 +293,27 @@ int save_config_prepare(char **temp_path);
 int save_config_finalize(const char *temp_path);
 void save_config_discard(const char *temp_path);
 
+// Outcome of saving the settings and colours together.
+struct save_result {
+    bool ok = true;
+    bool settings_failed = false;
+    bool colors_failed = false;
+    bool settings_written_before_colors_failed = false;
+    const char *failed_file = nullptr;  // "lumenwick.conf" or "colors.conf"
+};
+
+// The colours file's side of the combined save (the same two phases).
+struct colors_saver {
+    int (*prepare)(char **temp_path);
+    int (*finalize)(const char *temp_path);
+    void (*discard)(const char *temp_path);
+};
+
+// Saves the settings and, when given, the colours so that neither file is
+// replaced unless both could be written: prepare both, then finalize both,
+// stopping at the first failure; the temporary files never outlive the call.
+save_result save_config_with_colors(const colors_saver *colors);
+
 // Line helpers for `name = value` files; `text` is the whole file.
 char *cfg_get_str(char *text, const char *name, char *dest, int dest_len);
 int cfg_get_int(char *text, const char *name);

@@ -3,6 +3,8 @@
 // the test recorder) defines all of them. Everything runs on the main thread.
 #pragma once
 
+#include "cfgfiles.h"
+
 #include <glib.h>
 
 #include <ctime>
@@ -39,6 +41,20 @@ enum fe_input_flags {
     FIA_EX = 4,
 };
 
+// The main-loop conditions a watch with these flags waits for: reading also
+// wakes on hang-up and error, writing on error, exceptions on urgent data.
+inline GIOCondition fe_watch_condition(int flags)
+{
+    int condition = 0;
+    if (flags & FIA_READ)
+        condition |= G_IO_IN | G_IO_HUP | G_IO_ERR;
+    if (flags & FIA_WRITE)
+        condition |= G_IO_OUT | G_IO_ERR;
+    if (flags & FIA_EX)
+        condition |= G_IO_PRI;
+    return static_cast<GIOCondition>(condition);
+}
+
 // Events of fe_server_event.
 enum fe_server_event_type {
     FE_SE_CONNECT = 0,
@@ -73,15 +89,6 @@ enum fe_lastlog_flags {
     LASTLOG_MATCHCASE = 1,
     LASTLOG_HIGHLIGHT = 4,
     LASTLOG_REGEXP = 16,
-};
-
-// Outcome of saving the settings and colours together.
-struct save_result {
-    bool ok = true;
-    bool settings_failed = false;
-    bool colors_failed = false;
-    bool settings_written_before_colors_failed = false;
-    const char *failed_file = nullptr;  // "lumenwick.conf" or "colors.conf"
 };
 
 typedef int (*fe_timer_func)(void *user_data);

@@ -184,25 +184,8 @@ void fe_cleanup(void) {}
 
 save_result fe_preferences_persistence_save_all(void)
 {
-    save_result result;
-    char *temp = nullptr;
-    if (!save_config_prepare(&temp)) {
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-        g_free(temp);
-        return result;
-    }
-    gchar_ptr temp_path(temp);
-    // The colours file joins this two-phase save with the theme runtime;
-    // until then it always succeeds.
-    if (!save_config_finalize(temp_path.get())) {
-        save_config_discard(temp_path.get());
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-    }
-    return result;
+    // The colours file joins this save with the theme runtime.
+    return save_config_with_colors(nullptr);
 }
 
 const char *fe_get_default_font(void) { return nullptr; }
@@ -230,17 +213,11 @@ void fe_idle_add(fe_idle_func callback, void *user_data)
 
 int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
 {
-    int condition = 0;
-    if (flags & FIA_READ)
-        condition |= G_IO_IN | G_IO_HUP | G_IO_ERR;
-    if (flags & FIA_WRITE)
-        condition |= G_IO_OUT | G_IO_ERR;
-    if (flags & FIA_EX)
-        condition |= G_IO_PRI;
+    const GIOCondition condition = fe_watch_condition(flags);
 
     // The watch keeps its own reference; the descriptor stays the caller's.
     std::unique_ptr<GIOChannel, decltype(&g_io_channel_unref)> channel(g_io_channel_unix_new(fd), g_io_channel_unref);
-    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, static_cast<GIOCondition>(condition),
+    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition,
                                                 run_watch, new watch_call{callback, user_data}, free_watch_call));
 }
 

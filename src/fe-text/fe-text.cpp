@@ -222,24 +222,8 @@ void fe_cleanup(void) {}
 
 save_result fe_preferences_persistence_save_all(void)
 {
-    save_result result;
-    char *settings_temp = nullptr;
-    if (!save_config_prepare(&settings_temp)) {
-        g_free(settings_temp);
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-        return result;
-    }
     // This front end has no colour palette to save: only the settings.
-    if (!save_config_finalize(settings_temp)) {
-        save_config_discard(settings_temp);
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-    }
-    g_free(settings_temp);
-    return result;
+    return save_config_with_colors(nullptr);
 }
 
 const char *fe_get_default_font(void)
@@ -282,13 +266,7 @@ void fe_idle_add(fe_idle_func callback, void *user_data)
 
 int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
 {
-    int condition = 0;
-    if (flags & FIA_READ)
-        condition |= G_IO_IN | G_IO_HUP | G_IO_ERR;
-    if (flags & FIA_WRITE)
-        condition |= G_IO_OUT | G_IO_ERR;
-    if (flags & FIA_EX)
-        condition |= G_IO_PRI;
+    const GIOCondition condition = fe_watch_condition(flags);
 
     std::unique_ptr<GIOChannel, decltype(&g_io_channel_unref)> channel(g_io_channel_unix_new(fd), g_io_channel_unref);
     g_io_channel_set_encoding(channel.get(), nullptr, nullptr);
@@ -297,7 +275,7 @@ int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
     c->input = callback;
     c->user_data = user_data;
     // The watch holds its own reference to the channel.
-    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, static_cast<GIOCondition>(condition),
+    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition,
                                                 run_input, c, free_call));
 }
 

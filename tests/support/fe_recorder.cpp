@@ -477,33 +477,16 @@ void fe_cleanup(void)
 save_result fe_preferences_persistence_save_all(void)
 {
     record("fe_preferences_persistence_save_all", "");
-    save_result result;
-    char *settings_temp = nullptr;
-    if (!save_config_prepare(&settings_temp)) {
-        g_free(settings_temp);
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-        return result;
-    }
-    // There is no colours file yet: preparing it succeeds unless a test
-    // asked for the failure, and then nothing is written at all.
-    if (state().colors_save_fails) {
-        save_config_discard(settings_temp);
-        g_free(settings_temp);
-        result.ok = false;
-        result.colors_failed = true;
-        result.failed_file = "colors.conf";
-        return result;
-    }
-    if (!save_config_finalize(settings_temp)) {
-        save_config_discard(settings_temp);
-        result.ok = false;
-        result.settings_failed = true;
-        result.failed_file = "lumenwick.conf";
-    }
-    g_free(settings_temp);
-    return result;
+    // There is no colours file yet; a test can make preparing it fail.
+    static const colors_saver failing_colors = {
+        [](char **temp) {
+            *temp = nullptr;
+            return 0;
+        },
+        [](const char *) { return 1; },
+        [](const char *) {},
+    };
+    return save_config_with_colors(state().colors_save_fails ? &failing_colors : nullptr);
 }
 
 const char *fe_get_default_font(void)
@@ -554,20 +537,14 @@ void fe_idle_add(fe_idle_func callback, void *user_data)
 
 int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
 {
-    int condition = 0;
-    if (flags & FIA_READ)
-        condition |= G_IO_IN | G_IO_HUP | G_IO_ERR;
-    if (flags & FIA_WRITE)
-        condition |= G_IO_OUT | G_IO_ERR;
-    if (flags & FIA_EX)
-        condition |= G_IO_PRI;
+    const GIOCondition condition = fe_watch_condition(flags);
     GIOChannel *channel = g_io_channel_unix_new(fd);
     g_io_channel_set_encoding(channel, nullptr, nullptr);
     g_io_channel_set_buffered(channel, FALSE);
     auto *d = new source_data;
     d->input = callback;
     d->user_data = user_data;
-    const guint id = track(d, g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, static_cast<GIOCondition>(condition),
+    const guint id = track(d, g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, condition,
                                                   run_input, d, forget_source));
     g_io_channel_unref(channel); // the watch keeps its own reference
     record("fe_input_add", join(num(fd), num(flags)) + " -> " + num(id));

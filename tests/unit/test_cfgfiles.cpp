@@ -440,6 +440,55 @@ TEST_F(Settings, TwoPhaseSaveReplacesOnlyOnFinalize)
     g_free(temp);
 }
 
+// A colours file that fails at one of its two phases, writing "colors.conf.new".
+int colors_fail_at = 0;  // 0 never, 1 prepare, 2 finalize
+std::string colors_dir;
+const colors_saver test_colors = {
+    [](char **temp) {
+        *temp = nullptr;
+        if (colors_fail_at == 1)
+            return 0;
+        *temp = g_strdup((colors_dir + "/colors.conf.new").c_str());
+        return g_file_set_contents(*temp, "color_0 = 0000 0000 0000\n", -1, nullptr) ? 1 : 0;
+    },
+    [](const char *temp) {
+        if (colors_fail_at == 2)
+            return 0;
+        return rename(temp, (colors_dir + "/colors.conf").c_str()) == 0 ? 1 : 0;
+    },
+    [](const char *temp) { unlink(temp); },
+};
+
+TEST_F(Settings, CombinedSaveReplacesNeitherFileWhenTheColoursCannotBePrepared)
+{
+    colors_dir = dir;
+    prefs.away_timeout = 11;
+    ASSERT_EQ(save_config(), 1);
+
+    prefs.away_timeout = 22;
+    colors_fail_at = 1;
+    save_result r = save_config_with_colors(&test_colors);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.colors_failed);
+    EXPECT_FALSE(r.settings_written_before_colors_failed);
+    EXPECT_STREQ(r.failed_file, "colors.conf");
+    EXPECT_NE(read_file(conf).find("away_timeout = 11\n"), std::string::npos);
+    EXPECT_FALSE(g_file_test((conf + ".new").c_str(), G_FILE_TEST_EXISTS));
+
+    // Failing only at the end: the settings are in place and the caller is told.
+    colors_fail_at = 2;
+    r = save_config_with_colors(&test_colors);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.settings_written_before_colors_failed);
+    EXPECT_NE(read_file(conf).find("away_timeout = 22\n"), std::string::npos);
+    EXPECT_FALSE(g_file_test((dir + "/colors.conf.new").c_str(), G_FILE_TEST_EXISTS));
+
+    colors_fail_at = 0;
+    r = save_config_with_colors(&test_colors);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(g_file_test((dir + "/colors.conf").c_str(), G_FILE_TEST_EXISTS));
+}
+
 TEST_F(Settings, DirectoriesAndFilesLiveUnderTheConfigDir)
 {
     std::string sub = dir + "/nested/cfg";
