@@ -301,7 +301,7 @@ int lag_check(void *)
             if (elapsed_ms > static_cast<unsigned long>(prefs.net_ping_timeout) * 1000UL) {
                 char seconds[32];
                 g_snprintf(seconds, sizeof seconds, "%lu", elapsed_ms / 1000UL);
-                text_emit(XP_TE_PINGTIMEOUT, serv->home_session, seconds, nullptr, nullptr, nullptr, 0);
+                text_emit(XP_TE_PING_TIMEOUT, serv->home_session, seconds, nullptr, nullptr, nullptr, 0);
                 if (prefs.net_auto_reconnect && serv->auto_reconnect)
                     serv->auto_reconnect(serv, FALSE, -1);
             }

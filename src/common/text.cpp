@@ -53,7 +53,7 @@ void text_emit(int index, session *sess, const char *a, const char *b, const cha
     static const struct {
         int index;
         const char *name;
-    } names[] = {{XP_TE_PINGTIMEOUT, N_("No ping reply for %s seconds, disconnecting.")}};
+    } names[] = {{XP_TE_PING_TIMEOUT, N_("No ping reply for %s seconds, disconnecting.")}};
 
     std::string line = "* ";
     bool known = false;
