@@ -3,6 +3,21 @@
 
 struct session;
 
+// How a network logs in (stored in the server list, copied to the server).
+enum login_method {
+    LOGIN_METHOD_DEFAULT = 0,
+    LOGIN_METHOD_NICKSERV_MSG = 1,
+    LOGIN_METHOD_NICKSERV_CMD = 2,
+    LOGIN_METHOD_SASL_PLAIN = 6,
+    LOGIN_METHOD_SERVER_PASSWORD = 7,
+    LOGIN_METHOD_CHALLENGE = 8,
+    LOGIN_METHOD_CUSTOM = 9,
+    LOGIN_METHOD_SASL_EXTERNAL = 10,
+    LOGIN_METHOD_SCRAM_SHA_1 = 11,
+    LOGIN_METHOD_SCRAM_SHA_256 = 12,
+    LOGIN_METHOD_SCRAM_SHA_512 = 13,
+};
+
 void servlist_init(void);
 // Whether any network is marked for auto-connect.
 bool servlist_have_auto(void);
