@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev llvm
   xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick
   python3 openssl
+  inspircd microsocks tinyproxy dante-server atheme-services
 )
 
 missing=()

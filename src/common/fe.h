@@ -140,6 +140,9 @@ int fe_gui_info(struct session *sess, int info_type);
 void *fe_gui_info_ptr(struct session *sess, int info_type);
 void fe_flash_window(struct session *sess);
 void fe_beep(void);
+// Plays a sound file through the desktop's sound service; 0 when it could
+// not, and the core then tries an external player.
+int fe_play_sound(const char *file);
 void fe_server_event(struct server *serv, int type, int arg);
 void fe_progressbar_start(struct session *sess);
 void fe_progressbar_end(struct server *serv);

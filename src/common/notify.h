@@ -2,9 +2,18 @@
 #pragma once
 
 struct server;
+struct message_tags_data;
 
 void notify_load(void);
 void notify_save(void);
 // Polls the notify list on every connected server.
 int notify_checklist(void *unused);
 void notify_cleanup(void);
+
+// Online/offline reports from the server (ISON, MONITOR and WATCH replies).
+void notify_markonline(server *serv, char *word[], const message_tags_data *tags);
+void notify_set_online(server *serv, char *nick, const message_tags_data *tags);
+void notify_set_offline(server *serv, char *nick, int quiet, const message_tags_data *tags);
+// The same for a comma-separated list of nick!user@host items.
+void notify_set_online_list(server *serv, char *users, const message_tags_data *tags);
+void notify_set_offline_list(server *serv, char *users, int quiet, const message_tags_data *tags);

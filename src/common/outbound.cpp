@@ -4,6 +4,7 @@
 #include "outbound.h"
 
 #include "cfgfiles.h"
+#include "chanopt.h"
 #include "fe.h"
 #include "plugin.h"
 #include "server.h"
@@ -353,6 +354,9 @@ int compare_command_name(const void *key, const void *row)
 
 // Sorted by name (ASCII, case-insensitive): looked up by binary search.
 const commands xc_cmds[] = {
+    {"CHANOPT", chanopt_command, 0, 0, 1,
+     N_("CHANOPT [-quiet] <variable> [<value>], shows or sets this channel's options; <variable> may be a pattern, "
+        "<value> is ON, OFF or anything else to follow the global setting")},
     {"DISCON", cmd_discon, 0, 0, 1, N_("DISCON, Disconnects from server")},
     {"FLUSHQ", cmd_flushq, 0, 0, 1, N_("FLUSHQ, flushes the current server's send queue")},
     {"NEWSERVER", cmd_newserver, 0, 0, 1,

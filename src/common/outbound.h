@@ -33,6 +33,12 @@ void handle_multiline(session *sess, char *cmd, int history, int nocommand);
 bool handle_command(session *sess, char *cmd, bool check_spch);
 // Runs each line of a file in the configuration directory; 0 when it cannot be opened.
 int load_perform_file(session *sess, const char *file);
+// Expands a user-command template (%2, &2, %n, %t, %v, ...) into `dest`
+// (`destlen` bytes, always terminated): 1 on success, 0 when the template
+// uses a word that is empty, 2 when the result was cut to fit.
+// (outbound-expand.cpp)
+int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[], char *a, char *c,
+                char *d, char *e, char *h, char *n, char *s, char *u);
 // "Not connected. Try /server <host> [<port>]"
 void notc_msg(session *sess);
 // Prints the help of one command (quiet: no "no help"/"no such" lines).

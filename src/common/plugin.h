@@ -2,6 +2,8 @@
 // work; the entry points start-up and the dispatcher call are declared here.
 #pragma once
 
+#include <ctime>
+
 struct session;
 
 typedef int (*plugin_init_func)(void *plugin_handle, char **name, char **desc, char **version, char *arg);
@@ -16,8 +18,15 @@ void plugin_auto_load(session *sess);
 void plugin_kill_all(void);
 // Emits a pseudo print event ("Open Context", "Close Context") to plugins.
 int plugin_emit_dummy_print(session *sess, const char *name);
+// Offers a text event to the print hooks (word[0] is the event name, 32
+// slots); non-zero when a plugin swallowed it.
+int plugin_emit_print(session *sess, char *word[], time_t server_time);
 // Offers a command to plugins; non-zero when a plugin swallowed it.
 int plugin_emit_command(session *sess, char *name, char *word[], char *word_eol[]);
+// Offers a received server line to the server hooks: `name` is the message
+// type (numeric or command), word/word_eol the line's 33 slots; non-zero when
+// a plugin ate the line.
+int plugin_emit_server(session *sess, char *name, char *word[], char *word_eol[], time_t server_time);
 
 // Built-in plugins.
 int timer_plugin_init(void *plugin_handle, char **name, char **desc, char **version, char *arg);

@@ -88,6 +88,7 @@ struct server {
     char line_buffer[LINE_BUFFER_SIZE];
     char *last_away_text;
     int line_length;
+    bool line_overflowed;  // the line being assembled was already cut
     int nick_attempt;
     int login_method;
 
@@ -133,27 +134,36 @@ struct server {
     unsigned int userhost_lookup : 1;
     // Protocol feature flags (cleared by server_set_defaults).
     unsigned int cap_ended : 1;
-    unsigned int sent_capend : 1;
-    unsigned int waiting_on_cap : 1;
-    unsigned int waiting_on_sasl : 1;
-    unsigned int have_namesx : 1;
-    unsigned int have_awaynotify : 1;
-    unsigned int have_uhnames : 1;
     unsigned int have_whox : 1;
-    unsigned int have_idmsg : 1;
-    unsigned int have_accnotify : 1;
-    unsigned int have_extjoin : 1;
-    unsigned int have_account_tag : 1;
-    unsigned int have_server_time : 1;
-    unsigned int have_sasl : 1;
-    unsigned int have_except : 1;
-    unsigned int have_invite : 1;
-    unsigned int have_echo_message : 1;
-    unsigned int have_message_tags : 1;
     unsigned int have_list_conditions : 1;
-    unsigned int have_monitor : 1;
-    unsigned int have_watch : 1;
-    unsigned int sasl_mech_mask : 8;
+    // Line parser (proto-irc-parse.cpp): replies to lookups the client made
+    // for itself stay hidden, and where a WHOIS reply sequence stands.
+    unsigned int whois_quiet : 1;       // the next WHOIS reply is not shown
+    unsigned int in_whois : 1;          // between 311 and 318
+    unsigned int who_quiet : 1;         // a WHO without a channel tab, not shown
+    unsigned int userhost_pending : 1;  // USERHOST for the own address was sent
+    // Capability negotiation and SASL (cap.cpp).
+    unsigned int cap_ls_more : 1;  // the last CAP LS reply said more lines follow
+    unsigned int sasl_active : 1;  // sasl requested and not finished
+    unsigned int sasl_mech : 3;    // enum sasl_mechanism
+    unsigned int cap_multi_prefix : 1;
+    unsigned int cap_away_notify : 1;
+    unsigned int cap_userhost_in_names : 1;
+    unsigned int cap_identify_msg : 1;
+    unsigned int cap_account_notify : 1;
+    unsigned int cap_extended_join : 1;
+    unsigned int cap_account_tag : 1;
+    unsigned int cap_server_time : 1;
+    unsigned int cap_message_tags : 1;
+    unsigned int cap_echo_message : 1;
+    unsigned int cap_sasl : 1;
+    // Capabilities asked for with CAP REQ on this connection and not yet
+    // refused or deleted: only these may be switched on by an ACK.
+    unsigned int cap_requested;
+    // Strict transport security (sts.cpp): this connection started its own
+    // upgrade to TLS; it holds a policy that is refreshed when it ends.
+    unsigned int sts_upgrade_started : 1;
+    unsigned int sts_policy_active : 1;
 
     unsigned int tls_enabled : 1;
     unsigned int allow_invalid_cert : 1;
@@ -162,7 +172,21 @@ struct server {
     struct scram_exchange *scram_exchange;
 
     void *fe_record;  // front-end record (fe_new_server / fe_server_callback)
+
+    // Changes whenever a connection attempt starts or a connection ends, and
+    // is unique across all servers: code that runs callbacks compares it to
+    // notice that the connection it was serving is gone.
+    unsigned int connect_generation;
 };
+
+// The last away message seen for a nick on a server.
+struct away_msg {
+    struct server *server;
+    char nick[NICKLEN];
+    char *message;
+};
+
+struct pipe_message;
 
 // A new zero-filled server, prepended to serv_list; only new_ircwindow calls it.
 server *server_new(void);
@@ -184,3 +208,20 @@ void server_fill_her_up(server *serv);
 void server_sendpart(server *serv, const char *channel, const char *reason);
 // QUIT with the session's own reason, else the configured default.
 void server_sendquit(struct session *sess);
+
+// Ends the connection attempt: removes the child's watch, the join-delay and
+// handshake timers, kills and reaps the connection child, closes the pipe,
+// clears `connecting` and tells the front end.
+void server_stopconnecting(server *serv);
+// The connected step once the socket (and TLS, if any) is up: starts reading,
+// shows "Connected" (or "Server Connected") and logs in.
+void server_connected(server *serv);
+// Acts on one report of the connection child (the pipe's line protocol).
+void server_handle_child_message(server *serv, const pipe_message &msg);
+// Sets the server's character set (cut at its first space; unknown names and
+// "IRC" mean UTF-8) and reopens both converters.
+void server_set_encoding(server *serv, const char *name);
+// Remembers `message` as `nick`'s away message on `serv`.
+void server_away_save_message(server *serv, const char *nick, const char *message);
+// The remembered away message of `nick` on `serv` (borrowed), or null.
+away_msg *server_away_find_message(server *serv, const char *nick);

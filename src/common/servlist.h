@@ -28,3 +28,18 @@ void servlist_cleanup(void);
 struct ircnet;
 // The network's name, or null.
 const char *servlist_network_name(const ircnet *net);
+
+struct server;
+// Schedules the next server of `serv`'s network; false when there is no
+// network or it has no servers (the caller then applies its own reconnect).
+bool servlist_cycle(server *serv);
+// Whether `serv`'s network asks the user for its password at connect time.
+bool servlist_asks_password(server *serv);
+// Whether a charset name (the text before the first blank) can be converted
+// to UTF-8.
+bool servlist_check_encoding(const char *charset);
+// The network's own user name / real name when it has one and does not use
+// the global settings; null otherwise (the caller uses irc_user_name /
+// irc_real_name).
+const char *servlist_network_username(const ircnet *net);
+const char *servlist_network_realname(const ircnet *net);

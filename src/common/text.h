@@ -1,25 +1,14 @@
-// Text output of the core: printing lines into sessions, the text-event
-// table and the event sounds. The event table itself comes with the events work;
-// until then lines go to the front end as they are.
+// Text output of the core: the table of text events with its format language,
+// the print pipeline every shown line goes through (log, scrollback, front
+// end), event alerts and sounds.
 #pragma once
 
 #include <glib.h>
 
+#include <cstddef>
 #include <ctime>
 
 struct session;
-
-// Prints `text` (may hold several lines) into `sess`; null means the
-// current session.
-void PrintText(session *sess, const char *text);
-void PrintTextf(session *sess, const char *format, ...) G_GNUC_PRINTF(2, 3);
-void PrintTextTimeStamp(session *sess, const char *text, time_t stamp);
-
-// Loading and saving of the text events and the sounds.
-void load_text_events(void);
-void pevent_save(const char *filename);
-void sound_load(void);
-void sound_save(void);
 
 // Indexes of the text-event table (event name and argument count).
 enum text_event_index {
@@ -185,5 +174,94 @@ enum text_event_index {
     NUM_XP = 159,
 };
 
-// Emits a text event in `sess` with up to four arguments (each may be null).
+// One row of the event table. The low 7 bits of `num_args` are the argument
+// count; TE_UNTRANSLATED marks a default text that is never translated.
+struct text_event {
+    const char *name;
+    const char *args[4];  // argument descriptions, translatable; null when unused
+    unsigned char num_args;
+    const char *def;
+};
+inline constexpr unsigned char TE_UNTRANSLATED = 0x80;
+inline constexpr unsigned char TE_ARGS_MASK = 0x7f;
+// Callers of format_event pass a buffer of this size.
+inline constexpr std::size_t TE_BUFFER_SIZE = 4096;
+
+extern const text_event te[NUM_XP];
+// Current format text of each event (owned), its compiled form (owned), and
+// the sound file assigned to it (owned; null or empty when none).
+extern char *pntevts_text[NUM_XP];
+extern char *pntevts[NUM_XP];
+extern char *sound_files[NUM_XP];
+
+// Emits event `index` in `sess` (must be valid) with up to four arguments
+// (each may be null); `timestamp` 0 means now. Plugins may swallow it;
+// otherwise it alerts, is formatted, logged, saved to scrollback and shown.
 void text_emit(int index, session *sess, const char *a, const char *b, const char *c, const char *d, time_t timestamp);
+// text_emit by exact event name; 1 when the name exists, 0 otherwise.
+int text_emit_by_name(const char *name, session *sess, time_t timestamp, const char *a, const char *b, const char *c,
+                      const char *d);
+// The current format text of the named event (borrowed), or null.
+const char *text_find_format_string(const char *name);
+
+// Compiles a format text. 0 on success: the compiled buffer goes to *output
+// (g_free; discarded when output is null) and *max_arg (when given) gets the
+// highest $N used, -1 when none. 1 on error, after a warning to the user.
+int pevt_build_string(const char *input, char **output, int *max_arg);
+// Formats event `index` with the word array `word` (32 slots, slot 0 the
+// event name) into `out` (`size` bytes, always terminated). Bit k+1 of
+// `strip_args` strips the codes from argument $k+1. An over-long result is
+// cut at a character boundary and still ends in a line feed; an event
+// without text gives the empty string.
+void format_event(session *sess, int index, char **word, char *out, std::size_t size, unsigned int strip_args);
+// Converts the percent codes (%B, %C, %O, ... and, with `numeric`, %NNN) in
+// place; the text never grows.
+void check_special_chars(char *text, bool numeric);
+
+// Compiles every current text into pntevts, falling back to the defaults
+// (and marking the texts for saving) when a text is broken.
+void pevent_make_pntevts(void);
+// Start-up: texts from pevents.conf, defaults for the rest, then compiled.
+void load_text_events(void);
+// Reads an events file (null: pevents.conf); 0 on success, 1 when it cannot
+// be opened or read. Texts are not compiled here.
+int pevent_load(const char *filename);
+// Applies `len` bytes of events-file text (any bytes) as pevent_load does.
+void pevent_load_text(const char *text, std::size_t len);
+// Writes an events file (null: pevents.conf, left alone when unchanged).
+void pevent_save(const char *filename);
+
+// sound.conf: load, the same from `len` bytes of text, and save.
+void sound_load(void);
+void sound_load_text(const char *text, std::size_t len);
+void sound_save(void);
+// Plays a sound file (relative names are under "sounds" of the configuration
+// directory); an unreadable file is reported unless `quiet`.
+void sound_play(const char *file, bool quiet);
+// Plays the sound assigned to event `index`, if any.
+void sound_play_event(int index);
+// The "Beep" sound, else the front end's beep; nothing while the window has
+// the focus and gui_focus_omitalerts is on.
+void sound_beep(session *sess);
+
+// Palette entry used for a nick's colour.
+int text_color_of(const char *nick);
+// Translated names of the events whose text uses palette entry `color`
+// (0-31) as foreground or background: a null-terminated array (g_strfreev)
+// with its length in *count, or null when none or the colour is above 31.
+char **text_color_event_names(int color, int *count);
+
+// A copy of `text` (len -1: to NUL) with invalid UTF-8 replaced by U+FFFD;
+// g_free it. *out_len (when given) gets its length.
+char *text_fixup_invalid_utf8(const char *text, gssize len, gsize *out_len);
+// Converts `text` with `converter`; each byte that cannot be converted is
+// replaced by `fallback` (already in the target encoding). g_free the result.
+char *text_convert_invalid(const char *text, gssize len, GIConv converter, const char *fallback, gsize *out_len);
+
+// The print pipeline for finished text (may hold several lines): log,
+// scrollback, then the front end. A null session means the first session;
+// with none at all nothing happens. Text is never used as a format.
+void PrintText(session *sess, const char *text);
+void PrintTextf(session *sess, const char *format, ...) G_GNUC_PRINTF(2, 3);
+void PrintTextTimeStamp(session *sess, const char *text, time_t stamp);
+void PrintTextTimeStampf(session *sess, time_t stamp, const char *format, ...) G_GNUC_PRINTF(3, 4);

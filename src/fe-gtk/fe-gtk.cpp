@@ -295,7 +295,8 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int)
     }
 }
 
-void fe_beep(void)
+// The desktop sound context, created once for beeps and event sounds.
+ca_context *sound()
 {
     if (!sound_context_tried) {
         sound_context_tried = true;
@@ -306,9 +307,22 @@ void fe_beep(void)
             sound_context.reset(context);
         }
     }
-    if (!sound_context ||
-        ca_context_play(sound_context.get(), 0, CA_PROP_EVENT_ID, "message-new-instant", nullptr) != CA_SUCCESS)
+    return sound_context.get();
+}
+
+void fe_beep(void)
+{
+    ca_context *context = sound();
+    if (!context || ca_context_play(context, 0, CA_PROP_EVENT_ID, "message-new-instant", nullptr) != CA_SUCCESS)
         gdk_display_beep(gdk_display_get_default());
+}
+
+int fe_play_sound(const char *file)
+{
+    ca_context *context = sound();
+    if (!context || !file)
+        return 0;
+    return ca_context_play(context, 0, CA_PROP_MEDIA_FILENAME, file, nullptr) == CA_SUCCESS ? 1 : 0;
 }
 
 // Menus and the join dialog that react to connection events come with the

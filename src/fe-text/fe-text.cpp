@@ -226,6 +226,12 @@ save_result fe_preferences_persistence_save_all(void)
     return save_config_with_colors(nullptr);
 }
 
+// A headless client has no sound service; the core falls back to a player.
+int fe_play_sound(const char *)
+{
+    return 0;
+}
+
 const char *fe_get_default_font(void)
 {
     return nullptr;

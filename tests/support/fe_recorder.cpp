@@ -489,6 +489,12 @@ save_result fe_preferences_persistence_save_all(void)
     return save_config_with_colors(state().colors_save_fails ? &failing_colors : nullptr);
 }
 
+int fe_play_sound(const char *file)
+{
+    record("fe_play_sound", quote(file));
+    return 0;
+}
+
 const char *fe_get_default_font(void)
 {
     record("fe_get_default_font", "");
