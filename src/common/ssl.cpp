@@ -318,6 +318,9 @@ SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
     SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_BOTH);
     SSL_CTX_set_timeout(ctx.get(), SESSION_CACHE_SECONDS);
     SSL_CTX_set_options(ctx.get(), SSL_OP_NO_COMPRESSION | SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
+    // A write that would block is repeated later from the send module's own
+    // copy of the bytes, which is elsewhere in memory than the first try.
+    SSL_CTX_set_mode(ctx.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (!SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION))
         return nullptr;
     if (!SSL_CTX_set_cipher_list(ctx.get(), CIPHER_LIST) || !SSL_CTX_set_ciphersuites(ctx.get(), TLS13_SUITES))

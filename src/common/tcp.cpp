@@ -12,9 +12,11 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -247,6 +249,208 @@ int write_wire(SSL *tls, int sok, const char *data, std::size_t len)
     return static_cast<int>(r);
 }
 
+// ---- bytes the socket did not take yet ---------------------------------------
+//
+// A non-blocking socket with a full send buffer takes part of a line or none
+// of it. What it did not take waits here, per server (beside the pump
+// timers, for the same reason), and a write watch hands it over as the
+// socket drains; while anything waits, new bytes go behind it. Losing the
+// rest instead would glue the next line to a half one.
+
+// Below this many bytes already sent, the buffer is not compacted: moving
+// the rest forward costs more than the memory it frees.
+constexpr std::size_t COMPACT_MIN = 64 * 1024;
+// The most handed to one SSL_write from the waiting bytes (one TLS record).
+constexpr std::size_t TLS_WRITE_MAX = 16 * 1024;
+
+struct pending_output {
+    wiped_bytes bytes;  // bytes[head..) are not yet written
+    std::size_t head = 0;
+    // Where each line in `bytes` ends (indices into `bytes`, ascending), and
+    // where the first of them starts: tells a partly written line from
+    // whole ones that were never begun.
+    std::deque<std::size_t> line_ends;
+    std::size_t front_start = 0;
+    // Length of an SSL_write that would block. OpenSSL may already have sent
+    // part of it and insists that the retry has the same length and bytes.
+    std::size_t tls_retry = 0;
+    // The connection the bytes were meant for. A reconnect (a new
+    // generation, often the same descriptor number) or another socket must
+    // never receive them.
+    int sock = -1;
+    SSL *tls = nullptr;
+    unsigned int generation = 0;
+    int watch = 0;  // the write watch while bytes wait
+};
+
+std::unordered_map<server *, pending_output> pending_outputs;
+
+// Whether the connection the bytes were written for is still the server's.
+// `serv` must be a live server.
+bool still_owns(const server *serv, const pending_output &p)
+{
+    return serv->connected && serv->sock == p.sock && serv->tls == p.tls && serv->connect_generation == p.generation;
+}
+
+// Wipes and frees the waiting bytes of `serv` and removes their watch
+// (unless it is the one running: it ends by returning false).
+void drop_pending(server *serv, bool from_watch)
+{
+    auto it = pending_outputs.find(serv);
+    if (it == pending_outputs.end())
+        return;
+    pending_output &p = it->second;
+    if (p.watch && !from_watch)
+        fe_input_remove(p.watch);
+    // The whole capacity: bytes already written or cut off linger past size().
+    OPENSSL_cleanse(p.bytes.data(), p.bytes.capacity());
+    if (tcp_pending_release_hook)
+        tcp_pending_release_hook(p.bytes.data(), p.bytes.capacity());
+    pending_outputs.erase(it);
+}
+
+// The last write returned r: whether the socket merely had no room.
+bool would_block(int r, int err)
+{
+    return r <= 0 && (err == EAGAIN || err == EWOULDBLOCK || err == EINTR);
+}
+
+// Forgets n written bytes at head (wiping them: they may hold a password).
+void consume(pending_output &p, std::size_t n)
+{
+    OPENSSL_cleanse(p.bytes.data() + p.head, n);
+    p.head += n;
+    while (!p.line_ends.empty() && p.line_ends.front() <= p.head) {
+        p.front_start = p.line_ends.front();
+        p.line_ends.pop_front();
+    }
+    if (p.head == p.bytes.size()) {
+        p.bytes.clear();
+        p.head = p.front_start = 0;
+        return;
+    }
+    // Compacting stops at the start of the line being written (its written
+    // part is already zeros): that start is what tells a clear that the
+    // line was begun.
+    const std::size_t shift = p.front_start;
+    if (shift < COMPACT_MIN || shift * 2 < p.bytes.size())
+        return;
+    const std::size_t rest = p.bytes.size() - shift;
+    memmove(p.bytes.data(), p.bytes.data() + shift, rest);
+    OPENSSL_cleanse(p.bytes.data() + rest, shift);
+    p.bytes.resize(rest);
+    for (std::size_t &end : p.line_ends)
+        end -= shift;
+    p.head -= shift;
+    p.front_start = 0;
+}
+
+enum class flush_result { done, blocked, failed };
+
+// Writes waiting bytes until none are left or the socket has no room.
+flush_result flush_pending(pending_output &p)
+{
+    while (p.head < p.bytes.size()) {
+        const std::size_t left = p.bytes.size() - p.head;
+        const std::size_t want = !p.tls ? left : p.tls_retry ? p.tls_retry : std::min(left, TLS_WRITE_MAX);
+        errno = 0;
+        const int r = write_wire(p.tls, p.sock, p.bytes.data() + p.head, want);
+        const int err = errno;
+        if (r > 0) {
+            p.tls_retry = 0;
+            consume(p, static_cast<std::size_t>(r));
+            continue;
+        }
+        if (!would_block(r, err))
+            return flush_result::failed;
+        if (p.tls)
+            p.tls_retry = want;
+        return flush_result::blocked;
+    }
+    return flush_result::done;
+}
+
+gboolean pending_writable(GIOChannel *, GIOCondition, void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    auto it = pending_outputs.find(serv);
+    if (it == pending_outputs.end())
+        return FALSE;
+    // A failed write means a broken connection: the reader reports it, and
+    // the rest could only be thrown away.
+    if (is_server(serv) && still_owns(serv, it->second) && flush_pending(it->second) == flush_result::blocked)
+        return TRUE;
+    drop_pending(serv, true);
+    return FALSE;
+}
+
+void append_pending(pending_output &p, const char *data, std::size_t len)
+{
+    p.bytes.insert(p.bytes.end(), data, data + len);
+    p.line_ends.push_back(p.bytes.size());
+}
+
+// Writes one line's wire bytes to the server's connection, or lets them
+// wait behind bytes that are already waiting.
+int deliver(server *serv, const char *data, std::size_t len)
+{
+    if (len == 0)
+        return 0;
+    if (auto it = pending_outputs.find(serv); it != pending_outputs.end()) {
+        if (is_server(serv) && still_owns(serv, it->second)) {
+            append_pending(it->second, data, len);
+            return static_cast<int>(len);
+        }
+        drop_pending(serv, false);
+    }
+    errno = 0;
+    const int r = write_wire(serv->tls, serv->sock, data, len);
+    const int err = errno;
+    if (r > 0 && static_cast<std::size_t>(r) == len)
+        return r;
+    // Without a live connection nothing would ever drain the rest.
+    if (!(r > 0 || would_block(r, err)) || !is_server(serv) || !serv->connected)
+        return r;
+
+    pending_output &p = pending_outputs[serv];
+    p.sock = serv->sock;
+    p.tls = serv->tls;
+    p.generation = serv->connect_generation;
+    append_pending(p, data, len);
+    if (r > 0)
+        consume(p, static_cast<std::size_t>(r));
+    else if (p.tls)
+        p.tls_retry = len;  // the retry comes from p.bytes: a moved buffer
+    p.watch = fe_input_add(serv->sock, FIA_WRITE, pending_writable, serv);
+    return static_cast<int>(len);
+}
+
+// On a queue clear: of the waiting bytes, only those of a line already
+// begun stay (or a TLS write that must be repeated); whole lines not yet
+// begun go with the queue.
+void trim_pending(server *serv)
+{
+    auto it = pending_outputs.find(serv);
+    if (it == pending_outputs.end())
+        return;
+    pending_output &p = it->second;
+    const std::size_t committed = p.head + p.tls_retry;
+    std::size_t keep = committed;
+    if (committed != p.front_start &&
+        std::find(p.line_ends.begin(), p.line_ends.end(), committed) == p.line_ends.end()) {
+        // Inside a line: keep it to its end.
+        keep = *std::upper_bound(p.line_ends.begin(), p.line_ends.end(), committed);
+    }
+    if (keep == p.head) {
+        drop_pending(serv, false);
+        return;
+    }
+    OPENSSL_cleanse(p.bytes.data() + keep, p.bytes.size() - keep);
+    p.bytes.resize(keep);
+    while (!p.line_ends.empty() && p.line_ends.back() > keep)
+        p.line_ends.pop_back();
+}
+
 bool has_encoder(const server *serv) { return serv->encoder != reinterpret_cast<GIConv>(-1); }
 
 // Sends one finished line (CR LF included) to the server: raw log, URL
@@ -257,7 +461,7 @@ int send_line(server *serv, const char *line, std::size_t len)
     if (!has_encoder(serv)) {
         fe_add_rawlog(serv, const_cast<char *>(line), static_cast<int>(len), 1);
         url_check_line(line);
-        return write_wire(serv->tls, serv->sock, line, len);
+        return deliver(serv, line, len);
     }
 
     const std::size_t tags = static_cast<std::size_t>(line_body(line) - line);
@@ -283,7 +487,7 @@ int send_line(server *serv, const char *line, std::size_t len)
     shown.push_back('\0');
     fe_add_rawlog(serv, shown.data(), static_cast<int>(shown.size() - 1), 1);
     url_check_line(shown.data());
-    return write_wire(serv->tls, serv->sock, wire.data(), wire.size());
+    return deliver(serv, wire.data(), wire.size());
 }
 
 // Moves the flood clock on for one line leaving at `now`.
@@ -370,6 +574,7 @@ template <class F> void for_each_line(const char *buf, int len, F each)
 
 time_t (*tcp_clock)(void) = wall_clock;
 void (*tcp_line_release_hook)(const char *, std::size_t) = nullptr;
+void (*tcp_pending_release_hook)(const char *, std::size_t) = nullptr;
 
 int tcp_send_real(SSL *tls, int sok, GIConv encoder, const char *buf, int len)
 {
@@ -487,6 +692,14 @@ void tcp_clear_queue(server *serv)
     if (auto it = pump_timers.find(serv); it != pump_timers.end()) {
         fe_timeout_remove(it->second);
         pump_timers.erase(it);
+    }
+    // QUIT follows a clear when a tab closes: it must start on a line of
+    // its own, so a line the server already saw the start of is finished.
+    if (auto it = pending_outputs.find(serv); it != pending_outputs.end()) {
+        if (is_server(serv) && still_owns(serv, it->second))
+            trim_pending(serv);
+        else
+            drop_pending(serv, false);
     }
     fe_set_throttle(serv);
 }
