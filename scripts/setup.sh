@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick
   python3 openssl
   inspircd microsocks tinyproxy dante-server atheme-services
+  libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography
 )
 
 missing=()

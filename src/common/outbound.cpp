@@ -9,6 +9,7 @@
 #include "plugin.h"
 #include "server.h"
 #include "servlist.h"
+#include "servlist-password.h"
 #include "session.h"
 #include "text.h"
 #include "util.h"
@@ -206,18 +207,40 @@ void server_connect_to(session *sess, const server_target &target, bool servchan
         safe_strcpy(sess->key, target.key.c_str(), sizeof sess->key);
     }
 
+    // A network's name connects through the server list; a channel the tab
+    // is to join (from the URL or SERVCHAN) is joined instead of its favourites.
+    if (servlist_connect_by_netname(sess, target.host.c_str(), !sess->rejoin_channel[0]))
+        return;
+
+    // Only a network that lists exactly this host lends it its login.
+    ircnet *net = servlist_net_find_from_server(target.host.c_str());
     OPENSSL_cleanse(serv->password, sizeof serv->password);
     serv->password[0] = 0;
+    serv->login_method = LOGIN_METHOD_SERVER_PASSWORD;
     if (!target.password.empty()) {
         safe_strcpy(serv->password, target.password.c_str(), sizeof serv->password);
-        serv->login_method = LOGIN_METHOD_SERVER_PASSWORD;
+    } else if (net) {
+        GError *error = nullptr;
+        if (char *password = servlist_get_password(net, &error)) {
+            safe_strcpy(serv->password, password, sizeof serv->password);
+            servlist_password_free(password);
+        } else if (error) {
+            PrintTextf(sess, "%s %s\n", error->message, _("Connecting without a password."));
+            g_error_free(error);
+        }
+        serv->login_method = servlist_effective_login_method(net);
     }
     serv->tls_enabled = target.tls;
     serv->allow_invalid_cert = !target.verify;
     serv->direct_only = target.no_proxy;
+    // Attached before connecting, so that the network's client certificate
+    // is the one the TLS handshake offers.
+    serv->network = net;
 
     std::string host = target.host;
     serv->connect(serv, host.data(), target.port, FALSE);
+    if (net && is_server(serv))
+        server_set_encoding(serv, net->charset);
 }
 
 int cmd_server(session *sess, char *, char *word[], char *[])

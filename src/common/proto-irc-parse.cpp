@@ -6,6 +6,7 @@
 // any word may be missing (missing words are empty strings, never null),
 // any text may be cut short, and lines of any length are accepted.
 
+#include "log.h"
 #include "proto-irc.h"
 
 #include "cap.h"
@@ -223,16 +224,12 @@ time_t number_time(const char *s)
 
 // ctime text of `t` cut to `len` characters; "" when the C library cannot
 // express that time (a hostile value).
+// The time as ctime would show it, cut to `len`; a time the calendar cannot
+// express comes back as its number.
 std::string local_time_text(time_t t, std::size_t len)
 {
-    char buf[64];
-    if (!ctime_r(&t, buf))
-        return std::string();
-    std::string out(buf);
-    const std::size_t nl = out.find('\n');
-    if (nl != std::string::npos)
-        out.resize(nl);
-    if (out.size() > len)
+    std::string out = log_time_text(t);
+    if (out.size() > len && out.find(' ') != std::string::npos)
         out.resize(len);
     return out;
 }

@@ -1,16 +1,11 @@
 // The IRC protocol senders of the server record and the line parser.
 #pragma once
 
+#include "servlist.h"
+
 #include <ctime>
 
 struct server;
-
-// A favourite (autojoin) channel of the server list: the name and an
-// optional key (null when none), both owned.
-struct favchannel {
-    char *name;
-    char *key;
-};
 
 // The service bot that answers the challenge login (login method 8): the
 // address CHALLENGE and CHALLENGEAUTH go to, and the full prefix its

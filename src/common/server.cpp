@@ -7,6 +7,7 @@
 #include "cap.h"
 #include "cfgfiles.h"
 #include "fe.h"
+#include "inbound.h"
 #include "linesplit.h"
 #include "log.h"
 #include "network.h"
@@ -68,6 +69,8 @@ void free_features(server *serv)
     g_free(serv->nickmodes);
     g_free(serv->bad_nick_prefixes);
     g_free(serv->chanmodes_extra);
+    g_free(serv->clienttagdeny);
+    serv->clienttagdeny = nullptr;
     serv->chantypes = serv->chanmodes = serv->nickprefixes = serv->nickmodes = nullptr;
     serv->bad_nick_prefixes = serv->chanmodes_extra = nullptr;
 }
@@ -478,29 +481,6 @@ gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
 
 // ---- disconnecting ------------------------------------------------------------
 
-// Resets a channel or unnamed tab of a connection that went away; its name
-// is kept as the channel to join again.
-void clear_session(session *sess)
-{
-    if (sess->channel[0])
-        safe_strcpy(sess->pending_join, sess->channel, sizeof sess->pending_join);
-    sess->channel[0] = 0;
-    sess->who_pending = FALSE;
-    sess->away_polled = FALSE;
-    log_close(sess);
-    g_free(sess->mode_string);
-    sess->mode_string = nullptr;
-    if (sess->mode_timer) {
-        fe_timeout_remove(sess->mode_timer);
-        sess->mode_timer = 0;
-    }
-    fe_clear_channel(sess);
-    fe_userlist_clear(sess);
-    userlist_free(sess);
-    fe_set_nonchannel(sess, 0);
-    fe_set_title(sess);
-}
-
 void server_disconnect(session *sess, int sendquit, int err)
 {
     server *serv = sess->server;
@@ -540,7 +520,7 @@ void server_disconnect(session *sess, int sendquit, int err)
         if (!server_tab_only || s->type == SESS_SERVER)
             text_emit(XP_TE_DISCONNECTED, s, errorstring(err), nullptr, nullptr, nullptr, 0);
         if (is_session(s) && (!s->channel[0] || s->type == SESS_CHANNEL))
-            clear_session(s);
+            clear_channel(s);
     }
     g_slist_free(mine);
 
@@ -592,12 +572,6 @@ int server_cleanup(server *serv)
 
 // ---- reconnecting --------------------------------------------------------------
 
-bool uses_sasl_password(int method)
-{
-    return method == LOGIN_METHOD_SASL_PLAIN || method == LOGIN_METHOD_SCRAM_SHA_1 ||
-           method == LOGIN_METHOD_SCRAM_SHA_256 || method == LOGIN_METHOD_SCRAM_SHA_512;
-}
-
 bool may_reconnect_now(server *serv)
 {
     return serv && !serv->connected && !serv->connecting && serv->home_session;
@@ -621,9 +595,12 @@ int reconnect_due(void *data)
     serv->reconnect_timer = 0;
     if (!may_reconnect_now(serv))
         return 0;
-    if (servlist_asks_password(serv) && uses_sasl_password(serv->login_method)) {
+    // Every login that sends a password asks for it, not only the SASL ones.
+    if (servlist_asks_password(serv) && servlist_login_uses_password(serv->login_method)) {
         const char *net = serv->network ? servlist_network_name(serv->network) : nullptr;
-        char *prompt = g_strdup_printf(_("Enter SASL password for %s:"), net ? net : _("this network"));
+        const char *format = servlist_login_is_sasl_password(serv->login_method) ? _("Enter SASL password for %s:")
+                                                                                   : _("Enter password for %s:");
+        char *prompt = g_strdup_printf(format, net ? net : _("this network"));
         fe_get_password(prompt, sasl_password_answered, GINT_TO_POINTER(serv->id));
         g_free(prompt);
         return 0;
@@ -902,6 +879,10 @@ void server_set_defaults(server *serv)
     serv->cap_ended = FALSE;
     serv->have_whox = FALSE;
     serv->have_list_conditions = FALSE;
+    serv->have_watch = serv->have_monitor = FALSE;
+    serv->have_excepts = serv->have_invex = FALSE;
+    serv->namesx_sent = FALSE;
+    serv->p_cmp = rfc_casecmp;  // CASEMAPPING may change it again
     cap_reset_server(serv);
     serv->userhost_lookup = TRUE;
 }
@@ -917,6 +898,8 @@ void server_free(server *serv)
     }
     serv_list = g_slist_remove(serv_list, serv);
     cap_reset_server(serv);  // ends a SCRAM exchange, wiping its secrets
+    servlist_favchan_list_free(serv->autojoin_channels);
+    serv->autojoin_channels = nullptr;
     if (serv->flush_queue)
         serv->flush_queue(serv);
 

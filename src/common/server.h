@@ -100,6 +100,7 @@ struct server {
     int maxmodes;
     char *bad_nick_prefixes;
     char *chanmodes_extra;
+    char *clienttagdeny;  // CLIENTTAGDENY value, or null when none was announced
 
     struct ircnet *network;
 
@@ -136,6 +137,11 @@ struct server {
     unsigned int cap_ended : 1;
     unsigned int have_whox : 1;
     unsigned int have_list_conditions : 1;
+    unsigned int have_watch : 1;
+    unsigned int have_monitor : 1;
+    unsigned int have_excepts : 1;
+    unsigned int have_invex : 1;
+    unsigned int namesx_sent : 1;  // PROTOCTL NAMESX went out on this connection
     // Line parser (proto-irc-parse.cpp): replies to lookups the client made
     // for itself stay hidden, and where a WHOIS reply sequence stands.
     unsigned int whois_quiet : 1;       // the next WHOIS reply is not shown

@@ -6,9 +6,10 @@
 
 namespace {
 
-// User lists grow by a burst of NAMES replies at a time; growing in steps of
-// 32 slots keeps reallocations rare without wasting much on small channels.
-constexpr int TREE_GROWTH = 32;
+// User lists grow by a burst of NAMES replies at a time. Small channels start
+// with a few slots; doubling after that keeps a burst of n appends at O(n)
+// copying overall, where fixed steps would copy O(n^2 / step).
+constexpr int TREE_INITIAL_CAPACITY = 32;
 
 }  // namespace
 
@@ -26,7 +27,7 @@ void tree_grow_if_full(tree *t)
 {
     if (t->size < t->capacity)
         return;
-    t->capacity += TREE_GROWTH;
+    t->capacity = t->capacity < TREE_INITIAL_CAPACITY ? TREE_INITIAL_CAPACITY : t->capacity * 2;
     t->items = static_cast<void **>(g_realloc_n(t->items, static_cast<gsize>(t->capacity),
                                                 sizeof(void *)));
 }

@@ -10,6 +10,7 @@
 #include "lumenwick.h"
 #include "meters.h"
 #include "server.h"
+#include "servlist.h"
 #include "session.h"
 #include "util.h"
 
@@ -175,11 +176,15 @@ std::string without_markup(const char *text)
     return out;
 }
 
-// The names of the stored networks. The network list is not loaded by this
-// build yet, so there is nothing to list; its names belong here once it is.
+// The names of the stored networks, in list order.
 std::vector<std::string> network_names()
 {
-    return {};
+    std::vector<std::string> names;
+    for (GSList *l = network_list; l; l = l->next) {
+        const char *name = static_cast<const ircnet *>(l->data)->name;
+        names.emplace_back(name ? name : "");
+    }
+    return names;
 }
 
 } // namespace
