@@ -6,6 +6,10 @@
 // client sent.
 #include "connect_fixture.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 namespace connect_test
 {
 namespace
@@ -151,6 +155,35 @@ TEST_F(ChannelTest, EveryEventLandsInItsTab)
     EXPECT_TRUE(tab_shows("#room", "alice has quit (Quit: done)")) << all();
     EXPECT_TRUE(tab_shows("#other", "alice has quit (Quit: done)")) << all();
     quit_client();
+
+    // The conversation was logged under logs/, with time stamps and the
+    // BEGIN/ENDING lines around it.
+    std::string room_log;
+    const std::filesystem::path logs = lab.dir() / "client" / "cfg" / "logs";
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(logs, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename() == "#room.log") {
+            std::ifstream in(it->path());
+            std::stringstream ss;
+            ss << in.rdbuf();
+            room_log = ss.str();
+        }
+    }
+    ASSERT_FALSE(room_log.empty()) << "no #room.log under " << logs;
+    EXPECT_EQ(room_log.rfind("**** BEGIN LOGGING AT ", 0), 0u) << room_log;
+    EXPECT_NE(room_log.find("**** ENDING LOGGING AT "), std::string::npos) << room_log;
+    std::istringstream lines(room_log);
+    std::string line, hello;
+    while (std::getline(lines, line))
+        if (line.find("hello tester") != std::string::npos)
+            hello = line;
+    ASSERT_FALSE(hello.empty()) << room_log;
+    EXPECT_NE(hello.find("alice"), std::string::npos) << hello;
+    EXPECT_TRUE(g_regex_match_simple("^[A-Z][a-z][a-z] [ 0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9] ", hello.c_str(),
+                                     G_REGEX_DEFAULT, G_REGEX_MATCH_DEFAULT))
+        << "the line starts with the log stamp: " << hello;
+    EXPECT_EQ(hello.find('\x03'), std::string::npos) << "no colour codes in the log: " << hello;
 }
 
 } // namespace
