@@ -368,6 +368,30 @@ int cmd_flushq(session *sess, char *, char *[], char *[])
     return CMD_DONE;
 }
 
+// ---- CTCP -------------------------------------------------------------------
+
+int cmd_ctcp(session *sess, char *, char *word[], char *word_eol[])
+{
+    if (!word[2][0] || !word_eol[3][0])
+        return CMD_WRONG_USAGE;
+    // The CTCP command itself is upper case; its arguments stay as typed.
+    std::string message(word_eol[3]);
+    const std::size_t end = message.find(' ');
+    for (std::size_t i = 0; i < (end == std::string::npos ? message.size() : end); i++)
+        message[i] = g_ascii_toupper(message[i]);
+    sess->server->p_ctcp(sess->server, word[2], message.c_str());
+    text_emit(XP_TE_CTCP_SEND, sess, word[2], message.c_str(), nullptr, nullptr, 0);
+    return CMD_DONE;
+}
+
+int cmd_nctcp(session *sess, char *, char *word[], char *word_eol[])
+{
+    if (!word[2][0] || !word_eol[3][0])
+        return CMD_WRONG_USAGE;
+    sess->server->p_nctcp(sess->server, word[2], word_eol[3]);
+    return CMD_DONE;
+}
+
 int compare_command_name(const void *key, const void *row)
 {
     return g_ascii_strcasecmp(static_cast<const char *>(key), static_cast<const commands *>(row)->name);
@@ -380,8 +404,10 @@ const commands xc_cmds[] = {
     {"CHANOPT", chanopt_command, 0, 0, 1,
      N_("CHANOPT [-quiet] <variable> [<value>], shows or sets this channel's options; <variable> may be a pattern, "
         "<value> is ON, OFF or anything else to follow the global setting")},
+    {"CTCP", cmd_ctcp, 1, 0, 1, N_("CTCP <nick> <message>, send the CTCP message to nick, common messages are VERSION and USERINFO")},
     {"DISCON", cmd_discon, 0, 0, 1, N_("DISCON, Disconnects from server")},
     {"FLUSHQ", cmd_flushq, 0, 0, 1, N_("FLUSHQ, flushes the current server's send queue")},
+    {"NCTCP", cmd_nctcp, 1, 0, 1, N_("NCTCP <nick> <message>, Sends a CTCP notice (reply) to nick")},
     {"NEWSERVER", cmd_newserver, 0, 0, 1,
      N_("NEWSERVER [-noconnect] <hostname> [<port>], connects to a new server in a new tab")},
     {"QUOTE", cmd_quote, 1, 0, 1, N_("QUOTE <text>, sends the text in raw form to the server")},

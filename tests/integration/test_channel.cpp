@@ -116,6 +116,11 @@ TEST_F(ChannelTest, EveryEventLandsInItsTab)
     EXPECT_TRUE(tab_shows("#room", "-carol/#room-")) << all();
     EXPECT_TRUE(tab_shows("#room", "hi from tester")) << "the echo of the own message\n" << all();
     EXPECT_TRUE(bots->saw("bob", "PRIVMSG #room :hi from tester")) << all();
+    // CTCP requests from another client are answered and shown.
+    ASSERT_TRUE(bots->send("alice", "PRIVMSG tester :\001VERSION\001"));
+    ASSERT_TRUE(bots->send("alice", "PRIVMSG tester :\001PING 12345\001"));
+    EXPECT_TRUE(bots->saw("alice", "NOTICE alice :\001VERSION ")) << all();
+    EXPECT_TRUE(bots->saw("alice", "NOTICE alice :\001PING 12345\001")) << all();
     ASSERT_TRUE(bots->send("eve", "PRIVMSG tester :psst"));
     EXPECT_TRUE(tab_shows("eve", "psst")) << "a private message opens a dialog\n" << all();
 
