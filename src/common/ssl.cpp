@@ -363,19 +363,19 @@ SSL *_SSL_socket(SSL_CTX *ctx, int fd)
     return ssl;
 }
 
-int _SSL_send(SSL *ssl, const char *buf, int len)
+namespace {
+// Reports what a read or write through the library came to. The caller tells
+// "come back later" from "gone" by errno, so would-block becomes EAGAIN (a
+// record that held no data leaves errno as the last syscall set it).
+int report_io_result(SSL *ssl, int num, const char *call, const char *syscall_call)
 {
-    if (len <= 0)
-        return 0;
-    ERR_clear_error();
-    const int num = SSL_write(ssl, buf, len);
     switch (SSL_get_error(ssl, num)) {
     case SSL_ERROR_SSL:
-        print_library_error("SSL_write");
+        print_library_error(call);
         break;
     case SSL_ERROR_SYSCALL:
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            perror("SSL_write/write");
+            perror(syscall_call);
         break;
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE:
@@ -386,29 +386,20 @@ int _SSL_send(SSL *ssl, const char *buf, int len)
     }
     return num;
 }
+}  // namespace
+
+int _SSL_send(SSL *ssl, const char *buf, int len)
+{
+    if (len <= 0)
+        return 0;
+    ERR_clear_error();
+    return report_io_result(ssl, SSL_write(ssl, buf, len), "SSL_write", "SSL_write/write");
+}
 
 int _SSL_recv(SSL *ssl, char *buf, int len)
 {
     ERR_clear_error();
-    const int num = SSL_read(ssl, buf, len);
-    switch (SSL_get_error(ssl, num)) {
-    case SSL_ERROR_SSL:
-        print_library_error("SSL_read");
-        break;
-    case SSL_ERROR_SYSCALL:
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            perror("SSL_read/read");
-        break;
-    case SSL_ERROR_WANT_READ:
-    case SSL_ERROR_WANT_WRITE:
-        // The reader tells "come back later" from "gone" by errno; a record
-        // that held no data leaves errno as the last syscall set it.
-        errno = EAGAIN;
-        break;
-    default:
-        break;
-    }
-    return num;
+    return report_io_result(ssl, SSL_read(ssl, buf, len), "SSL_read", "SSL_read/read");
 }
 
 void _SSL_close(SSL *ssl)
