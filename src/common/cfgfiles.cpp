@@ -352,19 +352,6 @@ void value_span(const char *p, const char *eol, const char **value, std::size_t 
     *len = static_cast<std::size_t>(end - p);
 }
 
-bool write_all(int fd, const char *data, std::size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool write_line(int fd, char *line)
 {

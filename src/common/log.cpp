@@ -52,19 +52,6 @@ bool open_warning_shown;
 
 bool logging_on(const session *sess) { return chanopt_is_set(prefs.irc_logging, sess->text_logging) != 0; }
 
-bool write_all(int fd, const char *data, std::size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 void write_marker(int fd, const char *what, time_t when)
 {

@@ -42,19 +42,6 @@ scrollback_file *file_of(session *sess) { return static_cast<scrollback_file *>(
 
 bool scrollback_on(const session *sess) { return chanopt_is_set(prefs.text_replay, sess->text_scrollback) != 0; }
 
-bool write_all(int fd, const char *data, std::size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 scrollback_file *open_handle(session *sess)
 {

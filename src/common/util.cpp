@@ -163,20 +163,6 @@ int read_byte(int fd, char *c, int use_recv)
     }
 }
 
-bool write_all(int fd, const char *buf, std::size_t len)
-{
-    while (len > 0) {
-        ssize_t n = write(fd, buf, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        buf += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // The n-th candidate name for a download in the target directory: the plain
 // name first (n < 0), then "name.0", "name.1", ...
@@ -842,4 +828,21 @@ std::size_t strftime_utf8(char *dest, std::size_t destsize, const char *format, 
     if (n == 0)
         dest[0] = '\0';
     return n;
+}
+
+bool write_all(int fd, const char *buf, std::size_t len)
+{
+    while (len > 0) {
+        ssize_t n = ::write(fd, buf, len);
+        if (n <= 0) {
+            if (n == 0)
+                return false;
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        buf += n;
+        len -= static_cast<std::size_t>(n);
+    }
+    return true;
 }

@@ -28,6 +28,8 @@ const char *path_part(const char *path, char *dst, std::size_t size);
 char *expand_homedir(const char *path);
 const char *errorstring(int err);
 int waitline(int sok, char *buf, int bufsize, int use_recv);
+// Writes all of `buf`, retrying after signals; false on any failure.
+bool write_all(int fd, const char *buf, std::size_t len);
 // Next "\n"-terminated line of buf[pos..size); false when none remains.
 bool buf_get_line(char *buf, char **line, int *position, int len);
 // Calls `callback` per token (text restored after each); stops when it returns <= 0.
