@@ -48,7 +48,7 @@ int cmd_quote(session *sess, char *, char *[], char *word_eol[])
 {
     if (!word_eol[2][0])
         return CMD_WRONG_USAGE;
-    sess->server->p_raw(sess->server, word_eol[2]);
+    outbound_send_raw(sess, word_eol[2]);
     return CMD_DONE;
 }
 

@@ -93,6 +93,22 @@ int cmd_help(session *sess, char *tbuf, char *word[], char *[])
     return CMD_DONE;
 }
 
+bool outbound_send_raw(session *sess, const char *line)
+{
+    if (strpbrk(line, "\r\n")) {
+        PrintText(sess, _("A raw line cannot contain line breaks; nothing was sent.\n"));
+        return false;
+    }
+    if (!sess->server->p_raw)
+        return false;
+    sess->server->p_raw(sess->server, line);
+    return true;
+}
+
+std::string split_up_text(session *, const char *, int) { return {}; }
+
+void handle_say(session *sess, char *, bool) { PrintText(sess, _("No channel joined. Try /join #<channel>\n")); }
+
 void notc_msg(session *sess) { PrintText(sess, _("Not connected. Try /server <host> [<port>]\n")); }
 
 void help(session *sess, char *tbuf, const char *helpcmd, bool quiet)
@@ -149,8 +165,8 @@ bool handle_command(session *sess, char *cmd, bool check_spch)
                 break;
             }
         }
-    } else if (sess->server->connected && sess->server->p_raw) {
-        sess->server->p_raw(sess->server, cmd);
+    } else if (sess->server->connected) {
+        outbound_send_raw(sess, cmd);
     } else {
         PrintTextf(sess, _("Unknown Command %s. Try /help\n"), words->word[1]);
     }

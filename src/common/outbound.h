@@ -2,6 +2,8 @@
 // table of built-in commands.
 #pragma once
 
+#include <string>
+
 struct session;
 
 // Handler results.
@@ -39,6 +41,17 @@ int load_perform_file(session *sess, const char *file);
 // (outbound-expand.cpp)
 int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[], char *a, char *c,
                 char *d, char *e, char *h, char *n, char *s, char *u);
+// Says a line in the tab: the text a user types without the command
+// character (nick completion, DCC chat, split into protocol-sized PRIVMSGs).
+// `check_spch` converts percent codes as typed text does.
+void handle_say(session *sess, char *text, bool check_spch);
+// Sends a line to the server as it stands. A line holding CR or LF would
+// smuggle a second command; it is refused with a message and false returned.
+bool outbound_send_raw(session *sess, const char *line);
+// The first piece of `text` that fits one message with `overhead` bytes of
+// command around it, cut on a character boundary (at a space when one is
+// near the end); an empty string when all of it fits.
+std::string split_up_text(session *sess, const char *text, int overhead);
 // "Not connected. Try /server <host> [<port>]"
 void notc_msg(session *sess);
 // Prints the help of one command (quiet: no "no help"/"no such" lines).

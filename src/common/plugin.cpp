@@ -1,5 +1,12 @@
 #include "plugin.h"
 
+#include "lumenwick.h"
+#include "server.h"
+#include "session.h"
+#include "util.h"
+
+#include <cstring>
+
 #include <glib.h>
 
 // The loader arrives with the plugin work; until then there is nothing to load,
@@ -17,3 +24,40 @@ int plugin_emit_command(session *, char *name, char *[], char *[])
     return name && g_ascii_strcasecmp(name, "IDENTD") == 0 ? 1 : 0;
 }
 int plugin_emit_server(session *, char *, char *[], char *[], time_t) { return 0; }
+
+const char *plugin_load(session *, const char *, char *)
+{
+    return _("Loading plugins is not available in this build yet.");
+}
+int plugin_kill(const char *, bool) { return 0; }
+int plugin_reload(session *, const char *, bool) { return 0; }
+bool plugin_show_help(session *, const char *) { return false; }
+void plugin_command_foreach(session *, void *, void (*)(session *, void *, const char *, const char *)) {}
+
+session *plugin_find_context(const char *servname, const char *channel, server *preferred)
+{
+    if (!servname && !channel)
+        return current_sess;
+    session *fallback = nullptr;
+    for (GSList *sl = serv_list; sl; sl = sl->next) {
+        auto *serv = static_cast<server *>(sl->data);
+        if (servname) {
+            const char *netname = server_get_network(serv, false);
+            if (rfc_casecmp(servname, serv->announced_name) != 0 && g_ascii_strcasecmp(servname, serv->hostname) != 0 &&
+                !(netname && g_ascii_strcasecmp(servname, netname) == 0))
+                continue;
+        }
+        if (!channel)
+            return serv->recent_session ? serv->recent_session : serv->home_session;
+        for (GSList *l = sess_list; l; l = l->next) {
+            auto *sess = static_cast<session *>(l->data);
+            if (sess->server != serv || rfc_casecmp(channel, sess->channel) != 0)
+                continue;
+            if (serv == preferred)
+                return sess;
+            if (!fallback)
+                fallback = sess;
+        }
+    }
+    return fallback;
+}

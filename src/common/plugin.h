@@ -28,6 +28,28 @@ int plugin_emit_command(session *sess, char *name, char *word[], char *word_eol[
 // a plugin ate the line.
 int plugin_emit_server(session *sess, char *name, char *word[], char *word_eol[], time_t server_time);
 
+struct server;
+
+// Loads a plugin module with an argument; the error text (owned by the
+// plugin module, valid until the next call) or nullptr on success.
+const char *plugin_load(session *sess, const char *filename, char *arg);
+// Unloads the first plugin named `name` (by file name when `by_filename`):
+// 0 none found, 1 unloaded, 2 it refused.
+int plugin_kill(const char *name, bool by_filename);
+// Unloads and loads again: 0 none found or the load failed, 1 reloaded,
+// 2 it cannot be reloaded (built in, or no file).
+int plugin_reload(session *sess, const char *name, bool by_filename);
+// Prints the help of the first command hook named `name`; false when there
+// is none or it has no help text.
+bool plugin_show_help(session *sess, const char *name);
+// Calls `func` with each command hook's non-empty name and its help text
+// (nullptr when it has none).
+void plugin_command_foreach(session *sess, void *userdata,
+                            void (*func)(session *sess, void *userdata, const char *name, const char *help));
+// The tab a plugin (or /DOAT) means by a server name and a channel, either
+// may be nullptr; a match on `preferred` wins. nullptr when none matches.
+session *plugin_find_context(const char *servname, const char *channel, server *preferred);
+
 // Built-in plugins.
 int timer_plugin_init(void *plugin_handle, char **name, char **desc, char **version, char *arg);
 int identd_plugin_init(void *plugin_handle, char **name, char **desc, char **version, char *arg);
