@@ -22,6 +22,24 @@ enum flood_kind {
     FLOOD_PRIVMSG = 1,
 };
 
+// One ignore entry: a nick!user@host wildcard mask and its type bits.
+struct ignore {
+    char *mask;
+    unsigned int type;
+};
+
+// Returned by ignore_add and ignore_del while this build has no ignore list.
+inline constexpr int IGNORE_UNAVAILABLE = -1;
+
+// Adds `mask` for `type`: 1 new, 2 an existing entry changed (its types
+// replaced with `overwrite`, else merged), IGNORE_UNAVAILABLE when nothing
+// can be stored.
+int ignore_add(const char *mask, int type, bool overwrite);
+// Removes `entry`, or the entry of `mask` when `entry` is null: 1 removed,
+// 0 not found, IGNORE_UNAVAILABLE when there is no list.
+int ignore_del(const char *mask, ignore *entry);
+// Shows the ignore list in `sess`.
+void ignore_showlist(session *sess);
 void ignore_load(void);
 void ignore_save(void);
 // 1 when `host` (nick!user@host) is ignored for any of the bits of `type`.

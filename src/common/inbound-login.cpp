@@ -19,6 +19,7 @@
 
 #include <gio/gio.h>
 #include <glib.h>
+#include <openssl/crypto.h>
 
 #include <cstring>
 #include <string>
@@ -61,49 +62,6 @@ const char *network_identity(const ircnet *net, char *ircnet::*field)
     return net->*field;
 }
 
-// A connect command with its variables filled in: %n nick, %u user name,
-// %r real name, %p the server password. Only a network's commands have them.
-std::string expand_connect_command(server *serv, const char *text)
-{
-    const ircnet *net = serv->network;
-    if (!net)
-        return text;
-    std::string out;
-    for (const char *p = text; *p; p++) {
-        if (*p != '%' || !p[1]) {
-            out += *p;
-            continue;
-        }
-        const char *value = nullptr;
-        switch (p[1]) {
-        case 'n':
-            value = network_identity(net, &ircnet::nick);
-            if (!value)
-                value = prefs.irc_nick1;
-            break;
-        case 'u':
-            value = servlist_network_username(net);
-            if (!nonempty(value))
-                value = prefs.irc_user_name;
-            break;
-        case 'r':
-            value = servlist_network_realname(net);
-            if (!nonempty(value))
-                value = prefs.irc_real_name;
-            break;
-        case 'p':
-            value = serv->password;
-            break;
-        default:
-            out += *p;
-            continue;
-        }
-        out += value;
-        p++;
-    }
-    return out;
-}
-
 int join_delay_over(void *data)
 {
     auto *serv = static_cast<server *>(data);
@@ -129,8 +87,10 @@ bool run_connect_commands(session *sess, server *serv, ircnet *net, bool *had_co
         const char *text = command.c_str();
         if (*text == '/')
             text++;
-        std::string line = expand_connect_command(serv, text);
+        std::string line = command_insert_vars(sess, text);
         handle_command(sess, line.data(), true);
+        // %p put the server password in the line.
+        OPENSSL_cleanse(line.data(), line.size());
         if (!is_server(serv) || !is_session(sess) || serv->network != net)
             return false;
     }
@@ -205,10 +165,13 @@ void inbound_login_start(session *sess, char *nick, char *servname, const messag
     if (tab && tab->type == SESS_SERVER)
         log_open_or_close(tab);
     // Away before the reconnect: tell the new connection so.
+    // AWAY without a reason reuses the stored one while the flag is set, so
+    // the flag is cleared only after it ran.
     if (serv->restore_away && tab) {
-        serv->restore_away = FALSE;
         char away[] = "away";
         handle_command(tab, away, false);
+        if (is_server(serv))
+            serv->restore_away = FALSE;
     }
 }
 

@@ -749,12 +749,48 @@ void inbound_set_doing_dns(server *serv, bool doing)
     own_state_of(serv).doing_dns = doing;
 }
 
+bool inbound_userhost_dns(session *sess, char *reply, const message_tags_data *tags)
+{
+    if (!sess || !own_state_of(sess->server).doing_dns)
+        return false;
+    own_state_of(sess->server).doing_dns = false;
+    // An empty reply means the nick is gone; the generic line shows that.
+    char *eq = reply ? strchr(reply, '=') : nullptr;
+    if (!eq)
+        return false;
+    std::string nick(reply[0] == ':' ? reply + 1 : reply, eq);
+    if (!nick.empty() && nick.back() == '*')
+        nick.pop_back();
+    std::string address(eq + 1);
+    if (const std::size_t end = address.find(' '); end != std::string::npos)
+        address.erase(end);
+    if (address.find('@') == std::string::npos)
+        return false;
+    do_dns(sess, nick.c_str(), address.c_str(), tags);
+    return true;
+}
+
 void inbound_set_own_address(server *serv, guint32 address)
 {
     own_state_of(serv).address = address;
 }
 
 // ---- messages ---------------------------------------------------------------------------
+
+const char *nickserv_mask(const char *target, const char *text)
+{
+    if (!target || !text)
+        return text;
+    // "NickServ" or "NickServ@services.host", as some networks require.
+    const std::size_t name_len = strcspn(target, "@");
+    if (name_len != 8 || g_ascii_strncasecmp(target, "nickserv", 8) != 0)
+        return text;
+    if (!g_ascii_strncasecmp(text, "identify ", 9))
+        return "identify ****";
+    if (!g_ascii_strncasecmp(text, "ghost ", 6))
+        return "ghost ****";
+    return text;
+}
 
 void inbound_privmsg(server *serv, char *from, char *ip, char *text, int id, const message_tags_data *tags)
 {
@@ -805,6 +841,10 @@ void inbound_chanmsg(server *serv, session *sess, char *chan, char *from, char *
     const sender_info info = look_up_sender(sess, from, id);
     if (info.own)
         fromme = TRUE;
+    // The password the user told the nick service is shown, logged and
+    // cached as a mask, whichever way the message reached this tab.
+    if (fromme && sess->type == SESS_DIALOG)
+        text = const_cast<char *>(nickserv_mask(sess->channel, text));
     const time_t stamp = stamp_of(tags);
     const char *reply_id = tags ? tags->reply : nullptr;
 

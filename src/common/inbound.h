@@ -62,6 +62,13 @@ bool alert_match_word(const char *word, const char *list);
 // Whether any word of `text` matches an item of `list`.
 bool alert_match_text(const char *text, const char *list);
 
+// ---- the user's own messages --------------------------------------------------------
+
+// What to show or log for the user's own message `text` to `target`: a
+// password told to the nick service ("identify ...", "ghost ...") is masked
+// as "identify ****" / "ghost ****"; any other text is returned unchanged.
+const char *nickserv_mask(const char *target, const char *text);
+
 // ---- session helpers ---------------------------------------------------------------
 
 // Stores the stripped topic of a session and shows both texts; a dialog's
@@ -85,6 +92,9 @@ time_t inbound_away_since(const server *serv);
 // Marks that a /DNS waits for the address of a nick (the WHO/USERHOST reply
 // resolves it).
 void inbound_set_doing_dns(server *serv, bool doing);
+// A USERHOST reply ("nick[*]=+user@host", word 4 on) while a /DNS waits for
+// it: resolves the host in `sess` and returns true; false when no /DNS waits.
+bool inbound_userhost_dns(session *sess, char *reply, const message_tags_data *tags);
 // Remembers the own address the server revealed.
 void inbound_set_own_address(server *serv, guint32 address);
 

@@ -4,6 +4,15 @@
 struct server;
 struct message_tags_data;
 
+struct session;
+
+// Adds `nick` to the notify list for the comma-separated `networks` (null:
+// every network); false when this build has no notify list to store it in.
+bool notify_adduser(const char *nick, const char *networks);
+// Removes `nick`: 1 removed, 0 not on the list.
+int notify_deluser(const char *nick);
+// Shows the notify list with each nick's state on the session's server.
+void notify_showlist(session *sess, const message_tags_data *tags);
 void notify_load(void);
 void notify_save(void);
 // Polls the notify list on every connected server.

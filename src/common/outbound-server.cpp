@@ -22,17 +22,6 @@
 
 namespace {
 
-// Until this family is written its commands say so instead of pretending.
-int command_placeholder(session *sess, char *, char *[], char *[])
-{
-    PrintText(sess, _("This command is not available yet.\n"));
-    return CMD_DONE;
-}
-
-}  // namespace
-
-namespace {
-
 // What /SERVER and the IRC URLs ask for.
 struct server_target {
     std::string host;
@@ -43,7 +32,40 @@ struct server_target {
     std::string channel;
     std::string key;
     std::string password;
+
+    server_target() = default;
+    server_target(const server_target &) = delete;
+    server_target &operator=(const server_target &) = delete;
+    ~server_target() { OPENSSL_cleanse(password.data(), password.size()); }
 };
+
+// Highest TCP port.
+constexpr long MAX_PORT = 65535;
+// What a gateway listens on unless told otherwise (telnet).
+constexpr int GATE_DEFAULT_PORT = 23;
+
+// A port text: an optional '+' (TLS) or '-' (plain), then digits. Returns 0
+// for anything that is no port in range, so that the connection uses its
+// default instead of a number atoi made up.
+int parse_port(const char *text, bool *tls, bool *tls_given)
+{
+    if (text[0] == '+' || text[0] == '-') {
+        if (tls)
+            *tls = text[0] == '+';
+        if (tls_given)
+            *tls_given = true;
+        text++;
+    }
+    if (!g_ascii_isdigit(text[0]))
+        return 0;
+    long port = 0;
+    for (; g_ascii_isdigit(*text); text++) {
+        port = port * 10 + (*text - '0');
+        if (port > MAX_PORT)
+            return 0;
+    }
+    return *text ? 0 : static_cast<int>(port);
+}
 
 // Reads "irc://host[:port][/[#]channel[?key]]" or "ircs://..." into `target`;
 // false when `word` is no IRC URL.
@@ -85,12 +107,8 @@ bool parse_irc_url(const char *word, server_target &target)
         target.host = hostport.substr(0, colon);
     }
     if (colon != std::string::npos) {
-        std::string port = hostport.substr(colon + 1);
-        if (!port.empty() && (port[0] == '+' || port[0] == '-')) {
-            target.tls = port[0] == '+';
-            port.erase(0, 1);
-        }
-        target.port = atoi(port.c_str());
+        const std::string port = hostport.substr(colon + 1);
+        target.port = parse_port(port.c_str(), &target.tls, nullptr);
     }
     return true;
 }
@@ -127,12 +145,7 @@ bool parse_server_words(char *word[], int first, server_target &target)
         target.tls = chosen_tls;  // an explicit option wins over the URL's scheme
     i++;
     if (word[i][0]) {
-        const char *port = word[i];
-        if (port[0] == '+' || port[0] == '-') {
-            target.tls = port[0] == '+';
-            port++;
-        }
-        target.port = atoi(port);
+        target.port = parse_port(word[i], &target.tls, nullptr);
         i++;
         if (word[i][0])
             target.password = word[i];
@@ -221,12 +234,16 @@ int cmd_newserver(session *, char *tbuf, char *word[], char *word_eol[])
         if (!word[3][0])
             return CMD_WRONG_USAGE;
         session *tab = new_ircwindow(nullptr, word[3], SESS_SERVER, 0);
-        if (tab)
-            safe_strcpy(tab->server->hostname, word[3], sizeof tab->server->hostname);
+        if (!tab)
+            return CMD_DONE;
+        safe_strcpy(tab->server->hostname, word[3], sizeof tab->server->hostname);
+        if (word[4][0])
+            tab->server->port = parse_port(word[4], nullptr, nullptr);
         return CMD_DONE;
     }
     session *tab = new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
-    if (!tab)
+    // Alone, the command just opens an empty server tab.
+    if (!tab || !word[2][0])
         return CMD_DONE;
     return cmd_server(tab, tbuf, word, word_eol);
 }
@@ -249,11 +266,15 @@ int cmd_reconnect(session *sess, char *, char *word[], char *[])
 {
     server *serv = sess->server;
     if (!g_ascii_strcasecmp(word[2], "ALL")) {
-        for (GSList *l = serv_list; l; l = l->next) {
+        // Reconnecting runs the servers' own code; walk a copy of the list
+        // and skip any server that went away meanwhile.
+        GSList *snapshot = g_slist_copy(serv_list);
+        for (GSList *l = snapshot; l; l = l->next) {
             auto *s = static_cast<server *>(l->data);
-            if (s->connected)
+            if (is_server(s) && s->connected)
                 reconnect_server(s);
         }
+        g_slist_free(snapshot);
         return CMD_DONE;
     }
     if (word[2][0]) {
@@ -271,10 +292,12 @@ int cmd_reconnect(session *sess, char *, char *word[], char *[])
         }
         if (word[i][0])
             safe_strcpy(serv->hostname, word[i], sizeof serv->hostname);
-        if (word[i + 1][0])
-            serv->port = atoi(word[i + 1]);
-        if (word[i + 2][0])
+        if (word[i][0] && word[i + 1][0])
+            serv->port = parse_port(word[i + 1], nullptr, nullptr);
+        if (word[i][0] && word[i + 1][0] && word[i + 2][0]) {
+            OPENSSL_cleanse(serv->password, sizeof serv->password);
             safe_strcpy(serv->password, word[i + 2], sizeof serv->password);
+        }
     }
     if (!serv->hostname[0]) {
         notc_msg(sess);
@@ -288,18 +311,111 @@ int cmd_reconnect(session *sess, char *, char *word[], char *[])
     return CMD_DONE;
 }
 
-
-LUMENWICK_COMMAND_HANDLER(cmd_addserver)
+int cmd_gate(session *sess, char *, char *word[], char *[])
 {
-    return command_placeholder(sess, tbuf, word, word_eol);
+    if (!word[2][0])
+        return CMD_WRONG_USAGE;
+    int port = GATE_DEFAULT_PORT;
+    if (word[3][0]) {
+        port = parse_port(word[3], nullptr, nullptr);
+        if (port == 0)
+            return CMD_WRONG_USAGE;
+    }
+    server *serv = sess->server;
+    if (!serv->connect) {
+        PrintText(sess, _("Connecting is not available.\n"));
+        return CMD_DONE;
+    }
+    // A gateway is reached in plain text and speaks its own protocol: the
+    // user talks to it by hand, so no IRC login is sent.
+    serv->tls_enabled = FALSE;
+    serv->allow_invalid_cert = FALSE;
+    std::string host = word[2];
+    serv->connect(serv, host.data(), port, TRUE);
+    return CMD_DONE;
 }
 
-LUMENWICK_COMMAND_HANDLER(cmd_gate)
+int cmd_addserver(session *sess, char *, char *word[], char *[])
 {
-    return command_placeholder(sess, tbuf, word, word_eol);
+    const char *network = word[2];
+    const char *address = word[3];
+    if (!network[0] || !address[0])
+        return CMD_WRONG_USAGE;
+    // Saving an unloaded list would replace the user's file with this one entry.
+    servlist_init();
+
+    ircnet *net = servlist_net_find(network, nullptr, strcmp);
+    if (net && servlist_server_find(net, address, nullptr)) {
+        PrintTextf(sess, _("Server %s already exists on network %s.\n"), address, network);
+        return CMD_DONE;
+    }
+    if (!net) {
+        net = servlist_net_add(network, true);
+        g_free(net->charset);
+        net->charset = g_strdup(SERVLIST_DEFAULT_CHARSET);
+    }
+    servlist_server_add(net, address);
+    PrintTextf(sess, _("Added server %s to network %s.\n"), address, network);
+    servlist_save();
+    return CMD_DONE;
 }
 
-LUMENWICK_COMMAND_HANDLER(cmd_url)
+namespace {
+
+// Whether `serv` is where an IRC URL naming `host` points: a server of the
+// network of that name, of a network listing that host, or connected to it.
+bool server_matches_url_host(server *serv, const std::string &host)
 {
-    return command_placeholder(sess, tbuf, word, word_eol);
+    if (!g_ascii_strcasecmp(serv->hostname, host.c_str()))
+        return true;
+    if (!serv->network)
+        return false;
+    const char *name = servlist_network_name(serv->network);
+    if (name && !g_ascii_strcasecmp(name, host.c_str()))
+        return true;
+    for (GSList *l = serv->network->servers; l; l = l->next) {
+        const char *address = static_cast<ircserver *>(l->data)->address;
+        const char *slash = strchr(address, '/');
+        const std::size_t len = slash ? static_cast<std::size_t>(slash - address) : strlen(address);
+        if (len == host.size() && !g_ascii_strncasecmp(address, host.c_str(), len))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int cmd_url(session *, char *, char *word[], char *[])
+{
+    const char *url = word[2];
+    if (!url[0])
+        return CMD_WRONG_USAGE;
+    server_target target;
+    if (!parse_irc_url(url, target)) {
+        fe_open_url(url);
+        return CMD_DONE;
+    }
+    if (target.host.empty())
+        return CMD_WRONG_USAGE;
+
+    for (GSList *l = serv_list; l; l = l->next) {
+        auto *serv = static_cast<server *>(l->data);
+        if (!serv->connected || !server_matches_url_host(serv, target.host))
+            continue;
+        if (!target.channel.empty())
+            serv->p_join(serv, target.channel.c_str(), target.key.c_str());
+        else if (serv->home_session)
+            fe_ctrl_gui(serv->home_session, FE_GUI_FOCUS, 0);
+        return CMD_DONE;
+    }
+
+    session *tab = new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
+    if (!tab)
+        return CMD_DONE;
+    if (!tab->server->connect) {
+        PrintText(tab, _("Connecting is not available.\n"));
+        return CMD_DONE;
+    }
+    server_connect_to(tab, target, false);
+    return CMD_DONE;
 }

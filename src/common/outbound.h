@@ -13,6 +13,12 @@ inline constexpr int CMD_STOP = 2;
 
 inline constexpr int CMD_BUFFER_SIZE = 4096;
 inline constexpr int MAX_COMMAND_NESTING = 100;
+// User commands expanded for one command line typed or run at top level,
+// nested ones included: several entries of one name that run each other
+// multiply, and the nesting limit alone would let that run for ages.
+inline constexpr int MAX_USER_COMMAND_EXPANSIONS = 1000;
+// A user command expands into this many bytes at most.
+inline constexpr int USER_COMMAND_SIZE = 2048;
 
 struct commands {
     const char *name;
@@ -27,6 +33,11 @@ struct commands {
 extern const commands xc_cmds[];
 extern const int xc_cmds_count;
 const commands *find_internal_command(const char *name);
+
+// Built-in commands the filter refuses are not run (a message says so); the
+// fuzz target keeps typed input from starting programs or connections with
+// it. nullptr, the default, allows every command.
+void set_command_filter(bool (*allow)(const char *name));
 
 // Runs typed text: each line a command (after the command character) or text to say.
 void handle_multiline(session *sess, char *cmd, int history, int nocommand);
@@ -52,7 +63,17 @@ bool outbound_send_raw(session *sess, const char *line);
 // command around it, cut on a character boundary (at a space when one is
 // near the end); an empty string when all of it fits.
 std::string split_up_text(session *sess, const char *text, int overhead);
+// The mode text for banning `nick_or_mask` in the session's channel with
+// `mode` ("+b", "+q" or "-o+b", the last with the nick as its own argument),
+// e.g. "+b *!*bob@*.example.org"; an unlisted nick or a mask is used as the
+// mask. Empty when nothing is to be sent (ban type outside 0-3, an address
+// without "@"). (outbound-chan.cpp)
+std::string make_ban_mask(session *sess, const char *nick_or_mask, const char *mode, int bantype);
 // "Not connected. Try /server <host> [<port>]"
 void notc_msg(session *sess);
+// A network connect command with %n, %u, %r and %p filled in from the
+// session's network (the text unchanged when the server has none). May hold
+// the server password: the caller wipes it after use.
+std::string command_insert_vars(session *sess, const char *cmd);
 // Prints the help of one command (quiet: no "no help"/"no such" lines).
 void help(session *sess, char *tbuf, const char *helpcmd, bool quiet);

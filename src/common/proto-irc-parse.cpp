@@ -487,7 +487,7 @@ void process_numeric(const line_context &ctx, int n)
         inbound_away(serv, word[4], rest(word_eol[5]), tags);
         return;
     case 302:
-        if (numeric_userhost(ctx))
+        if (numeric_userhost(ctx) || inbound_userhost_dns(ctx.sess, ctx.word_eol[4], ctx.tags))
             return;
         break;
     case 303:
@@ -819,7 +819,7 @@ void process_privmsg(const line_context &ctx, char *nick, char *ip)
     if (sess)
         inbound_chanmsg(serv, sess, to, nick, text, TRUE, id, ctx.tags);
     else
-        emit(XP_TE_MESSAGE_SEND, serv->recent_session, to, text, nullptr, nullptr, ctx);
+        emit(XP_TE_MESSAGE_SEND, serv->recent_session, to, nickserv_mask(to, text), nullptr, nullptr, ctx);
 }
 
 void process_tagmsg(const line_context &ctx, char *nick)

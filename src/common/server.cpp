@@ -32,6 +32,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,20 +76,48 @@ void free_features(server *serv)
     serv->bad_nick_prefixes = serv->chanmodes_extra = nullptr;
 }
 
+}  // namespace
+
+// A line of a reason file is sent as a whole IRC parameter; a longer line
+// is cut here rather than read as several lines.
+constexpr std::size_t REASON_LINE_MAX = 511;
+
 // A random line of `file` in the configuration directory, or null when the
-// text does not name a readable file. Lets users keep a file of quit messages.
+// text does not name a readable regular file. Lets users keep a file of quit
+// messages. Only regular files: a FIFO or device named by the setting would
+// block the program on open or read.
 char *random_line_of(const char *file)
 {
     if (!file || !file[0] || strchr(file, '/'))
         return nullptr;
-    FILE *fh = lumenwick_fopen_file(file, "r", 0);
-    if (!fh)
+    const int fd = lumenwick_open_file(file, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, 0);
+    if (fd < 0)
         return nullptr;
-    char buf[512];
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
+    FILE *fh = fdopen(fd, "r");
+    if (!fh) {
+        close(fd);
+        return nullptr;
+    }
+    char buf[REASON_LINE_MAX + 2];
     char *chosen = nullptr;
     int seen = 0;
+    bool continuation = false;
     while (fgets(buf, sizeof buf, fh)) {
+        const bool complete = strchr(buf, '\n') != nullptr;
+        // The rest of an overlong line belongs to the line already counted.
+        if (continuation) {
+            continuation = !complete;
+            continue;
+        }
+        continuation = !complete;
         buf[strcspn(buf, "\r\n")] = 0;
+        if (strlen(buf) > REASON_LINE_MAX)
+            buf[REASON_LINE_MAX] = 0;
         // Reservoir sampling: every line equally likely in one pass.
         seen++;
         if (g_random_int_range(0, seen) == 0) {
@@ -99,6 +128,8 @@ char *random_line_of(const char *file)
     fclose(fh);
     return chosen;
 }
+
+namespace {
 
 void new_generation(server *serv)
 {
@@ -1033,7 +1064,11 @@ void server_sendquit(session *sess)
         serv->p_quit(serv, sess->quit_reason);
         return;
     }
-    char *from_file = random_line_of(prefs.irc_quit_reason);
-    serv->p_quit(serv, from_file ? from_file : prefs.irc_quit_reason);
+    // Percent codes, but no numeric ones: a reason is text, not bytes.
+    std::string reason = prefs.irc_quit_reason;
+    check_special_chars(reason.data(), false);
+    reason.resize(strlen(reason.c_str()));
+    char *from_file = random_line_of(reason.c_str());
+    serv->p_quit(serv, from_file ? from_file : reason.c_str());
     g_free(from_file);
 }

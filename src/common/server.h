@@ -214,6 +214,9 @@ void server_fill_her_up(server *serv);
 void server_sendpart(server *serv, const char *channel, const char *reason);
 // QUIT with the session's own reason, else the configured default.
 void server_sendquit(struct session *sess);
+// A random line of the regular file `file` names in the configuration
+// directory (a new string, g_free), or null when it names none.
+char *random_line_of(const char *file);
 
 // Ends the connection attempt: removes the child's watch, the join-delay and
 // handshake timers, kills and reaps the connection child, closes the pipe,

@@ -10,6 +10,7 @@
 #include "lastact.h"
 #include "log.h"
 #include "outbound.h"
+#include "outbound-exec.h"
 #include "plugin.h"
 #include "scrollback.h"
 #include "server.h"
@@ -68,24 +69,6 @@ void dialog_topic_from_channels(session *sess)
     const char *host = userlist_find_address(sess->server, sess->channel);
     if (host)
         set_topic(sess, host, host);
-}
-
-void exec_child_kill(session *sess)
-{
-    exec_child *child = sess->exec_child;
-    if (!child)
-        return;
-    if (child->pid > 0) {
-        kill(child->pid, SIGKILL);
-        waitpid(child->pid, nullptr, WNOHANG);
-    }
-    if (child->watch_tag)
-        fe_input_remove(child->watch_tag);
-    if (child->read_fd >= 0)
-        close(child->read_fd);
-    g_free(child->buffer);
-    delete child;
-    sess->exec_child = nullptr;
 }
 
 }  // namespace
@@ -165,7 +148,7 @@ void session_free(session *sess)
         userlist_free(sess);
     lastact_remove(sess);
 
-    exec_child_kill(sess);
+    exec_child_free(sess);
 
     log_close(sess);
     scrollback_close(sess);
@@ -189,6 +172,7 @@ void session_free(session *sess)
     if (sess->typing_tag)
         fe_timeout_remove(sess->typing_tag);
     reply_cache_free(sess);
+    history_free(&sess->input_history);
     g_free(sess->topic);
     g_free(sess->mode_string);
     g_free(sess->quit_reason);

@@ -1,6 +1,7 @@
 // The session record (one tab) and its life cycle: creation, lookup, destruction.
 #pragma once
 
+#include "history.h"
 #include "lumenwick.h"
 
 #include <sys/types.h>
@@ -22,13 +23,8 @@ inline constexpr unsigned char SET_OFF = 0;
 inline constexpr unsigned char SET_ON = 1;
 inline constexpr unsigned char SET_DEFAULT = 2;
 
-// The child process of /EXEC; owned by its session.
-struct exec_child {
-    pid_t pid = 0;
-    int read_fd = -1;
-    int watch_tag = 0;
-    char *buffer = nullptr;
-};
+// The child process of /EXEC; owned by its session (outbound-exec.cpp).
+struct exec_child;
 
 struct session {
     // Per-channel options; kept first and in this order (they are saved as bytes).
@@ -57,7 +53,7 @@ struct session {
     int scrollback_lines;
 
     char last_msg_nick[NICKLEN];
-    void *input_history;
+    struct history input_history;
 
     int op_count;
     int halfop_count;

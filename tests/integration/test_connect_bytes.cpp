@@ -149,6 +149,23 @@ TEST_F(ConnectBytes, ReceivedBytesBecomeWholeCleanLines)
     quit_client();
 }
 
+TEST_F(ConnectBytes, ServerCharacterSetConvertsBothWays)
+{
+    ASSERT_NO_FATAL_FAILURE(start_client());
+    connect_client();
+
+    ASSERT_TRUE(client->type("/charset ISO-8859-1"));
+    const bool known = client->wait_shown("Charset changed to: ISO-8859-1", 3000);
+    ASSERT_TRUE(known) << trace();
+
+    ASSERT_TRUE(ircd.send(":irc.test NOTICE tester :caf\xe9 na\xefve\r\n"));
+    EXPECT_TRUE(client->wait_shown("caf\xC3\xA9 na\xC3\xAFve", SHORT_MS)) << trace();
+    // Typed UTF-8 leaves in the server's set; what it cannot hold becomes "?".
+    ASSERT_TRUE(client->type("/quote PRIVMSG #x :caf\xC3\xA9 5\xE2\x82\xAC"));
+    EXPECT_TRUE(ircd.wait_received(1, "PRIVMSG #x :caf\xe9 5?\r\n", SHORT_MS)) << trace();
+    quit_client();
+}
+
 TEST_F(ConnectBytes, ServerHangingUpIsShownAndTheClientReconnects)
 {
     ASSERT_NO_FATAL_FAILURE(start_client({"net_reconnect_delay 1"}));
