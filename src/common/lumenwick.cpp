@@ -7,6 +7,7 @@
 #include "fe.h"
 #include "ignore.h"
 #include "list.h"
+#include "menu.h"
 #include "notify.h"
 #include "plugin.h"
 #include "server.h"
@@ -388,6 +389,7 @@ void lumenwick_exit(void)
 
     chanopt_save_all();
     servlist_cleanup();
+    menu_free_all();
     fe_exit();
     // lumenwick_is_quitting stays set, so closing tabs cannot start this again.
     shutdown_running = false;

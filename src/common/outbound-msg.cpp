@@ -151,17 +151,11 @@ int cmd_discon(session *sess, char *, char *[], char *word_eol[])
     return CMD_DONE;
 }
 
-int cmd_quit(session *sess, char *, char *[], char *word_eol[])
+int cmd_quit(session *sess, char *tbuf, char *word[], char *word_eol[])
 {
-    if (word_eol[2][0]) {
-        g_free(sess->quit_reason);
-        sess->quit_reason = g_strdup(word_eol[2]);
-    }
-    if (sess->server->disconnect)
-        sess->server->disconnect(sess, TRUE, -1);
-    // The disconnect never frees the tab, only what it was connected to.
-    g_free(sess->quit_reason);
-    sess->quit_reason = nullptr;
+    // The same disconnect with its reason; the rest of a paste must not run
+    // against a server that is gone.
+    cmd_discon(sess, tbuf, word, word_eol);
     return CMD_STOP;
 }
 

@@ -158,7 +158,7 @@ void session_free(session *sess)
         const bool still_used = session_find_by_server(serv, sess) != nullptr;
         if (still_used && !lumenwick_is_quitting) {
             if (sess->type == SESS_CHANNEL && sess->channel[0])
-                server_sendpart(serv, sess->channel, nullptr);
+                server_sendpart(serv, sess->channel, sess->quit_reason);  // /CLOSE may have given one
         } else {
             if (serv->flush_queue)
                 serv->flush_queue(serv);

@@ -363,6 +363,10 @@ TEST_F(MsgCommands, PartUsesTheDefaultReasonOrARandomLineOfItsFile)
     run(home, "part");
     EXPECT_EQ(sent(), "") << "the server tab's name is no channel";
     EXPECT_TRUE(usage_shown(home, "PART"));
+
+    // Closing the tab with a reason parts with that reason.
+    run(chan, "close gone fishing");
+    EXPECT_EQ(sent(), "PART #c :gone fishing\r\n");
 }
 
 TEST_F(MsgCommands, JoinCycleTopicInviteNamesAndTheNickService)
