@@ -99,3 +99,4 @@ void dcc_get(DCC *) {}
 void dcc_get_nick(session *sess, const char *) { dcc_unavailable(sess); }
 void dcc_abort(session *, DCC *) {}
 DCC *find_dcc(const char *, const char *, int) { return nullptr; }
+void dcc_change_nick(server *, const char *, const char *) {}

@@ -45,3 +45,5 @@ void dcc_abort(session *sess, DCC *dcc);
 // last component or the whole name, ASCII case; null or "" any) and `kind`
 // (a dcc_kind, -1 any); borrowed, or nullptr.
 DCC *find_dcc(const char *nick, const char *file, int kind);
+// Follows a nick change of a DCC peer on `serv`.
+void dcc_change_nick(server *serv, const char *oldnick, const char *newnick);

@@ -3,6 +3,7 @@
 // and auto-join, and the own address for DCC.
 
 #include "inbound.h"
+#include "notify.h"
 
 #include "cfgfiles.h"
 #include "fe.h"
@@ -222,6 +223,8 @@ void inbound_login_end(session *sess, char *text, const message_tags_data *tags)
         }
         if (!is_server(serv))
             return;
+        if (serv->have_monitor || serv->have_watch)
+            notify_send_watches(serv);
         serv->motd_done = TRUE;
     }
 

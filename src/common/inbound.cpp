@@ -9,6 +9,7 @@
 
 #include "cfgfiles.h"
 #include "chanopt.h"
+#include "dcc.h"
 #include "fe.h"
 #include "ignore.h"
 #include "lastact.h"
@@ -1149,6 +1150,7 @@ void inbound_newnick(server *serv, char *nick, char *newnick, int quiet, const m
         }
         fe_set_title(sess);
     }
+    dcc_change_nick(serv, old, fresh);
     if (own)
         fe_set_nick(serv, serv->nick);
 }

@@ -22,3 +22,7 @@ void notify_showlist(session *sess, const message_tags_data *)
 {
     PrintText(sess, _("Notify lists are not available yet.\n"));
 }
+
+// Without a stored list there is nothing to watch and nobody on it.
+void notify_send_watches(server *) {}
+bool notify_is_in_list(server *, const char *) { return false; }

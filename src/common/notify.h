@@ -13,6 +13,10 @@ bool notify_adduser(const char *nick, const char *networks);
 int notify_deluser(const char *nick);
 // Shows the notify list with each nick's state on the session's server.
 void notify_showlist(session *sess, const message_tags_data *tags);
+// Sends the notify list as MONITOR or WATCH entries after login.
+void notify_send_watches(server *serv);
+// Whether any notify entry names `nick`.
+bool notify_is_in_list(server *serv, const char *nick);
 void notify_load(void);
 void notify_save(void);
 // Polls the notify list on every connected server.
