@@ -131,8 +131,8 @@ void BM_ChannelPrivmsgTagged(benchmark::State &state)
 }
 BENCHMARK(BM_ChannelPrivmsgTagged)->Iterations(LINES)->Unit(benchmark::kMillisecond);
 
-// The same without the scrollback file, whose append opens and closes the
-// file for every line: what is left is the handlers, the event and the log.
+// The same without the scrollback file (one write per line to a descriptor
+// kept open): what is left is the handlers, the event and the log.
 void BM_ChannelPrivmsgWithoutScrollback(benchmark::State &state)
 {
     run(state, false, false);

@@ -61,7 +61,11 @@ std::vector<std::string> names_items(int count)
     items.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; i++) {
         const char *prefix = i % 20 == 0 ? "@" : i % 10 == 1 ? "+" : "";
-        items.push_back(prefix + std::string("User") + std::to_string(i * 7919 % 1000003) + "_x");
+        std::string item = prefix;
+        item += "User";
+        item += std::to_string(i * 7919 % 1000003);
+        item += "_x";
+        items.push_back(std::move(item));
     }
     std::shuffle(items.begin(), items.end(), std::mt19937(42));
     return items;

@@ -18,6 +18,7 @@
 #include "util.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <unordered_map>
@@ -32,11 +33,15 @@ constexpr unsigned int AWAY_UNKNOWN = 255;
 // Sort key of a burst record: the first 16 bytes of the nick, case-folded
 // the way the server compares and packed big-endian, so that most
 // comparisons of a large burst touch only this array and not the records.
+// A nick that ends inside the key leaves its last byte zero: equal keys then
+// mean equal nicks. 24 bytes, and the record at hand, so that sorting and
+// merging walk this array alone.
 struct burst_entry {
     std::uint64_t key[2];
-    std::uint32_t arrival; // index into the burst's pending records
-    std::uint32_t whole;   // the nick ended inside the key: equal keys mean equal nicks
+    User *user;
 };
+
+bool ends_in_key(const burst_entry &e) { return (e.key[1] & 0xff) == 0; }
 
 // The fold of the server's comparison when it is one we know, else null
 // (then every comparison goes to the server's function).
@@ -55,17 +60,66 @@ const unsigned char *known_fold(const server *serv)
     return nullptr;
 }
 
-burst_entry make_entry(const unsigned char *fold, const User *user, std::uint32_t arrival)
+burst_entry make_entry(const unsigned char *fold, User *user)
 {
-    burst_entry e{{0, 0}, arrival, 0};
+    burst_entry e{{0, 0}, user};
     if (!fold)
         return e;
     const auto *p = reinterpret_cast<const unsigned char *>(user->nick);
-    int i = 0;
-    for (; i < 16 && p[i]; i++)
+    for (int i = 0; i < 16 && p[i]; i++)
         e.key[i / 8] |= static_cast<std::uint64_t>(fold[p[i]]) << (8 * (7 - i % 8));
-    e.whole = i < 16;
     return e;
+}
+
+// A stable radix sort of the entries by their first key word, a byte per
+// pass, least significant first; a byte that every key shares (the "guest"
+// of a channel full of guests) costs no pass. A comparison sort would make the
+// largest bursts grow faster than their size.
+void sort_by_first_word(std::vector<burst_entry> &entries)
+{
+    constexpr int BYTES = 8;
+    const std::size_t n = entries.size();
+    if (n < 2)
+        return;
+    std::vector<std::array<std::uint32_t, 256>> count(BYTES);
+    for (const burst_entry &e : entries) {
+        for (int b = 0; b < BYTES; b++)
+            count[static_cast<std::size_t>(b)][(e.key[0] >> (8 * b)) & 0xff]++;
+    }
+    std::vector<burst_entry> scratch(n);
+    for (int b = 0; b < BYTES; b++) {
+        std::array<std::uint32_t, 256> &slot = count[static_cast<std::size_t>(b)];
+        if (slot[(entries[0].key[0] >> (8 * b)) & 0xff] == n)
+            continue;
+        std::uint32_t pos = 0;
+        for (std::uint32_t &c : slot) {
+            const std::uint32_t here = c;
+            c = pos;
+            pos += here;
+        }
+        for (const burst_entry &e : entries)
+            scratch[slot[(e.key[0] >> (8 * b)) & 0xff]++] = e;
+        entries.swap(scratch);
+    }
+}
+
+// A run of entries that share their first key word, sorted without moving
+// equals past each other. Runs are short but for channels of nicks alike in
+// their first eight bytes.
+template <typename It, typename Less> void stable_sort_run(It first, It last, Less less)
+{
+    constexpr std::ptrdiff_t INSERTION_MAX = 32;
+    if (last - first > INSERTION_MAX) {
+        std::stable_sort(first, last, less);
+        return;
+    }
+    for (It i = first + (first != last ? 1 : 0); i < last; ++i) {
+        burst_entry moving = *i;
+        It j = i;
+        for (; j > first && less(moving, *(j - 1)); --j)
+            *j = *(j - 1);
+        *j = moving;
+    }
 }
 
 // Records of a NAMES burst not yet merged into the sorted array, in arrival
@@ -82,9 +136,14 @@ auto &bursts = *new std::unordered_map<const session *, names_burst>;
 
 names_burst *burst_of(const session *sess)
 {
-    // Every lookup asks; outside NAMES replies there is no burst at all.
+    // Every lookup and every add of a burst asks; outside NAMES replies there
+    // is no burst at all, and inside them mostly one.
     if (bursts.empty())
         return nullptr;
+    if (bursts.size() == 1) {
+        auto only = bursts.begin();
+        return only->first == sess ? &only->second : nullptr;
+    }
     auto it = bursts.find(sess);
     return it == bursts.end() ? nullptr : &it->second;
 }
@@ -159,7 +218,7 @@ void settle(session *sess)
     if (!burst || burst->pending.empty())
         return;
     const server *serv = sess->server;
-    const std::vector<User *> pending = std::move(burst->pending);
+    // The entries hold every pending record.
     std::vector<burst_entry> entries = std::move(burst->entries);
     burst->pending.clear();
     burst->entries.clear();
@@ -167,22 +226,31 @@ void settle(session *sess)
     const unsigned char *fold = known_fold(serv);
     if (fold != burst->fold) {
         for (burst_entry &e : entries)
-            e = make_entry(fold, pending[e.arrival], e.arrival);
+            e = make_entry(fold, e.user);
     }
 
-    auto compare = [serv, &pending](const burst_entry &a, const burst_entry &b) {
+    auto compare = [serv, fold](const burst_entry &a, const burst_entry &b) {
         if (a.key[0] != b.key[0])
             return a.key[0] < b.key[0] ? -1 : 1;
         if (a.key[1] != b.key[1])
             return a.key[1] < b.key[1] ? -1 : 1;
-        if (a.whole)
+        if (fold && ends_in_key(a))
             return 0;
-        return nick_cmp(serv, pending[a.arrival]->nick, pending[b.arrival]->nick);
+        return nick_cmp(serv, a.user->nick, b.user->nick);
     };
-    std::sort(entries.begin(), entries.end(), [&compare](const burst_entry &a, const burst_entry &b) {
-        const int c = compare(a, b);
-        return c != 0 ? c < 0 : a.arrival < b.arrival;
-    });
+    // Ordered by the first key word in linear time; only the runs that share
+    // it (nicks alike in their first eight bytes) need comparisons. Every
+    // step is stable, so of equal nicks the first to arrive comes first.
+    sort_by_first_word(entries);
+    const auto before = [&compare](const burst_entry &a, const burst_entry &b) { return compare(a, b) < 0; };
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t end = i + 1;
+        while (end < entries.size() && entries[end].key[0] == entries[i].key[0])
+            end++;
+        stable_sort_run(entries.begin() + static_cast<std::ptrdiff_t>(i),
+                        entries.begin() + static_cast<std::ptrdiff_t>(end), before);
+        i = end;
+    }
 
     const int listed = tree_size(sess->users);
     void **old = tree_make_list(sess->users);
@@ -193,9 +261,9 @@ void settle(session *sess)
     // them and must find the list in order.
     std::vector<std::pair<User *, User *>> repeats;
     for (const burst_entry &e : entries) {
-        User *user = pending[e.arrival];
+        User *user = e.user;
         if (last && compare(*last, e) == 0) {
-            repeats.emplace_back(user, pending[last->arrival]);
+            repeats.emplace_back(user, last->user);
             continue;
         }
         int c = -1;
@@ -235,7 +303,7 @@ bool attach(session *sess, User *user)
     if (names_burst *burst = burst_of(sess)) {
         if (burst->pending.empty())
             burst->fold = known_fold(sess->server);
-        burst->entries.push_back(make_entry(burst->fold, user, static_cast<std::uint32_t>(burst->pending.size())));
+        burst->entries.push_back(make_entry(burst->fold, user));
         burst->pending.push_back(user);
         return true;
     }

@@ -3,7 +3,11 @@
 #include "scrollback.h"
 #include "text_sessions.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 namespace {
 
@@ -145,4 +149,190 @@ TEST_F(Scrollback, DamagedLinesAreSkippedAndOddTimesNeverCrash)
                               "#c, \"\\n*\\tLoaded log from 99999999999999999\\n\\n\", no_activity",
                           }));
     EXPECT_EQ(chan->scrollback_lines, 5);
+}
+
+// The file stays open between lines, so these tests also check that an open
+// descriptor never outlives the file it was opened on or the tab that owns it.
+namespace {
+
+// How many of this process's descriptors point into `dir`.
+int open_descriptors_below(const std::string &dir)
+{
+    int n = 0;
+    GDir *d = g_dir_open("/proc/self/fd", 0, nullptr);
+    if (!d)
+        return -1;
+    while (const char *name = g_dir_read_name(d)) {
+        char *target = g_file_read_link((std::string("/proc/self/fd/") + name).c_str(), nullptr);
+        if (target && g_str_has_prefix(target, dir.c_str()))
+            n++;
+        g_free(target);
+    }
+    g_dir_close(d);
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Scrollback, TheFileIsHeldOpenOnlyWhileTheTabSavesIntoIt)
+{
+    session *home = network_tab("Net");
+    session *chan = channel(home, "#c");
+    const std::string below = path("scrollback/");
+    for (int i = 0; i < 50; i++)
+        PrintTextTimeStamp(chan, ("line " + std::to_string(i) + "\n").c_str(), 1700000000 + i);
+    EXPECT_EQ(open_descriptors_below(below), 1);
+    const std::vector<std::string> lines = lines_of(read(file("net", "#c")));
+    ASSERT_EQ(lines.size(), 50u);
+    EXPECT_EQ(lines[0], "T 1700000000 line 0");
+    EXPECT_EQ(lines[49], "T 1700000049 line 49");
+
+    // Switched off for the tab: let go with the next line, which is not kept.
+    chan->text_scrollback = SET_OFF;
+    PrintText(chan, "not kept\n");
+    EXPECT_EQ(open_descriptors_below(below), 0);
+    chan->text_scrollback = SET_ON;
+    PrintText(chan, "kept again\n");
+    EXPECT_EQ(open_descriptors_below(below), 1);
+    EXPECT_EQ(read(file("net", "#c")).find("not kept"), std::string::npos);
+    EXPECT_EQ(lines_of(read(file("net", "#c"))).size(), 51u);
+
+    // The trim renames a new file into place: the old descriptor must go.
+    prefs.text_max_lines = 10;
+    PrintText(chan, "trimmed\n");
+    EXPECT_EQ(open_descriptors_below(below), 0);
+    EXPECT_EQ(lines_of(read(file("net", "#c"))).size(), 10u);
+    PrintText(chan, "after the trim\n");
+    EXPECT_EQ(lines_of(read(file("net", "#c"))).back().substr(13), "after the trim");
+
+    session_free(chan);
+    EXPECT_EQ(open_descriptors_below(below), 0);
+}
+
+TEST_F(Scrollback, ADeletedOrReplacedFileIsFollowedByTheNextLine)
+{
+    session *home = network_tab("Net");
+    session *chan = channel(home, "#c");
+    PrintText(chan, "first\n");
+
+    // Deleted with its directory while the tab is open: found out within a
+    // second.
+    ASSERT_EQ(system(("rm -rf '" + path("scrollback/net") + "'").c_str()), 0);
+    const time_t start = time(nullptr);
+    while (time(nullptr) == start)
+        g_usleep(20000);
+    PrintTextTimeStamp(chan, "into a new file\n", 1700000000);
+    EXPECT_EQ(read(file("net", "#c")), "T 1700000000 into a new file\n");
+
+    // Two connections to one network share the channel's file; one's trim
+    // replaces the file under the other's open descriptor.
+    session *home2 = network_tab("Net");
+    session *twin = channel(home2, "#c");
+    prefs.text_max_lines = 2;
+    chan->scrollback_lines = 0;
+    twin->scrollback_lines = 5;
+    PrintTextTimeStamp(chan, "from one\n", 1700000001);
+    PrintTextTimeStamp(twin, "from the twin\n", 1700000002);  // trims to 2 lines
+    PrintTextTimeStamp(chan, "one again\n", 1700000003);
+    EXPECT_EQ(read(file("net", "#c")), "T 1700000001 from one\n"
+                                       "T 1700000002 from the twin\n"
+                                       "T 1700000003 one again\n");
+
+    // A renamed tab (a dialog after a nick change) saves into its new file.
+    session *dialog = new_ircwindow(home->server, "alice", SESS_DIALOG, 0);
+    PrintTextTimeStamp(dialog, "to alice\n", 1700000004);
+    safe_strcpy(dialog->channel, "alice_away", sizeof dialog->channel);
+    PrintTextTimeStamp(dialog, "to alice_away\n", 1700000005);
+    EXPECT_EQ(read(file("net", "alice")), "T 1700000004 to alice\n");
+    EXPECT_EQ(read(file("net", "alice_away")), "T 1700000005 to alice_away\n");
+}
+
+TEST_F(Scrollback, ATornLastLineIsNeverJoinedToTheNextRecord)
+{
+    session *home = network_tab("Net");
+    g_mkdir_with_parents(path("scrollback/net").c_str(), 0700);
+    write(file("net", "#c"), "T 1700000000 whole\nT 1700000001 cut sho");
+    session *chan = channel(home, "#c");
+    PrintTextTimeStamp(chan, "next\n", 1700000002);
+    PrintTextTimeStamp(chan, "and next\n", 1700000003);
+    EXPECT_EQ(read(file("net", "#c")), "T 1700000000 whole\nT 1700000001 cut sho\n"
+                                       "T 1700000002 next\nT 1700000003 and next\n");
+}
+
+TEST_F(Scrollback, AFailedWriteClosesTheFileAndIsReportedOnce)
+{
+    session *home = network_tab("Net");
+    g_mkdir_with_parents(path("scrollback/net").c_str(), 0700);
+    const std::string first = "T 1700000000 first\n";
+    write(file("net", "#c"), first);
+    session *chan = channel(home, "#c");
+    fe_recorder::reset();
+
+    // A file-size limit at the file's size makes every append fail (EFBIG),
+    // as a full disk would.
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tight = saved;
+    tight.rlim_cur = first.size();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    PrintText(chan, "lost one\n");
+    PrintText(chan, "lost two\n");
+    const int open_while_failing = open_descriptors_below(path("scrollback/"));
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(open_while_failing, 0);
+    const std::vector<std::string> reports = fe_recorder::messages();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(file("net", "#c")), std::string::npos) << reports[0];
+    EXPECT_EQ(chan->scrollback_lines, 1) << "only the replayed line is counted";
+    // The lines themselves were still shown.
+    EXPECT_TRUE(fe_recorder::was_shown(chan, "lost one"));
+    EXPECT_TRUE(fe_recorder::was_shown(chan, "lost two"));
+
+    // Room again: the next line opens the file afresh.
+    PrintTextTimeStamp(chan, "saved\n", 1700000001);
+    EXPECT_EQ(read(file("net", "#c")), first + "T 1700000001 saved\n");
+    EXPECT_EQ(chan->scrollback_lines, 2);
+}
+
+TEST_F(Scrollback, SomethingOtherThanAFileAtThePathIsNeitherReadNorWritten)
+{
+    session *home = network_tab("Net");
+    g_mkdir_with_parents(path("scrollback/net").c_str(), 0700);
+    // A FIFO would block the read at the tab's opening and the first write
+    // that fills it; a device like /dev/zero would never end a read.
+    ASSERT_EQ(mkfifo(file("net", "#fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", file("net", "#zero").c_str()), 0);
+    for (const char *name : {"#fifo", "#zero"}) {
+        fe_recorder::reset();
+        session *chan = channel(home, name);
+        EXPECT_TRUE(replayed().empty()) << name;
+        for (int i = 0; i < 5000; i++)
+            PrintText(chan, "a line long enough to fill a pipe buffer before long, had it been written\n");
+        EXPECT_EQ(chan->scrollback_lines, 0) << name;
+        EXPECT_EQ(open_descriptors_below(path("scrollback/")), 0) << name;
+    }
+}
+
+TEST_F(Scrollback, ManyChannelsShareABoundedNumberOfOpenFiles)
+{
+    session *home = network_tab("Net");
+    std::vector<session *> chans;
+    for (int i = 0; i < 100; i++)
+        chans.push_back(channel(home, ("#c" + std::to_string(i)).c_str()));
+    for (int round = 0; round < 2; round++) {
+        for (session *c : chans)
+            PrintTextTimeStamp(c, ("round " + std::to_string(round) + "\n").c_str(), 1700000000 + round);
+    }
+    const int open_now = open_descriptors_below(path("scrollback/"));
+    EXPECT_GT(open_now, 0);
+    EXPECT_LE(open_now, 64);
+    for (int i = 0; i < 100; i++)
+        EXPECT_EQ(read(file("net", ("#c" + std::to_string(i)).c_str())), "T 1700000000 round 0\nT 1700000001 round 1\n")
+            << i;
+    for (session *c : chans)
+        session_free(c);
+    EXPECT_EQ(open_descriptors_below(path("scrollback/")), 0);
 }

@@ -224,3 +224,38 @@ TEST_F(Userlist, DisplayOrderPutsHigherAccessFirst)
 }
 
 } // namespace
+
+TEST_F(Userlist, LargeBurstOfAlikeNicksEndsInTheServersOrder)
+{
+    // Nicks alike in their first bytes, then differing anywhere; some longer
+    // than the sort key, some the same nick in another case or with the
+    // characters RFC 1459 folds ([]\~ and {}|^).
+    std::mt19937 rng(11);
+    const std::string alphabet = "abcXYZ019[]\\~{}|^-_";
+    std::vector<std::string> items;
+    for (int i = 0; i < 20000; i++) {
+        std::string nick = i % 3 == 0 ? "guest" : i % 3 == 1 ? "Guest_Of_The_Channel" : "";
+        const std::size_t extra = 1 + rng() % 12;
+        for (std::size_t k = 0; k < extra; k++)
+            nick += alphabet[rng() % alphabet.size()];
+        items.push_back(nick);
+    }
+    // The first arrival of a nick stays.
+    std::vector<std::string> expected = items;
+    const auto rfc_less = [](const std::string &a, const std::string &b) {
+        return rfc_casecmp(a.c_str(), b.c_str()) < 0;
+    };
+    std::stable_sort(expected.begin(), expected.end(), rfc_less);
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [](const std::string &a, const std::string &b) {
+                                   return rfc_casecmp(a.c_str(), b.c_str()) == 0;
+                               }),
+                   expected.end());
+
+    userlist_burst_begin(chan);
+    for (const std::string &n : items)
+        add(n.c_str());
+    userlist_burst_end(chan);
+    EXPECT_EQ(nicks(), expected);
+    EXPECT_EQ(chan->user_count, static_cast<int>(expected.size()));
+}
