@@ -107,14 +107,41 @@ void console_watch_signals(void)
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
 }
 
+namespace {
+
+guint stdout_flush_source;
+
+gboolean flush_stdout(gpointer)
+{
+    stdout_flush_source = 0;
+    fflush(stdout);
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
 void console_out(std::string_view text)
 {
+    // Lines are flushed once the main loop has nothing else to do: a reader
+    // sees each line as soon as the client is idle, while a flood goes out in
+    // full buffers instead of one write per line.
     fwrite(text.data(), 1, text.size(), stdout);
+    if (!stdout_flush_source)
+        stdout_flush_source = g_idle_add(flush_stdout, nullptr);
+}
+
+void console_flush(void)
+{
+    if (stdout_flush_source) {
+        g_source_remove(stdout_flush_source);
+        stdout_flush_source = 0;
+    }
     fflush(stdout);
 }
 
 void console_err(std::string_view text)
 {
+    console_flush();  // in a terminal the two streams stay in order
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
 }

@@ -11,4 +11,6 @@ void console_watch_signals(void);
 // Writes text to standard output / standard error and flushes it at once,
 // so a pipe reader sees every line as soon as it is printed.
 void console_out(std::string_view text);
+// Writes out what console_out has buffered (before exiting or blocking).
+void console_flush(void);
 void console_err(std::string_view text);

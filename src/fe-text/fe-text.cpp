@@ -219,6 +219,7 @@ void fe_exit(void)
 {
     main_loop_state &s = main_loop();
     s.exit_requested = true;
+    console_flush();
     if (s.loop)
         g_main_loop_quit(s.loop);
 }
