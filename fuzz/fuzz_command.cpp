@@ -3,6 +3,8 @@
 // offline or "connected" to no socket, with user commands defined by the
 // input. Commands that start programs, connect, touch files or close tabs
 // are refused through the command filter, however a line spells them.
+#include "fuzz_core.h"
+
 #include "cfgfiles.h"
 #include "list.h"
 #include "lumenwick.h"
@@ -46,17 +48,7 @@ bool allowed(const char *name)
 
 void set_up()
 {
-    set_xdir("/nonexistent/lumenwick-fuzz");
-    load_default_config();
-    prefs.net_throttle = 0;
-    // Few kept lines a tab: the text buffers stop growing at once.
-    prefs.text_max_lines = 8;
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    load_text_events();
+    fuzz_core_set_up();
     list_load_all();
     set_command_filter(allowed);
     builtin_user_commands = g_slist_length(command_list);

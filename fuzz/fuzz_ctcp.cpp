@@ -2,6 +2,8 @@
 // channel, to the user or from the user, with user replies configured that
 // expand every template code; and the template expander itself on the
 // input. Replies only ever run "quote", which goes to a socket of -1.
+#include "fuzz_core.h"
+
 #include "cfgfiles.h"
 #include "ctcp.h"
 #include "list.h"
@@ -32,18 +34,7 @@ session *chan;
 
 void set_up()
 {
-    set_xdir("/nonexistent/lumenwick-fuzz");
-    load_default_config();
-    prefs.net_throttle = 0;
-    // Few kept lines a tab: the text buffers stop growing at once, so
-    // libFuzzer's leak check is not set off by every input.
-    prefs.text_max_lines = 8;
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    load_text_events();
+    fuzz_core_set_up();
     list_load_all();
     // Names the requests of the seeds use; every code of the language.
     list_addentry(&ctcp_list, "quote NOTICE %s :%d %e &4 %3 %m %t %v %y %%%065 &2", "FINGER");

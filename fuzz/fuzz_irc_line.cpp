@@ -4,6 +4,8 @@
 // connection starts in (capabilities, login method, WHOIS flags), so one
 // input can reach the branches that depend on it. Nothing is written: the
 // socket is -1 and lines leave at once, unqueued.
+#include "fuzz_core.h"
+
 #include "cfgfiles.h"
 #include "lumenwick.h"
 #include "proto-irc.h"
@@ -30,21 +32,7 @@ session *kept[3];
 
 void set_up()
 {
-    // Nothing here may touch a real configuration directory.
-    set_xdir("/nonexistent/lumenwick-fuzz");
-    load_default_config();
-    prefs.net_throttle = 0;
-    // Few kept lines a tab: the text buffers stop growing at once, so
-    // libFuzzer's leak check is not set off by every input.
-    prefs.text_max_lines = 8;
-    // The text front end prints every line it shows; the fuzzer's own
-    // report goes to standard error.
-    const int null_fd = open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) {
-        dup2(null_fd, STDOUT_FILENO);
-        close(null_fd);
-    }
-    load_text_events();
+    fuzz_core_set_up();
     home = new_ircwindow(nullptr, "fuzz", SESS_SERVER, 0);
     kept[0] = home;
     kept[1] = new_ircwindow(home->server, "#c", SESS_CHANNEL, 0);

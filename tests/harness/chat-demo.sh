@@ -1,7 +1,7 @@
 #!/bin/bash
 # chat-demo.sh [BUILD_DIR] — a short conversation to watch by hand: InspIRCd on a free
 # port of 127.0.0.1 (ircd-up.sh), `lumenwick-text -d DIR irc://127.0.0.1:PORT/#test`, and a
-# peer (peer-bots.py) that joins #test and greets it. The client answers with /MSG and /ME,
+# peer (irc-bots.py) that joins #test and greets it. The client answers with /MSG and /ME,
 # quits, and the script prints what the peer received and the client's #test log, then
 # stops everything it started. BUILD_DIR defaults to ./build (where lumenwick-text is
 # src/fe-text/lumenwick-text). Every wait is bounded; the work directory is removed at the
@@ -48,7 +48,7 @@ HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config" XDG_DATA_HOME="$WORK/home
   "$CLIENT" -d "$WORK/cfg" "irc://127.0.0.1:$PORT/#test" <"$WORK/client.in" >"$WORK/client.out" 2>&1 &
 CLIENT_PID=$!
 exec 3>"$WORK/client.in"
-"$PY" "$HARNESS_DIR/peer-bots.py" "$PORT" <"$WORK/bot.in" >"$WORK/bot.out" 2>&1 &
+"$PY" "$HARNESS_DIR/irc-bots.py" "$PORT" <"$WORK/bot.in" >"$WORK/bot.out" 2>&1 &
 BOT_PID=$!
 exec 4>"$WORK/bot.in"
 

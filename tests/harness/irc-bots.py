@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
-"""IRC bots on 127.0.0.1 driven line by line from standard input.
+"""IRC bots on 127.0.0.1 driven line by line from standard input; they record the
+exact lines they receive, tags included.
 
 Usage: irc-bots.py PORT
 
+Bots connected after a "caps" command request those IRCv3 capabilities, so that a
+bot sees message tags (TAGMSG, +reply, +typing) and away-notify lines.
 Commands (one per line):
+  caps CAP[,CAP...]|-  capabilities the next bots request ("-": none, the default)
   connect NICK...      connect and register each bot at once; prints "ready NICK" per bot
   send NICK RAW LINE   send one raw line as that bot
   close NICK           drop the bot's connection
-Every command is answered with "ok N" (N counts commands) once it is done,
-and every line a bot receives is printed as "NICK< LINE". PINGs are answered.
-End of input closes every bot. Standard library only; every wait is bounded.
+Every command is answered with "ok N" (N counts commands) once it is done, or
+"error N ..." when it failed; every line a bot receives is printed as "NICK< LINE"
+exactly as it arrived, without its line end. PINGs are answered. End of input closes
+every bot. Standard library only; every wait is bounded.
 """
 import asyncio
 import sys
@@ -23,8 +28,9 @@ def out(text):
 
 
 class Bot:
-    def __init__(self, nick):
+    def __init__(self, nick, caps):
         self.nick = nick
+        self.caps = caps
         self.reader = None
         self.writer = None
         self.welcomed = asyncio.Event()
@@ -32,8 +38,13 @@ class Bot:
 
     async def connect(self, port):
         self.reader, self.writer = await asyncio.open_connection(HOST, port)
+        lines = ["CAP LS 302", f"NICK {self.nick}", f"USER {self.nick} 0 * :{self.nick} peer"]
+        if self.caps:
+            lines.append("CAP REQ :" + " ".join(self.caps))
         # InspIRCd holds registration after CAP LS until CAP END.
-        self.send(f"CAP LS 302\r\nNICK {self.nick}\r\nUSER {self.nick} 0 * :{self.nick} bot\r\nCAP END")
+        lines.append("CAP END")
+        for line in lines:
+            self.send(line)
         self.task = asyncio.ensure_future(self.read_loop())
         await asyncio.wait_for(self.welcomed.wait(), REGISTER_TIMEOUT)
         out(f"ready {self.nick}")
@@ -47,13 +58,16 @@ class Bot:
             while True:
                 line = await self.reader.readline()
                 if not line:
+                    out(f"{self.nick}< (closed)")
                     break
                 text = line.decode("utf-8", "replace").rstrip("\r\n")
                 words = text.split(" ")
                 if words[0] == "PING":
                     self.send("PONG " + " ".join(words[1:]))
                     continue
-                if len(words) > 1 and words[1] == "001":
+                # The numeric is the second word, or the third after a tag section.
+                core = words[1:] if words[0].startswith("@") else words
+                if len(core) > 1 and core[1] == "001":
                     self.welcomed.set()
                 out(f"{self.nick}< {text}")
         except (ConnectionError, asyncio.CancelledError):
@@ -73,6 +87,7 @@ class Bot:
 
 async def main(port):
     bots = {}
+    caps = []
     loop = asyncio.get_running_loop()
     reader = asyncio.StreamReader()
     await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
@@ -81,11 +96,14 @@ async def main(port):
         line = await reader.readline()
         if not line:
             break
-        words = line.decode().rstrip("\n").split(" ", 2)
+        text = line.decode().rstrip("\n")
+        words = text.split(" ", 2)
         count += 1
         try:
-            if words[0] == "connect":
-                new = [Bot(n) for n in line.decode().split()[1:]]
+            if words[0] == "caps":
+                caps = [] if words[1] == "-" else words[1].split(",")
+            elif words[0] == "connect":
+                new = [Bot(n, caps) for n in text.split()[1:]]
                 for b in new:
                     bots[b.nick] = b
                 await asyncio.gather(*(b.connect(port) for b in new))
@@ -94,6 +112,8 @@ async def main(port):
                 await bots[words[1]].writer.drain()
             elif words[0] == "close":
                 await bots.pop(words[1]).close()
+            else:
+                raise ValueError("unknown command " + words[0])
             out(f"ok {count}")
         except Exception as e:  # reported, and the test decides
             out(f"error {count} {e!r}")

@@ -1,5 +1,5 @@
 // The commands a user types, checked at the other end: lumenwick-text on a real
-// InspIRCd (with Atheme for the nick service) and peers (tests/harness/peer-bots.py)
+// InspIRCd (with Atheme for the nick service) and peers (tests/harness/irc-bots.py)
 // that print every line they receive exactly, tags included. Each command must put
 // the right bytes in front of the peer, and a password told to the nick service
 // must never show up on the screen or in a log.
@@ -23,7 +23,7 @@ class peers
     explicit peers(int port)
         : proc_(std::make_unique<child_process>(
               "/usr/bin/python3",
-              run_options{{std::string(LUMENWICK_HARNESS_DIR) + "/peer-bots.py", std::to_string(port)}, {}, {}}))
+              run_options{{std::string(LUMENWICK_HARNESS_DIR) + "/irc-bots.py", std::to_string(port)}, {}, {}}))
     {
     }
     // One command, waiting for its "ok".
