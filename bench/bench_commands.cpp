@@ -55,7 +55,17 @@ struct quiet_stdout {
 session *env()
 {
     static bool ready = [] {
-        set_xdir("/nonexistent/lumenwick-bench");
+        // A private directory: /say logs the own message like a user's client.
+        static struct private_dir {
+            char *path = g_dir_make_tmp("lwk-bench-XXXXXX", nullptr);
+            ~private_dir()
+            {
+                if (path && system(("rm -rf '" + std::string(path) + "'").c_str()) != 0)
+                    fprintf(stderr, "could not remove %s\n", path);
+                g_free(path);
+            }
+        } dir;
+        set_xdir(dir.path);
         load_default_config();
         prefs.net_throttle = 0;
         prefs.text_max_lines = 100;

@@ -19,6 +19,10 @@ inline void fuzz_core_set_up()
     // Few kept lines a tab: the text buffers stop growing at once, so
     // libFuzzer's leak check is not set off by every input.
     prefs.text_max_lines = 8;
+    // The directory does not exist, and running as root must not create it:
+    // no logs and no scrollback files.
+    prefs.irc_logging = 0;
+    prefs.text_replay = 0;
     // The text front end prints every line it shows; the fuzzer's own
     // report goes to standard error.
     const int null_fd = open("/dev/null", O_WRONLY);
