@@ -5,6 +5,7 @@
 // are shown only where the nick is listed — and the bots see what the
 // client sent.
 #include "connect_fixture.h"
+#include "irc_bots.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,54 +16,13 @@ namespace connect_test
 namespace
 {
 
-class bot_pack
-{
-  public:
-    explicit bot_pack(int port)
-        : proc_(std::make_unique<child_process>(
-              "/usr/bin/python3",
-              run_options{{std::string(LUMENWICK_HARNESS_DIR) + "/irc-bots.py", std::to_string(port)}, {}, {}}))
-    {
-    }
-    // One command, waiting for its "ok".
-    bool run(const std::string &command, int timeout_ms = REGISTER_MS)
-    {
-        const std::string done = "ok " + std::to_string(++commands_) + "\n";
-        return proc_->write(command + "\n") && proc_->wait_for_output(done, timeout_ms);
-    }
-    bool send(const std::string &nick, const std::string &raw) { return run("send " + nick + " " + raw, SHORT_MS); }
-    // Waits until bot `nick` has received `times` lines holding `text` (and `also`).
-    bool saw(const std::string &nick, std::string_view text, int times = 1, std::string_view also = "")
-    {
-        return proc_->wait_for(
-            [&](const std::string &out) { return count_lines(out, nick + "< ", text, also) >= times; }, SHORT_MS);
-    }
-    std::string transcript() const { return "--- bots:\n" + proc_->out() + proc_->err(); }
-
-    // Lines of `out` that start with `start` and hold `text` and `also`.
-    static int count_lines(const std::string &out, std::string_view start, std::string_view text,
-                           std::string_view also = "")
-    {
-        int n = 0;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);)
-            n += line.rfind(start, 0) == 0 && line.find(text) != std::string::npos &&
-                 line.find(also) != std::string::npos;
-        return n;
-    }
-
-  private:
-    std::unique_ptr<child_process> proc_;
-    int commands_ = 0;
-};
-
 class ChannelTest : public ConnectTest
 {
   protected:
     // Lines the client showed in tab `tab` that hold `text`.
     int tab_count(const std::string &tab, std::string_view text) const
     {
-        return bot_pack::count_lines(client->out(), tab + "\t", text);
+        return irc_bots::count_lines(client->out(), tab + "\t", text);
     }
     bool tab_shows(const std::string &tab, std::string_view text, int times = 1)
     {
@@ -76,7 +36,7 @@ class ChannelTest : public ConnectTest
     }
     std::string all() const { return context() + (bots ? bots->transcript() : ""); }
 
-    std::unique_ptr<bot_pack> bots;
+    std::unique_ptr<irc_bots> bots;
 };
 
 TEST_F(ChannelTest, EveryEventLandsInItsTab)
@@ -84,7 +44,7 @@ TEST_F(ChannelTest, EveryEventLandsInItsTab)
     ASSERT_TRUE(lab.start_ircd()) << lab.log();
     const int port = lab.port("irc");
     ASSERT_NO_FATAL_FAILURE(start_client({"irc_auto_rejoin 1", "irc_who_join 1"}));
-    bots = std::make_unique<bot_pack>(port);
+    bots = std::make_unique<irc_bots>(port);
 
     // alice opens both channels (and so holds their operator status);
     // dave is only in #other.

@@ -4,6 +4,7 @@
 // the right bytes in front of the peer, and a password told to the nick service
 // must never show up on the screen or in a log.
 #include "connect_fixture.h"
+#include "irc_bots.h"
 
 #include <filesystem>
 #include <fstream>
@@ -16,54 +17,6 @@ namespace
 {
 
 constexpr int PEER_MS = 8000;
-
-class peers
-{
-  public:
-    explicit peers(int port)
-        : proc_(std::make_unique<child_process>(
-              "/usr/bin/python3",
-              run_options{{std::string(LUMENWICK_HARNESS_DIR) + "/irc-bots.py", std::to_string(port)}, {}, {}}))
-    {
-    }
-    // One command, waiting for its "ok".
-    bool run(const std::string &command, int timeout_ms = REGISTER_MS)
-    {
-        const std::string done = "ok " + std::to_string(++commands_) + "\n";
-        return proc_->write(command + "\n") && proc_->wait_for_output(done, timeout_ms);
-    }
-    bool send(const std::string &nick, const std::string &raw) { return run("send " + nick + " " + raw, SHORT_MS); }
-
-    // The lines peer `nick` received so far, without the "nick< " in front.
-    std::vector<std::string> lines_of(const std::string &nick) const
-    {
-        std::vector<std::string> out;
-        const std::string start = nick + "< ";
-        std::istringstream in(proc_->out());
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind(start, 0) == 0)
-                out.push_back(line.substr(start.size()));
-        return out;
-    }
-    // Lines of `nick` for which `match` holds.
-    int count(const std::string &nick, const std::function<bool(const std::string &)> &match) const
-    {
-        int n = 0;
-        for (const std::string &line : lines_of(nick))
-            n += match(line);
-        return n;
-    }
-    // Reads the peers' output for `ms` (the client is read by the caller).
-    void poll(int ms)
-    {
-        proc_->wait_for([](const std::string &) { return false; }, ms);
-    }
-    std::string transcript() const { return "--- peers:\n" + proc_->out() + proc_->err(); }
-
-  private:
-    std::unique_ptr<child_process> proc_;
-    int commands_ = 0;
-};
 
 bool has(const std::string &line, std::string_view a, std::string_view b = "")
 {
@@ -154,7 +107,7 @@ class CommandsTest : public ConnectTest
     }
     std::string all() const { return context() + (bots ? bots->transcript() : ""); }
 
-    std::unique_ptr<peers> bots;
+    std::unique_ptr<irc_bots> bots;
 };
 
 TEST_F(CommandsTest, TypedCommandsReachThePeersByteForByte)
@@ -164,7 +117,7 @@ TEST_F(CommandsTest, TypedCommandsReachThePeersByteForByte)
     // Dozens of lines in a row: the send clock (tested on its own) would
     // space them two seconds and more apart.
     ASSERT_NO_FATAL_FAILURE(start_client({QUICK_SUCCESSION}));
-    bots = std::make_unique<peers>(port);
+    bots = std::make_unique<irc_bots>(port);
 
     // alice sees tags, away changes and her own messages (with their ids);
     // the others see plain lines. n1..n10 are there to be opped.
@@ -313,7 +266,7 @@ TEST_F(CommandsTest, NickServPasswordsStayOffTheScreenAndTheLogs)
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err << lab.log();
 
     ASSERT_NO_FATAL_FAILURE(start_client());
-    bots = std::make_unique<peers>(port);
+    bots = std::make_unique<irc_bots>(port);
     ASSERT_TRUE(client->type("/server -insecure 127.0.0.1 " + std::to_string(port)));
     ASSERT_TRUE(registered()) << all();
 
