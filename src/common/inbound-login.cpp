@@ -34,15 +34,6 @@ time_t stamp_of(const message_tags_data *tags)
     return tags ? tags->timestamp : 0;
 }
 
-session *server_tab(server *serv)
-{
-    if (serv->home_session)
-        return serv->home_session;
-    if (serv->recent_session)
-        return serv->recent_session;
-    return session_find_by_server(serv, nullptr);
-}
-
 bool nonempty(const char *s)
 {
     return s && s[0];

@@ -38,19 +38,6 @@
 #include <unordered_map>
 #include <vector>
 
-namespace
-{
-
-// Marks a notice from a server that some servers put before the text.
-constexpr const char SERVER_NOTICE_MARK[] = "*** Notice -- ";
-// How much of a quoted message the reply context line shows.
-constexpr std::size_t REPLY_QUOTE_MAX = 180;
-
-time_t stamp_of(const message_tags_data *tags)
-{
-    return tags ? tags->timestamp : 0;
-}
-
 // The tab that takes events without a better home.
 session *front_tab(server *serv)
 {
@@ -64,6 +51,19 @@ session *front_tab(server *serv)
 session *server_tab(server *serv)
 {
     return serv->home_session ? serv->home_session : front_tab(serv);
+}
+
+namespace
+{
+
+// Marks a notice from a server that some servers put before the text.
+constexpr const char SERVER_NOTICE_MARK[] = "*** Notice -- ";
+// How much of a quoted message the reply context line shows.
+constexpr std::size_t REPLY_QUOTE_MAX = 180;
+
+time_t stamp_of(const message_tags_data *tags)
+{
+    return tags ? tags->timestamp : 0;
 }
 
 bool nonempty(const char *s)

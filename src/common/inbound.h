@@ -80,6 +80,11 @@ void clear_channel(session *sess);
 // The dialog with `nick`, created (with focus when asked) when missing;
 // an existing one is brought to front when focus is asked.
 session *open_query(server *serv, const char *nick, bool focus);
+// The tab for events of `serv` that have no better home: the one the user
+// last used, else the server tab, else any tab of the server (or nullptr).
+session *front_tab(server *serv);
+// The server's own tab, else front_tab.
+session *server_tab(server *serv);
 // Resolves `host` (the text after its last "@") asynchronously and prints
 // the result in `sess`; `nick` (may be null) is shown as the user resolved.
 void do_dns(session *sess, const char *nick, const char *host, const message_tags_data *tags);

@@ -252,21 +252,6 @@ bool is_own_nick(server *serv, const char *nick)
     return serv->p_cmp(nick, serv->nick) == 0;
 }
 
-// The tab of a line that has no better one.
-session *front_tab(server *serv)
-{
-    if (serv->recent_session)
-        return serv->recent_session;
-    if (serv->home_session)
-        return serv->home_session;
-    return session_find_by_server(serv, nullptr);
-}
-
-session *server_tab(server *serv)
-{
-    return serv->home_session ? serv->home_session : front_tab(serv);
-}
-
 session *whois_tab(server *serv)
 {
     session *sess = prefs.irc_whois_front ? serv->recent_session : serv->home_session;

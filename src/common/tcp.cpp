@@ -4,6 +4,7 @@
 
 #include "cfgfiles.h"
 #include "fe.h"
+#include "secret.h"
 #include "server.h"
 #include "ssl.h"
 #include "url.h"
@@ -43,20 +44,6 @@ constexpr int IRC_BODY_MAX = IRC_LINE_MAX - 2;
 // rather than in the server record: only this module starts or stops it.
 std::unordered_map<server *, int> pump_timers;
 
-// Heap memory that is wiped before it is returned, for text that may carry
-// a password (PASS, AUTHENTICATE, NickServ lines).
-template <class T> struct wiping_allocator {
-    using value_type = T;
-    wiping_allocator() = default;
-    template <class U> wiping_allocator(const wiping_allocator<U> &) {}
-    T *allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
-    void deallocate(T *p, std::size_t n)
-    {
-        OPENSSL_cleanse(p, n * sizeof(T));
-        std::allocator<T>{}.deallocate(p, n);
-    }
-    template <class U> bool operator==(const wiping_allocator<U> &) const { return true; }
-};
 using wiped_bytes = std::vector<char, wiping_allocator<char>>;
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
