@@ -90,17 +90,6 @@ int mass_mode_words(session *sess, char *word[], char sign, char letter)
     return CMD_DONE;
 }
 
-// The dispatcher only checks that the tab has a name; a server or dialog
-// tab has one too, and a mode or kick "on" it would go to a nick or a
-// network name. Prints the reason when the tab is not a channel.
-bool need_channel_tab(session *sess)
-{
-    if (sess->type == SESS_CHANNEL && is_channel(sess->server, sess->channel))
-        return true;
-    PrintText(sess, _("No channel joined. Try /join #<channel>\n"));
-    return false;
-}
-
 bool is_own_nick(session *sess, const User *user)
 {
     server *serv = sess->server;
@@ -231,19 +220,11 @@ std::string make_ban_mask(session *sess, const char *nick_or_mask, const char *m
 
 LUMENWICK_COMMAND_HANDLER(cmd_ban)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return ban_command(sess, word, "+b");
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_quiet)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     if (!server_has_quiet(sess))
         return CMD_DONE;
     return ban_command(sess, word, "+q");
@@ -251,19 +232,11 @@ LUMENWICK_COMMAND_HANDLER(cmd_quiet)
 
 LUMENWICK_COMMAND_HANDLER(cmd_unban)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '-', 'b');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_unquiet)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     if (!server_has_quiet(sess))
@@ -273,9 +246,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_unquiet)
 
 LUMENWICK_COMMAND_HANDLER(cmd_kick)
 {
-    (void)tbuf;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     sess->server->p_kick(sess->server, sess->channel, word[2], word_eol[3]);
@@ -284,9 +254,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_kick)
 
 LUMENWICK_COMMAND_HANDLER(cmd_kickban)
 {
-    (void)tbuf;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     const char *nick = word[2];
     if (!nick[0])
         return CMD_WRONG_USAGE;
@@ -323,108 +290,60 @@ LUMENWICK_COMMAND_HANDLER(cmd_kickban)
 
 LUMENWICK_COMMAND_HANDLER(cmd_op)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '+', 'o');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_deop)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '-', 'o');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_hop)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '+', 'h');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_dehop)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '-', 'h');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_voice)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '+', 'v');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_devoice)
 {
-    (void)tbuf;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     return mass_mode_words(sess, word, '-', 'v');
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_mop)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     send_nick_modes(sess, pick_users(sess, [](const User *u) { return !u->op; }), '+', 'o');
     return CMD_DONE;
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_mdeop)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     send_nick_modes(sess, pick_users(sess, [](const User *u) { return u->op != 0; }), '-', 'o');
     return CMD_DONE;
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_mhop)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     send_nick_modes(sess, pick_users(sess, [](const User *u) { return !u->hop; }), '+', 'h');
     return CMD_DONE;
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_mdehop)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     send_nick_modes(sess, pick_users(sess, [](const User *u) { return u->hop != 0; }), '-', 'h');
     return CMD_DONE;
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_mkick)
 {
-    (void)tbuf;
-    (void)word;
-    if (!need_channel_tab(sess))
-        return CMD_DONE;
     // Operators first: they could otherwise kick us before we reach them.
     // The nicks are copied first; the list may change while we send.
     std::vector<std::string> nicks = pick_users(sess, [](const User *u) { return u->op != 0; });
@@ -438,9 +357,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_mkick)
 
 LUMENWICK_COMMAND_HANDLER(cmd_userlist)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
     const time_t now = time(nullptr);
     GSList *list = userlist_flat_list(sess);
     for (GSList *l = list; l; l = l->next) {
@@ -456,9 +372,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_userlist)
 
 LUMENWICK_COMMAND_HANDLER(cmd_debug)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
     // Snapshots: printing may run print hooks that open or close tabs.
     std::vector<session *> sessions;
     for (GSList *l = sess_list; l; l = l->next)
@@ -492,8 +405,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_debug)
 
 LUMENWICK_COMMAND_HANDLER(cmd_uselect)
 {
-    (void)tbuf;
-    (void)word_eol;
     int idx = 2;
     bool clear = true;
     bool scroll = false;
@@ -513,8 +424,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_uselect)
 
 LUMENWICK_COMMAND_HANDLER(cmd_dns)
 {
-    (void)tbuf;
-    (void)word_eol;
     const char *target = word[2];
     if (!target[0])
         return CMD_WRONG_USAGE;
@@ -541,8 +450,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_dns)
 
 LUMENWICK_COMMAND_HANDLER(cmd_country)
 {
-    (void)tbuf;
-    (void)word_eol;
     const char *code = word[2];
     if (!code[0])
         return CMD_WRONG_USAGE;
@@ -571,8 +478,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_country)
 
 LUMENWICK_COMMAND_HANDLER(cmd_charset)
 {
-    (void)tbuf;
-    (void)word_eol;
     server *serv = sess->server;
     int offset = 0;
     if (strcmp(word[2], "-quiet") == 0)

@@ -5,7 +5,10 @@
 
 struct session;
 
-#define LUMENWICK_COMMAND_HANDLER(name) int name(session *sess, char *tbuf, char *word[], char *word_eol[])
+// Not every handler uses every argument.
+#define LUMENWICK_COMMAND_HANDLER(name)                                                                  \
+    int name([[maybe_unused]] session *sess, [[maybe_unused]] char *tbuf, [[maybe_unused]] char *word[],       \
+             [[maybe_unused]] char *word_eol[])
 
 // outbound.cpp: help
 LUMENWICK_COMMAND_HANDLER(cmd_help);

@@ -429,8 +429,6 @@ void exec_child_free(session *sess)
 
 LUMENWICK_COMMAND_HANDLER(cmd_exec)
 {
-    (void)tbuf;
-    (void)word_eol;
     bool to_channel = false;
     bool direct = false;
     int first = 2;
@@ -529,30 +527,21 @@ int signal_child(session *sess, int sig)
 
 LUMENWICK_COMMAND_HANDLER(cmd_execk)
 {
-    (void)tbuf;
-    (void)word_eol;
     return signal_child(sess, !strcmp(word[2], "-9") ? SIGKILL : SIGTERM);
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_execs)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
     return signal_child(sess, SIGSTOP);
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_execc)
 {
-    (void)tbuf;
-    (void)word;
-    (void)word_eol;
     return signal_child(sess, SIGCONT);
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_execw)
 {
-    (void)tbuf;
     exec_child *child = running_child(sess);
     if (!child)
         return CMD_DONE;

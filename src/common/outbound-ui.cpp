@@ -293,7 +293,6 @@ std::string expand_path(const char *path)
 
 LUMENWICK_COMMAND_HANDLER(cmd_addbutton)
 {
-    (void)tbuf;
     if (!word[2][0] || !word_eol[3][0])
         return CMD_WRONG_USAGE;
     // The list files keep no more than this; a longer button would come
@@ -315,8 +314,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_addbutton)
 
 LUMENWICK_COMMAND_HANDLER(cmd_delbutton)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     if (sess->type == SESS_DIALOG) {
@@ -333,23 +330,16 @@ LUMENWICK_COMMAND_HANDLER(cmd_delbutton)
 
 LUMENWICK_COMMAND_HANDLER(cmd_allchan)
 {
-    (void)tbuf;
-    (void)word;
     return run_in_channels(sess, word_eol, false);
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_allchanl)
 {
-    (void)tbuf;
-    (void)word;
     return run_in_channels(sess, word_eol, true);
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_allserv)
 {
-    (void)sess;
-    (void)tbuf;
-    (void)word;
     const std::string command = word_eol[2];
     if (command.empty())
         return CMD_WRONG_USAGE;
@@ -369,7 +359,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_allserv)
 
 LUMENWICK_COMMAND_HANDLER(cmd_doat)
 {
-    (void)tbuf;
     if (!word[2][0] || !word_eol[3][0])
         return CMD_WRONG_USAGE;
     const std::string command = word_eol[3];
@@ -407,8 +396,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_doat)
 
 LUMENWICK_COMMAND_HANDLER(cmd_clear)
 {
-    (void)tbuf;
-    (void)word_eol;
     const char *what = word[2];
     if (!what[0]) {
         fe_text_clear(sess, 0);
@@ -434,7 +421,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_clear)
 
 LUMENWICK_COMMAND_HANDLER(cmd_close)
 {
-    (void)tbuf;
     if (strcmp(word[2], "-m") == 0) {
         for (session *s : snapshot_sessions([](const session *s) { return s->type == SESS_DIALOG; })) {
             if (is_session(s) && s->type == SESS_DIALOG)
@@ -452,7 +438,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_close)
 
 LUMENWICK_COMMAND_HANDLER(cmd_lastlog)
 {
-    (void)tbuf;
     int flags = 0;
     int i = 2;
     for (; i < PDIWORDS && word[i][0] == '-'; i++) {
@@ -493,8 +478,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_lastlog)
 
 LUMENWICK_COMMAND_HANDLER(cmd_setcursor)
 {
-    (void)tbuf;
-    (void)word_eol;
     int position;
     if (!parse_int(word[2], &position))
         return CMD_WRONG_USAGE;
@@ -505,16 +488,12 @@ LUMENWICK_COMMAND_HANDLER(cmd_setcursor)
 
 LUMENWICK_COMMAND_HANDLER(cmd_settext)
 {
-    (void)tbuf;
-    (void)word;
     fe_set_inputbox_contents(sess, word_eol[2]);
     return CMD_DONE;
 }
 
 LUMENWICK_COMMAND_HANDLER(cmd_settab)
 {
-    (void)tbuf;
-    (void)word;
     if (!word_eol[2][0])
         return CMD_WRONG_USAGE;
     // The front end names the tab from `channel`: show the new name there
@@ -529,7 +508,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_settab)
 
 LUMENWICK_COMMAND_HANDLER(cmd_gui)
 {
-    (void)tbuf;
     const char *what = word[2];
     if (is_word(what, "HIDE"))
         fe_ctrl_gui(sess, FE_GUI_HIDE, 0);
@@ -567,9 +545,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_gui)
 
 LUMENWICK_COMMAND_HANDLER(cmd_splay)
 {
-    (void)sess;
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     sound_play(word[2], false);
@@ -578,8 +553,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_splay)
 
 LUMENWICK_COMMAND_HANDLER(cmd_tray)
 {
-    (void)tbuf;
-    (void)sess;
     const char *flag = word[2];
     if (is_word(flag, "-t")) {
         if (!word_eol[3][0])
@@ -620,8 +593,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_tray)
 
 LUMENWICK_COMMAND_HANDLER(cmd_getbool)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0] || !word[3][0])
         return CMD_WRONG_USAGE;
     fe_get_bool(word[3], word[4], on_bool_answer, new answer_request{sess, word[2]});
@@ -630,8 +601,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_getbool)
 
 LUMENWICK_COMMAND_HANDLER(cmd_getint)
 {
-    (void)tbuf;
-    (void)word_eol;
     int def;
     if (!parse_int(word[2], &def) || !word[3][0])
         return CMD_WRONG_USAGE;
@@ -641,8 +610,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_getint)
 
 LUMENWICK_COMMAND_HANDLER(cmd_getstr)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[3][0])
         return CMD_WRONG_USAGE;
     fe_get_str(word[4], word[2], on_str_answer, new answer_request{sess, word[3]});
@@ -651,8 +618,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_getstr)
 
 LUMENWICK_COMMAND_HANDLER(cmd_getfile)
 {
-    (void)tbuf;
-    (void)word_eol;
     int flags = 0;
     int i = 2;
     for (; i < PDIWORDS && word[i][0] == '-'; i++) {
@@ -680,8 +645,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_getfile)
 
 LUMENWICK_COMMAND_HANDLER(cmd_dcc)
 {
-    (void)tbuf;
-    (void)word_eol;
     const char *sub = word[2];
     if (!sub[0] || is_word(sub, "LIST")) {
         dcc_show_list(sess);
@@ -757,7 +720,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_dcc)
 
 LUMENWICK_COMMAND_HANDLER(cmd_send)
 {
-    (void)tbuf;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     // Behind a private address the peer cannot reach us: let it listen.
@@ -771,8 +733,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_send)
 
 LUMENWICK_COMMAND_HANDLER(cmd_ignore)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0]) {
         ignore_showlist(sess);
         return CMD_DONE;
@@ -818,8 +778,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_ignore)
 
 LUMENWICK_COMMAND_HANDLER(cmd_unignore)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     const bool quiet = is_word(word[3], "QUIET");
@@ -845,8 +803,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_unignore)
 
 LUMENWICK_COMMAND_HANDLER(cmd_notify)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0]) {
         notify_showlist(sess, nullptr);
         return CMD_DONE;
@@ -881,7 +837,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_notify)
 
 LUMENWICK_COMMAND_HANDLER(cmd_load)
 {
-    (void)tbuf;
     if (strcmp(word[2], "-e") == 0) {
         if (!word[3][0])
             return CMD_WRONG_USAGE;
@@ -915,8 +870,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_load)
 
 LUMENWICK_COMMAND_HANDLER(cmd_unload)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     const bool by_file = names_plugin_file(word[2]);
@@ -936,8 +889,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_unload)
 
 LUMENWICK_COMMAND_HANDLER(cmd_reload)
 {
-    (void)tbuf;
-    (void)word_eol;
     if (!word[2][0])
         return CMD_WRONG_USAGE;
     const bool by_file = names_plugin_file(word[2]);
@@ -959,9 +910,6 @@ LUMENWICK_COMMAND_HANDLER(cmd_reload)
 
 LUMENWICK_COMMAND_HANDLER(cmd_menu)
 {
-    (void)tbuf;
-    (void)word_eol;
-    (void)sess;
     menu_options opt;
     int i = 2;
     for (; i < PDIWORDS && word[i][0] == '-'; i++) {

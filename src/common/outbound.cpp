@@ -11,6 +11,7 @@
 #include "history.h"
 #include "inbound.h"
 #include "list.h"
+#include "modes.h"
 #include "plugin.h"
 #include "server.h"
 #include "servlist.h"
@@ -578,7 +579,9 @@ bool handle_command(session *sess, char *cmd, bool check_spch)
             notc_msg(sess);
             return true;
         }
-        if (int_cmd->needchannel && !sess->channel[0]) {
+        if ((int_cmd->needchannel && !sess->channel[0]) ||
+            (int_cmd->needchannel == NEEDS_CHANNEL_TAB &&
+             (sess->type != SESS_CHANNEL || !is_channel(sess->server, sess->channel)))) {
             PrintText(sess, _("No channel joined. Try /join #<channel>\n"));
             return true;
         }

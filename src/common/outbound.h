@@ -20,10 +20,15 @@ inline constexpr int MAX_USER_COMMAND_EXPANSIONS = 1000;
 // A user command expands into this many bytes at most.
 inline constexpr int USER_COMMAND_SIZE = 2048;
 
+inline constexpr char NEEDS_CHANNEL_TAB = 2;
+
 struct commands {
     const char *name;
     int (*callback)(session *sess, char *tbuf, char *word[], char *word_eol[]);
     char needserver;
+    // 1: the tab must have a channel name (it may name another channel);
+    // NEEDS_CHANNEL_TAB: the command acts on the tab's own channel, so a
+    // server or dialog tab, whose name is no channel, will not do.
     char needchannel;
     char handle_quotes;
     const char *help;
