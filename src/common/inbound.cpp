@@ -358,24 +358,11 @@ reply_store *store_of(session *sess, bool create)
     return store;
 }
 
-// The longest prefix of `text` of at most `max` bytes that ends between
-// two characters.
-std::size_t utf8_prefix(const char *text, std::size_t max)
-{
-    const std::size_t len = strlen(text);
-    if (len <= max)
-        return len;
-    std::size_t cut = max;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        cut--;
-    return cut;
-}
-
 // The line above a reply that shows what it answers.
 void print_reply_context(session *sess, const char *reply_id, time_t stamp)
 {
     if (const reply_entry *entry = reply_cache_find(sess, reply_id)) {
-        const int quoted = static_cast<int>(utf8_prefix(entry->text.c_str(), REPLY_QUOTE_MAX));
+        const int quoted = static_cast<int>(utf8_prefix(entry->text.c_str(), entry->text.size(), REPLY_QUOTE_MAX));
         PrintTextTimeStampf(sess, stamp, "\00314\xe2\x94\x82 \xe2\x86\xaa %s: %.*s\x0f\n", entry->nick.c_str(), quoted,
                             entry->text.c_str());
     } else {

@@ -79,16 +79,6 @@ std::string short_hash(std::string_view text)
     return hash;
 }
 
-std::size_t utf8_prefix(std::string_view s, std::size_t room)
-{
-    if (s.size() <= room)
-        return s.size();
-    std::size_t cut = room;
-    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80; back++)
-        cut--;
-    return cut;
-}
-
 // `name` cut to `limit` bytes: the start of the name, "~", a hash of the
 // whole name (so two long names that start alike stay apart) and a short
 // extension.
@@ -101,7 +91,7 @@ std::string shorten(const std::string &name, std::size_t limit)
     const std::string suffix = "~" + short_hash(name) + ext;
     const std::string_view stem(name.data(), name.size() - ext.size());
     const std::size_t room = limit > suffix.size() ? limit - suffix.size() : 0;
-    return std::string(stem.substr(0, utf8_prefix(stem, room))) + suffix;
+    return std::string(stem.substr(0, utf8_prefix(stem.data(), stem.size(), room))) + suffix;
 }
 
 // The time codes of an expanded mask, for the moment `now`.

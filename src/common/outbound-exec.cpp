@@ -10,6 +10,7 @@
 #include "fe.h"
 #include "session.h"
 #include "text.h"
+#include "util.h"
 
 #include <glib.h>
 
@@ -278,9 +279,7 @@ bool deliver_line(session *sess, std::string_view raw)
 // Where a piece of an over-long line may end: not inside a UTF-8 character.
 std::size_t piece_end(const std::string &text, std::size_t limit)
 {
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        end--;
+    const std::size_t end = utf8_prefix(text.data(), text.size(), limit);
     return end > 0 ? end : limit;
 }
 

@@ -33,9 +33,7 @@ struct expand_out {
             return;
         }
         // Whole UTF-8 characters only, so the cut command is still valid text.
-        std::size_t fit = room - len; // less than n here
-        while (fit > 0 && fit < n && (static_cast<unsigned char>(text[fit]) & 0xC0) == 0x80)
-            fit--;
+        const std::size_t fit = utf8_prefix(text, n, room - len);
         memcpy(dest + len, text, fit);
         len += fit;
         overflow = true;

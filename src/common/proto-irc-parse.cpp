@@ -238,11 +238,8 @@ std::string local_time_text(time_t t, std::size_t len)
 // UTF-8 character; always terminated.
 void copy_part(char *dst, std::size_t size, const char *src, std::size_t len)
 {
-    if (len >= size) {
-        len = size - 1;
-        while (len > 0 && (static_cast<unsigned char>(src[len]) & 0xC0) == 0x80)
-            len--;
-    }
+    if (len >= size)
+        len = utf8_prefix(src, len, size - 1);
     memcpy(dst, src, len);
     dst[len] = 0;
 }

@@ -8,6 +8,7 @@
 #include "server.h"
 #include "ssl.h"
 #include "url.h"
+#include "util.h"
 
 #include <openssl/crypto.h>
 
@@ -45,22 +46,6 @@ constexpr int IRC_BODY_MAX = IRC_LINE_MAX - 2;
 std::unordered_map<server *, int> pump_timers;
 
 using wiped_bytes = std::vector<char, wiping_allocator<char>>;
-
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The longest prefix of p[0..n) of at most `limit` bytes that does not end
-// inside a UTF-8 sequence. Text that is not UTF-8 is cut at `limit`.
-std::size_t utf8_prefix(const char *p, std::size_t n, std::size_t limit)
-{
-    if (n <= limit)
-        return n;
-    std::size_t cut = limit;
-    for (int back = 0; back < 4 && cut > 0; back++, cut--) {
-        if (!is_continuation(static_cast<unsigned char>(p[cut])))
-            return cut;
-    }
-    return limit;
-}
 
 // Whether the command word at the start of `body` is `word` (ASCII case
 // ignored) followed by a space or the end.

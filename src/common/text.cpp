@@ -61,18 +61,6 @@ char empty_word[] = "";
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// How many of the `n` bytes of `s` fit into `room` bytes without splitting a
-// UTF-8 sequence. Invalid text is cut at most three bytes early.
-std::size_t utf8_fit(const char *s, std::size_t n, std::size_t room)
-{
-    if (n <= room)
-        return n;
-    std::size_t cut = room;
-    for (int back = 0; back < 3 && cut > 0 && is_continuation(static_cast<unsigned char>(s[cut])); back++)
-        cut--;
-    return cut;
-}
-
 const char *default_text(int index)
 {
     const text_event &ev = te[index];
@@ -158,7 +146,7 @@ void format_compiled(const char *compiled, int num_args, const char *source, cha
             p += sizeof n;
             if (!full) {
                 const char *bytes = reinterpret_cast<const char *>(p);
-                std::size_t take = utf8_fit(bytes, n, limit - len);
+                std::size_t take = utf8_prefix(bytes, n, limit - len);
                 memcpy(out + len, bytes, take);
                 len += take;
                 full = take < n;
@@ -181,7 +169,7 @@ void format_compiled(const char *compiled, int num_args, const char *source, cha
             if (full)
                 break;
             const std::size_t n = strlen(arg);
-            const std::size_t take = utf8_fit(arg, n, limit - len);
+            const std::size_t take = utf8_prefix(arg, n, limit - len);
             if (strip_args & (1u << (k + 1))) {
                 len += static_cast<std::size_t>(strip_color2(arg, static_cast<int>(take), out + len, STRIP_ALL));
             } else {
@@ -553,7 +541,7 @@ void text_emit(int index, session *sess, const char *a, const char *b, const cha
     if (prefs.text_color_nicks && a && (index == XP_TE_CHANNEL_MESSAGE || index == XP_TE_CHANNEL_ACTION)) {
         const int prefix = g_snprintf(colored_nick, sizeof colored_nick, "%c%d", CODE_COLOR, text_color_of(a));
         const std::size_t room = COLORED_NICK_MAX - static_cast<std::size_t>(prefix);
-        const std::size_t n = utf8_fit(a, strlen(a), room);
+        const std::size_t n = utf8_prefix(a, strlen(a), room);
         memcpy(colored_nick + prefix, a, n);
         colored_nick[static_cast<std::size_t>(prefix) + n] = '\0';
         a = colored_nick;
@@ -771,7 +759,7 @@ void sound_load_text(const char *text, std::size_t len)
     for_each_line(std::string_view(text, len), [&](std::string_view line) {
         if (line.starts_with("event=")) {
             std::string_view name = line.substr(6);
-            pending.assign(name.substr(0, utf8_fit(name.data(), name.size(), EVENT_NAME_MAX)));
+            pending.assign(name.substr(0, utf8_prefix(name.data(), name.size(), EVENT_NAME_MAX)));
         } else if (line.starts_with("sound=")) {
             std::string_view file = line.substr(6);
             file = file.substr(0, file.find('\0'));  // a file name ends at a NUL

@@ -813,6 +813,16 @@ std::size_t strftime_validated(char *dest, std::size_t destsize, const char *for
     return n;
 }
 
+std::size_t utf8_prefix(const char *text, std::size_t len, std::size_t room)
+{
+    if (len <= room)
+        return len;
+    std::size_t cut = room;
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; back++)
+        cut--;
+    return cut;
+}
+
 std::size_t strftime_utf8(char *dest, std::size_t destsize, const char *format, time_t time)
 {
     if (!dest || destsize == 0)

@@ -59,4 +59,8 @@ void country_search(const char *pattern, struct session *ud, void (*print)(struc
 const char *get_sys_str(int with_cpu);
 bool portable_mode(void);
 std::size_t strftime_validated(char *dest, std::size_t destsize, const char *format, const struct tm *time);
+// How many of the `len` bytes of `text` fit into `room` bytes without
+// splitting a UTF-8 character (text that is not UTF-8 is cut at most three
+// bytes early).
+std::size_t utf8_prefix(const char *text, std::size_t len, std::size_t room);
 std::size_t strftime_utf8(char *dest, std::size_t destsize, const char *format, time_t time);

@@ -460,3 +460,14 @@ TEST_F(MoveFile, ForFilesVisitsMatchingEntries)
 }
 
 }  // namespace
+
+TEST(Utf8Prefix, CutsOnlyBetweenCharactersAndAtMostThreeBytesEarly)
+{
+    const std::string text = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"; // a é € 😀
+    const std::size_t expect[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
+    for (std::size_t room = 0; room < sizeof expect / sizeof expect[0]; room++)
+        EXPECT_EQ(utf8_prefix(text.data(), text.size(), room), expect[room]) << "room " << room;
+    // Not UTF-8: a run of continuation bytes is cut at most three bytes early.
+    const std::string junk(10, '\x80');
+    EXPECT_EQ(utf8_prefix(junk.data(), junk.size(), 8), 5u);
+}
