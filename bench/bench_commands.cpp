@@ -3,13 +3,13 @@
 // handle_command — a raw command, a said line with its own-message event,
 // a 4 KB said line, and a user command — with the socket going to /dev/null
 // and the text front end printing to /dev/null.
-#include "cfgfiles.h"
-#include "list.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
 
 #include <benchmark/benchmark.h>
 

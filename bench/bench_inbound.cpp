@@ -4,12 +4,12 @@
 // event, the log file and the text front end (its output to /dev/null).
 // Once plain, once with the tags a modern server sends (time, account,
 // msgid: the reply cache is filled), and once without scrollback.
-#include "cfgfiles.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
-#include "userlist.h"
+#include "config/cfgfiles.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
+#include "irc/userlist.h"
 
 #include <benchmark/benchmark.h>
 

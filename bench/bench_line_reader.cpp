@@ -1,7 +1,7 @@
 // The server reader's byte path over one million IRC lines: cutting the
 // stream into lines in 2048-byte reads, then bringing each line to UTF-8,
 // as for a busy network's burst after joining many channels.
-#include "linesplit.h"
+#include "base/linesplit.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,11 @@
 // Every shown line is formatted from its event's compiled text and written to
 // the tab's log; both run once per line of a busy channel.
-#include "cfgfiles.h"
-#include "log.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "output/log.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
 
 #include <benchmark/benchmark.h>
 

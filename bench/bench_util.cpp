@@ -1,7 +1,7 @@
 // Hot string helpers: every incoming line is case-folded, matched against
 // ignore masks and stripped of colours, and user lists live in the sorted tree.
-#include "tree.h"
-#include "util.h"
+#include "base/tree.h"
+#include "base/util.h"
 
 #include <benchmark/benchmark.h>
 

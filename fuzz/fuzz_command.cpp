@@ -5,13 +5,13 @@
 // are refused through the command filter, however a line spells them.
 #include "fuzz_core.h"
 
-#include "cfgfiles.h"
-#include "list.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

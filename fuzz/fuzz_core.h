@@ -3,9 +3,9 @@
 // or the terminal.
 #pragma once
 
-#include "cfgfiles.h"
-#include "lumenwick.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "base/lumenwick.h"
+#include "output/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,15 +4,15 @@
 // input. Replies only ever run "quote", which goes to a socket of -1.
 #include "fuzz_core.h"
 
-#include "cfgfiles.h"
-#include "ctcp.h"
-#include "list.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "proto-irc.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "irc/ctcp.h"
+#include "config/list.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "irc/proto-irc.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -2,9 +2,9 @@
 // sound.conf (the first byte picks the file). Whatever they read, every
 // event must end up with a text that compiles, and the stores must stay
 // consistent enough to be written out and emptied again.
-#include "cfgfiles.h"
-#include "chanopt.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "config/chanopt.h"
+#include "output/text.h"
 
 #include <glib.h>
 

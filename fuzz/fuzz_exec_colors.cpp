@@ -1,7 +1,7 @@
 // The /EXEC colour converter on arbitrary child output: no escape byte or
 // carriage return survives, the result stays near the input's size, and
 // every colour code it writes names a colour that exists.
-#include "outbound-exec.h"
+#include "commands/outbound-exec.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,13 +6,13 @@
 // socket is -1 and lines leave at once, unqueued.
 #include "fuzz_core.h"
 
-#include "cfgfiles.h"
-#include "lumenwick.h"
-#include "proto-irc.h"
-#include "server.h"
-#include "servlist.h"
-#include "session.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "base/lumenwick.h"
+#include "irc/proto-irc.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
+#include "output/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

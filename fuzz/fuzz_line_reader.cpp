@@ -3,7 +3,7 @@
 // the rest is the stream. Lines must come out the same however the stream
 // is cut, never hold CR, LF or NUL, never exceed the line limit, and always
 // be valid UTF-8.
-#include "linesplit.h"
+#include "base/linesplit.h"
 
 #include <glib.h>
 

@@ -1,7 +1,7 @@
 // Wildcard matching against arbitrary masks and texts: the input is split at
 // its first NUL into mask and text. Besides not crashing or hanging, a text
 // must always match itself with its wildcards escaped, and "*" must match it.
-#include "util.h"
+#include "base/util.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the format-text compiler as a user's event text,
 // then formats whatever compiled with hostile arguments: the result must be
 // terminated inside its buffer, and a non-empty line must end in a line feed.
-#include "cfgfiles.h"
-#include "text.h"
+#include "config/cfgfiles.h"
+#include "output/text.h"
 
 #include <glib.h>
 

@@ -3,7 +3,7 @@
 // again unchanged. The input is also turned into one report of its own
 // (byte 0 the code, NUL-separated arguments): encoded, it must read back as
 // exactly that one report, so no argument can smuggle in a second.
-#include "network.h"
+#include "net/network.h"
 
 #include <cstddef>
 #include <cstdint>

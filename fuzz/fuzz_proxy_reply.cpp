@@ -3,7 +3,7 @@
 // size of the reads; the rest is what the proxy answers. Whatever it says,
 // the handshake ends, reports only bounded lines, and never reads past the
 // point where the IRC stream begins.
-#include "network.h"
+#include "net/network.h"
 
 #include <cstddef>
 #include <cstdint>

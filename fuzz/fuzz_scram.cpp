@@ -4,8 +4,8 @@
 // published exchanges) lead the fuzzer through all three steps. Besides not
 // crashing, the client must never produce output when it does not go on,
 // and its client-final message must carry the server's nonce.
-#include "cap.h"
-#include "scram.h"
+#include "irc/cap.h"
+#include "irc/scram.h"
 
 #include <glib.h>
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the settings reader, as the content of
 // lumenwick.conf and as the text searched by the line helpers that the
 // other configuration files use.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 
 #include <glib.h>
 

@@ -1,7 +1,7 @@
 // Formatting-code removal on arbitrary bytes with every flag combination:
 // the result never grows, stays terminated where the returned length says,
 // and the markup-escaping variant always yields valid UTF-8.
-#include "util.h"
+#include "base/util.h"
 
 #include <glib.h>
 

@@ -2,7 +2,7 @@
 // that parses must parse the same again from its canonical form; a line that
 // reads as a policy with a duration must read back the same after it is
 // written.
-#include "sts.h"
+#include "net/sts.h"
 
 #include <glib.h>
 

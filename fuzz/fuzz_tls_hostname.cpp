@@ -3,7 +3,7 @@
 // bytes, as a forged certificate's name can) follows, then the host up to
 // its first NUL. Besides not crashing, every match must be one a browser
 // would accept too: the exact name, or a wildcard covering one whole label.
-#include "ssl.h"
+#include "net/ssl.h"
 
 #include <glib.h>
 

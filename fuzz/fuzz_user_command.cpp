@@ -2,7 +2,7 @@
 // buffers of every small size: it must always terminate the output inside
 // the buffer, never split a UTF-8 character it copied whole, and answer 0, 1
 // or 2.
-#include "outbound.h"
+#include "commands/outbound.h"
 
 #include <glib.h>
 

@@ -3,11 +3,11 @@
 // handler, i.e. from the main loop after the asking function has returned.
 #include "dialogs.h"
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe.h"
 #include "gtk-handles.h"
-#include "lumenwick.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "session/session.h"
 #include "sessionwin.h"
 
 #include <gtk/gtk.h>

@@ -1,7 +1,7 @@
 #include "fe-formats.h"
 
 #include "gtk-handles.h"
-#include "lumenwick.h"
+#include "base/lumenwick.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,14 +1,14 @@
 // Start-up, the main loop, timers and descriptor watches, sounds, URLs and
 // window state for the GTK front end; plus the fe_ functions whose windows
 // (channel list, ban lists, DCC, tray, user list) do not exist yet.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "dialogs.h"
 #include "fe-formats.h"
 #include "fe.h"
 #include "gtk-handles.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
 #include "sessionwin.h"
 
 #include <canberra.h>

@@ -1,3 +1,3 @@
-#include "lumenwick.h"
+#include "base/lumenwick.h"
 
 int main(int argc, char **argv) { return lumenwick_main(argc, argv); }

@@ -3,15 +3,15 @@
 // every change is shown at once.
 #include "sessionwin.h"
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe-formats.h"
 #include "fe.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
-#include "util.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
+#include "base/util.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,9 +1,9 @@
 #include "console.h"
 
 #include "lines.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "session/session.h"
 
 #include <glib-unix.h>
 #include <glib.h>

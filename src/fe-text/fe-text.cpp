@@ -3,16 +3,16 @@
 // "<session>\t<text>", messages to standard error; questions take their
 // default answers; windows, menus and lists that only a display could show
 // are not kept.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "console.h"
 #include "fe.h"
 #include "lines.h"
-#include "lumenwick.h"
+#include "base/lumenwick.h"
 #include "meters.h"
-#include "server.h"
-#include "servlist.h"
-#include "session.h"
-#include "util.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
+#include "base/util.h"
 
 #include <glib.h>
 

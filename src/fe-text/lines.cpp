@@ -1,6 +1,6 @@
 #include "lines.h"
 
-#include "util.h"
+#include "base/util.h"
 
 #include <glib.h>
 

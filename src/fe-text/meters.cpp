@@ -1,6 +1,6 @@
 #include "meters.h"
 
-#include "lumenwick.h"
+#include "base/lumenwick.h"
 
 #include <glib.h>
 

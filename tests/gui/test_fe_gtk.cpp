@@ -1,11 +1,11 @@
 // The GTK front end in-process on a real display (run through with-xvfb.sh):
 // main-loop sources, the questions and message boxes, and the session window
 // driven by the real core. Any GLib warning or critical fails the test.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
 #include "sessionwin.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 #include "fe_recorder.h"
 
 #include "fe.h"
-#include "lumenwick.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -7,14 +7,14 @@
 // network's login method can be set as the server list would set it.
 #include "harness.h"
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "servlist.h"
-#include "session.h"
-#include "text.h"
-#include "util.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
+#include "output/text.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // channels; SASL PLAIN and EXTERNAL through the list against InspIRCd + Atheme.
 #include "harness.h"
 
-#include "cfgfiles.h"
-#include "secretstore.h"
-#include "servlist-password.h"
-#include "servlist.h"
+#include "config/cfgfiles.h"
+#include "servlist/secretstore.h"
+#include "servlist/servlist-password.h"
+#include "servlist/servlist.h"
 
 #include <gtest/gtest.h>
 

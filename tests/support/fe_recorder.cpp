@@ -3,11 +3,11 @@
 // initializer, before any other global of this file is guaranteed to exist.
 #include "fe_recorder.h"
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -4,14 +4,14 @@
 // to feed server lines and open tabs.
 #pragma once
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "list.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
-#include "tcp.h"
-#include "text.h"
+#include "config/list.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "net/tcp.h"
+#include "output/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Replacing files without ever leaving a half-written or missing one.
-#include "atomicfile.h"
+#include "base/atomicfile.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>

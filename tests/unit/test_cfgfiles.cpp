@@ -1,10 +1,10 @@
 // Settings: defaults, lumenwick.conf reading and writing, the line helpers
 // and /SET as the user sees it.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"
-#include "session.h"
-#include "util.h"
+#include "session/session.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 // and the bytes the client wrote are checked.
 #include "irc_lines.h"
 
-#include "inbound.h"
-#include "outbound.h"
-#include "userlist.h"
+#include "irc/inbound.h"
+#include "commands/outbound.h"
+#include "irc/userlist.h"
 
 #include <algorithm>
 #include <ctime>

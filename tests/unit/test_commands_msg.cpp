@@ -3,9 +3,9 @@
 // passwords told to the nick service and the IRCv3 client tags.
 #include "irc_lines.h"
 
-#include "inbound.h"
-#include "outbound.h"
-#include "userlist.h"
+#include "irc/inbound.h"
+#include "commands/outbound.h"
+#include "irc/userlist.h"
 
 #include <filesystem>
 #include <fstream>

@@ -3,8 +3,8 @@
 // through EXECWRITE, signalled, and killed with their tab.
 #include "irc_lines.h"
 
-#include "outbound-exec.h"
-#include "outbound.h"
+#include "commands/outbound-exec.h"
+#include "commands/outbound.h"
 
 #include <cerrno>
 #include <csignal>

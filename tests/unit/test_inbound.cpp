@@ -4,10 +4,10 @@
 // raw server lines through the real parser.
 #include "irc_lines.h"
 
-#include "inbound.h"
-#include "servlist.h"
-#include "userlist.h"
-#include "util.h"
+#include "irc/inbound.h"
+#include "servlist/servlist.h"
+#include "irc/userlist.h"
+#include "base/util.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The NAME/CMD list files: parsing, built-in contents and editing.
-#include "list.h"
+#include "config/list.h"
 
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Conversation logs: where they are written, what they hold, how they follow
 // the clock and deleted files, and that no name can move them elsewhere.
-#include "log.h"
+#include "output/log.h"
 #include "text_sessions.h"
 
 #include <sys/stat.h>

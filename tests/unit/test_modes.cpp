@@ -3,9 +3,9 @@
 // and the MODE lines the mass-mode helper writes.
 #include "irc_lines.h"
 
-#include "modes.h"
-#include "proto-irc.h"
-#include "userlist.h"
+#include "irc/modes.h"
+#include "irc/proto-irc.h"
+#include "irc/userlist.h"
 
 #include <algorithm>
 #include <vector>

@@ -3,11 +3,11 @@
 // the raw fallback, /HELP and the input history.
 #include "irc_lines.h"
 
-#include "history.h"
-#include "list.h"
-#include "outbound.h"
-#include "servlist.h"
-#include "userlist.h"
+#include "base/history.h"
+#include "config/list.h"
+#include "commands/outbound.h"
+#include "servlist/servlist.h"
+#include "irc/userlist.h"
 
 #include <sys/stat.h>
 

@@ -1,14 +1,14 @@
 // The connection commands: how /SERVER and IRC URLs choose host, port, TLS
 // and the channel to join, what /DISCON, /FLUSHQ, /RECONNECT and /GATE ask
 // of the server, where /URL joins, and /ADDSERVER's edits of the server list.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "lumenwick.h"
-#include "outbound.h"
-#include "server.h"
-#include "servlist.h"
-#include "session.h"
-#include "util.h"
+#include "base/lumenwick.h"
+#include "commands/outbound.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

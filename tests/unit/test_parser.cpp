@@ -4,10 +4,10 @@
 // the right bytes back on the wire. Hostile lines must never crash it.
 #include "irc_lines.h"
 
-#include "cap.h"
-#include "proto-irc.h"
-#include "servlist.h"
-#include "userlist.h"
+#include "irc/cap.h"
+#include "irc/proto-irc.h"
+#include "servlist/servlist.h"
+#include "irc/userlist.h"
 
 #include <cstring>
 #include <map>

@@ -1,9 +1,9 @@
 // Stored passwords: the "enc:" form checked against values made independently
 // with the openssl command line, what a decryption may hand to a server line,
 // and the keyring's quick refusal when there is no session bus.
-#include "cfgfiles.h"
-#include "secretstore.h"
-#include "servlist-password.h"
+#include "config/cfgfiles.h"
+#include "servlist/secretstore.h"
+#include "servlist/servlist-password.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The protocol senders: the exact bytes each operation puts on the wire,
 // JOIN packing, the login variants, and QUIT/PART going ahead of the queue.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "proto-irc.h"
-#include "server.h"
-#include "servlist.h"
-#include "tcp.h"
+#include "irc/proto-irc.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "net/tcp.h"
 
 #include <gtest/gtest.h>
 

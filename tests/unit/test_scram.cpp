@@ -1,8 +1,8 @@
 // The SCRAM client against the published exchanges of RFC 5802 (SHA-1) and
 // RFC 7677 (SHA-256), a SHA-512 server written here, and hostile servers;
 // the PLAIN payload and the challenge login answer.
-#include "cap.h"
-#include "scram.h"
+#include "irc/cap.h"
+#include "irc/scram.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Scrollback files: what is saved, how it is replayed into a reopened tab,
 // the trimming rule, and damaged files.
-#include "scrollback.h"
+#include "output/scrollback.h"
 #include "text_sessions.h"
 
 #include <sys/resource.h>

@@ -1,12 +1,12 @@
 // Sessions, activity lists, the core timers, start-up decisions and shutdown.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"
-#include "lastact.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
-#include "util.h"
+#include "session/lastact.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // TLS: the host-name check against certificates made here with OpenSSL, the
 // client certificate lookup, and real handshakes against `openssl s_server`
 // and small listeners on 127.0.0.1 (a plain-text port, a silent one).
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "server.h"
-#include "session.h"
-#include "ssl.h"
-#include "text.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "net/ssl.h"
+#include "output/text.h"
 
 #include <gtest/gtest.h>
 

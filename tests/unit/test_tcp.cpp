@@ -3,11 +3,11 @@
 // socket cannot take at once (a full send buffer, plain and TLS). The
 // server's socket is one end of a socketpair, so the bytes on the wire are
 // checked.
-#include "cfgfiles.h"
+#include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "server.h"
-#include "ssl.h"
-#include "tcp.h"
+#include "net/server.h"
+#include "net/ssl.h"
+#include "net/tcp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "tree.h"
-#include "util.h"
+#include "base/tree.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // usable midway) and the display order.
 #include "irc_lines.h"
 
-#include "modes.h"
-#include "proto-irc.h"
-#include "userlist.h"
-#include "util.h"
+#include "irc/modes.h"
+#include "irc/proto-irc.h"
+#include "irc/userlist.h"
+#include "base/util.h"
 
 #include <algorithm>
 #include <random>

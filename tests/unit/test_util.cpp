@@ -1,4 +1,4 @@
-#include "util.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -3,14 +3,14 @@
 // and tabs on a server whose tab carries the network's name.
 #pragma once
 
-#include "cfgfiles.h"
-#include "chanopt.h"
+#include "config/cfgfiles.h"
+#include "config/chanopt.h"
 #include "fe_recorder.h"
-#include "lumenwick.h"
-#include "server.h"
-#include "session.h"
-#include "text.h"
-#include "util.h"
+#include "base/lumenwick.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "output/text.h"
+#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,0 @@
-#include "plugin.h"
-
-int identd_plugin_init(void *, char **, char **, char **, char *) { return 1; }
-int identd_plugin_deinit(void *) { return 1; }
