@@ -473,8 +473,7 @@ void process_numeric(const line_context &ctx, int n)
             return;
         break;
     case 303:
-        word[4] = rest(word[4]);
-        notify_markonline(serv, word, tags);
+        notify_markonline(serv, rest(ctx.word_eol[4]), tags);
         return;
     case 305:
         inbound_uback(serv, tags);
@@ -695,6 +694,9 @@ void process_numeric(const line_context &ctx, int n)
         return;
     case 731:
         notify_set_offline_list(serv, rest(word[4]), FALSE, tags);
+        return;
+    case 734:
+        notify_monitor_full(serv, word[5]);
         return;
     case 900:
         emit(XP_TE_SERVER_TEXT, server_tab(serv), skip1(word_eol[6]), word[1], nullptr, nullptr, ctx);

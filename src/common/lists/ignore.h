@@ -1,6 +1,10 @@
 // The ignore list and the flood guard.
 #pragma once
 
+#include <glib.h>
+
+#include <ctime>
+
 struct server;
 struct session;
 
@@ -28,21 +32,41 @@ struct ignore {
     unsigned int type;
 };
 
-// Returned by ignore_add and ignore_del while this build has no ignore list.
+// The entries (ignore *), newest first.
+extern GSList *ignore_list;
+// Lines dropped since start-up, in total and per type.
+extern int ignored_total, ignored_priv, ignored_noti, ignored_chan, ignored_ctcp, ignored_invi;
+
+// Returned by ignore_add and ignore_del when nothing can be stored.
 inline constexpr int IGNORE_UNAVAILABLE = -1;
 
-// Adds `mask` for `type`: 1 new, 2 an existing entry changed (its types
-// replaced with `overwrite`, else merged), IGNORE_UNAVAILABLE when nothing
-// can be stored.
+// Adds `mask` for `type`: 1 new (put first), 2 an existing entry (IRC case)
+// changed: it takes the new spelling and its types are replaced with
+// `overwrite`, else merged. IGNORE_UNAVAILABLE for an empty mask.
 int ignore_add(const char *mask, int type, bool overwrite);
 // Removes `entry`, or the entry of `mask` when `entry` is null: 1 removed,
-// 0 not found, IGNORE_UNAVAILABLE when there is no list.
+// 0 not found.
 int ignore_del(const char *mask, ignore *entry);
+// The entry of `mask` (IRC case), or null.
+ignore *ignore_exists(const char *mask);
+// Removes every entry.
+void ignore_clear(void);
 // Shows the ignore list in `sess`.
 void ignore_showlist(session *sess);
+// Reads ignore.conf (file order kept) / writes it atomically, NOSAVE
+// entries left out.
 void ignore_load(void);
 void ignore_save(void);
-// 1 when `host` (nick!user@host) is ignored for any of the bits of `type`.
+// 1 when `host` (nick!user@host) is ignored for any of the bits of `type`:
+// an UNIGNORE entry sharing a bit with `type` and matching wins over any ignore.
 int ignore_check(const char *host, int type);
-// 1 to accept one more item of `kind` from the sender, 0 when it is a flood.
+// 1 to accept one more item of `kind` from the sender, 0 when it is a flood
+// (a CTCP flood ignores the sender's host for CTCP; a message flood stops
+// opening dialogs by itself for 30 seconds).
 int flood_check(char *nick, char *ip, server *serv, session *sess, int kind);
+// Whether a private message may open a dialog by itself: gui_autoopen_dialog,
+// unless a message flood has suspended it for now (never saved).
+bool flood_autoopen_dialog(void);
+// The flood guard's time source (whole seconds); time(nullptr) by default.
+// Tests move it to cross windows without waiting.
+extern time_t (*flood_clock)(void);
