@@ -3,7 +3,9 @@
 
 #include <glib.h>
 
-#include <ctime>
+// The flood guard is checked with the ignore list by the same callers.
+#include "lists/flood.h"
+
 
 struct server;
 struct session;
@@ -18,12 +20,6 @@ enum ignore_type {
     IG_UNIG = 0x20,   // exception: never ignored for the types it shares
     IG_NOSAVE = 0x40, // not written to ignore.conf
     IG_DCC = 0x80,    // DCC offers
-};
-
-// Kinds of flood_check.
-enum flood_kind {
-    FLOOD_CTCP = 0,
-    FLOOD_PRIVMSG = 1,
 };
 
 // One ignore entry: a nick!user@host wildcard mask and its type bits.
@@ -60,13 +56,3 @@ void ignore_save(void);
 // 1 when `host` (nick!user@host) is ignored for any of the bits of `type`:
 // an UNIGNORE entry sharing a bit with `type` and matching wins over any ignore.
 int ignore_check(const char *host, int type);
-// 1 to accept one more item of `kind` from the sender, 0 when it is a flood
-// (a CTCP flood ignores the sender's host for CTCP; a message flood stops
-// opening dialogs by itself for 30 seconds).
-int flood_check(char *nick, char *ip, server *serv, session *sess, int kind);
-// Whether a private message may open a dialog by itself: gui_autoopen_dialog,
-// unless a message flood has suspended it for now (never saved).
-bool flood_autoopen_dialog(void);
-// The flood guard's time source (whole seconds); time(nullptr) by default.
-// Tests move it to cross windows without waiting.
-extern time_t (*flood_clock)(void);
