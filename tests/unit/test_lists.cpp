@@ -2,6 +2,7 @@
 // parser and read back from what the client sends.
 #include "irc_lines.h"
 
+#include "base/util.h"
 #include "lists/ignore.h"
 #include "lists/notify.h"
 
@@ -72,6 +73,39 @@ TEST_F(Lists, IgnoreMasksWithExceptions)
     EXPECT_EQ(ignored_noti, notices + 1);
     EXPECT_EQ(ignored_priv, privs);
     EXPECT_EQ(fe_recorder::count("fe_ignore_update"), 1) << "the window's counters are told";
+}
+
+TEST_F(Lists, IndexedMasksAgreeWithPlainMatching)
+{
+    const char *masks[] = {"*!*@host.example",
+                           "*!*@*.dom.example",
+                           "nick!*@*",
+                           "N?ck!*@*",
+                           "*!user@*",
+                           "a!b@c@d.example",
+                           "*!*@[::1]",
+                           "x\\*y!*@*",
+                           "nick!*@host.exampl*",
+                           "*",
+                           "no-bang@host.example"};
+    const char *senders[] = {"nick!u@host.example",
+                             "NICK!u@HOST.EXAMPLE",
+                             "n!u@sub.dom.example",
+                             "n!u@dom.example",
+                             "n!user@x",
+                             "a!b@c@d.example",
+                             "q!r@d.example",
+                             "x*y!a@b",
+                             "xzy!a@b",
+                             "n!u@[::1]",
+                             "n@ick!u@host.example",
+                             "nick!u@host.example.evil"};
+    for (const char *mask : masks) {
+        ignore_clear();
+        ignore_add(mask, IG_PRIV, true);
+        for (const char *sender : senders)
+            EXPECT_EQ(ignore_check(sender, IG_PRIV), match(mask, sender) ? 1 : 0) << mask << " / " << sender;
+    }
 }
 
 TEST_F(Lists, IgnoreFileKeepsOrderAcrossRestarts)

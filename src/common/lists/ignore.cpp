@@ -11,12 +11,98 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 GSList *ignore_list;
 int ignored_total, ignored_priv, ignored_noti, ignored_chan, ignored_ctcp, ignored_invi;
 
 namespace
 {
+
+// Every inbound line is checked, so the entries are indexed by the literal
+// part a mask pins down; only masks without one are tried one by one.
+// Rebuilt after any change to the list.
+struct mask_index {
+    std::unordered_multimap<std::string, ignore *> by_host;   // "n!u@host.example"
+    std::unordered_multimap<std::string, ignore *> by_domain; // "n!u@*.example": ".example"
+    std::unordered_multimap<std::string, ignore *> by_nick;   // "nick!u@h"
+    std::vector<ignore *> others;
+    bool dirty = true;
+};
+mask_index masks;
+
+std::string folded(std::string_view s)
+{
+    std::string out(s);
+    for (char &c : out)
+        c = static_cast<char>(rfc_tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool literal(std::string_view s)
+{
+    return s.find_first_of("*?\\") == std::string_view::npos;
+}
+
+void index_entry(ignore *ig)
+{
+    const std::string_view mask(ig->mask);
+    const std::size_t bang = mask.find('!');
+    const std::size_t at = bang == std::string_view::npos ? bang : mask.find('@', bang + 1);
+    if (at != std::string_view::npos) {
+        const std::string_view nick = mask.substr(0, bang), host = mask.substr(at + 1);
+        if (!host.empty() && literal(host)) {
+            masks.by_host.emplace(folded(host), ig);
+            return;
+        }
+        if (host.size() > 2 && host[0] == '*' && host[1] == '.' && literal(host.substr(1))) {
+            masks.by_domain.emplace(folded(host.substr(1)), ig);
+            return;
+        }
+        if (!nick.empty() && literal(nick)) {
+            masks.by_nick.emplace(folded(nick), ig);
+            return;
+        }
+    }
+    masks.others.push_back(ig);
+}
+
+void rebuild_index(void)
+{
+    masks = mask_index{};
+    masks.dirty = false;
+    for (GSList *l = ignore_list; l; l = l->next)
+        index_entry(static_cast<ignore *>(l->data));
+}
+
+// The entries whose masks can match `sender`: a literal host must end the
+// sender after an "@", a literal domain after a ".", a literal nick start
+// it before a "!".
+template <typename Fn> void for_each_candidate(std::string_view sender, Fn fn)
+{
+    const std::string key = folded(sender);
+    auto visit = [&](const std::unordered_multimap<std::string, ignore *> &map, std::string_view k) {
+        auto [first, last] = map.equal_range(std::string(k));
+        for (auto it = first; it != last; ++it)
+            fn(it->second);
+    };
+    for (std::size_t i = 0; i < key.size(); i++) {
+        if (key[i] == '@') {
+            if (!masks.by_host.empty())
+                visit(masks.by_host, std::string_view(key).substr(i + 1));
+        } else if (key[i] == '.') {
+            if (!masks.by_domain.empty())
+                visit(masks.by_domain, std::string_view(key).substr(i));
+        } else if (key[i] == '!') {
+            if (!masks.by_nick.empty())
+                visit(masks.by_nick, std::string_view(key).substr(0, i));
+        }
+    }
+    for (ignore *ig : masks.others)
+        fn(ig);
+}
 
 void free_entry(ignore *ig)
 {
@@ -75,6 +161,7 @@ int ignore_add(const char *mask, int type, bool overwrite)
         ignore_list = g_slist_prepend(ignore_list, ig);
         result = 1;
     }
+    masks.dirty = true;
     fe_ignore_update(1);
     return result;
 }
@@ -87,6 +174,7 @@ int ignore_del(const char *mask, ignore *entry)
         return 0;
     ignore_list = g_slist_remove(ignore_list, entry);
     free_entry(entry);
+    masks.dirty = true;
     fe_ignore_update(1);
     return 1;
 }
@@ -95,6 +183,7 @@ void ignore_clear(void)
 {
     g_slist_free_full(ignore_list, [](void *p) { free_entry(static_cast<ignore *>(p)); });
     ignore_list = nullptr;
+    masks.dirty = true;
     fe_ignore_update(1);
 }
 
@@ -102,21 +191,23 @@ int ignore_check(const char *host, int type)
 {
     if (!host || !ignore_list)
         return 0;
+    if (masks.dirty)
+        rebuild_index();
     const auto bits = static_cast<unsigned int>(type);
-    for (GSList *l = ignore_list; l; l = l->next) {
-        auto *ig = static_cast<ignore *>(l->data);
-        if ((ig->type & IG_UNIG) && (ig->type & bits) && match(ig->mask, host))
-            return 0;
-    }
-    for (GSList *l = ignore_list; l; l = l->next) {
-        auto *ig = static_cast<ignore *>(l->data);
-        if (!(ig->type & IG_UNIG) && (ig->type & bits) && match(ig->mask, host)) {
-            count_ignored(type);
-            fe_ignore_update(2);
-            return 1;
-        }
-    }
-    return 0;
+    // An exception for the sender wins over every ignore, so which of
+    // several matching ignores decides does not matter.
+    bool excepted = false, ignored = false;
+    for_each_candidate(host, [&](ignore *ig) {
+        if (excepted || !(ig->type & bits) || (!(ig->type & IG_UNIG) && ignored))
+            return;
+        if (match(ig->mask, host))
+            (ig->type & IG_UNIG ? excepted : ignored) = true;
+    });
+    if (excepted || !ignored)
+        return 0;
+    count_ignored(type);
+    fe_ignore_update(2);
+    return 1;
 }
 
 void ignore_showlist(session *sess)
@@ -166,6 +257,7 @@ void ignore_load(void)
     }
     g_free(data);
     ignore_list = g_slist_concat(ignore_list, g_slist_reverse(loaded));
+    masks.dirty = true;
 }
 
 void ignore_save(void)
@@ -182,4 +274,3 @@ void ignore_save(void)
     // A directory that cannot be written keeps its old file.
     atomic_file_write(ignore_file(), out);
 }
-
