@@ -216,10 +216,9 @@ void ignore_showlist(session *sess)
     static constexpr unsigned int columns[] = {IG_PRIV, IG_NOTI, IG_CHAN, IG_CTCP, IG_DCC, IG_INVI, IG_UNIG};
     for (GSList *l = ignore_list; l; l = l->next) {
         auto *ig = static_cast<ignore *>(l->data);
-        std::string line = " " + std::string(ig->mask);
-        if (line.size() < 26)
-            line.append(26 - line.size(), ' ');
-        line += ' ';
+        char *head = g_strdup_printf(" %-25s ", ig->mask);
+        std::string line = head;
+        g_free(head);
         for (unsigned int bit : columns)
             line += (ig->type & bit) ? _("YES  ") : _("NO   ");
         line += '\n';
