@@ -21,6 +21,12 @@ int ignored_total, ignored_priv, ignored_noti, ignored_chan, ignored_ctcp, ignor
 namespace
 {
 
+// Looks texts up without copying them into a std::string first.
+struct text_hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
 // Every inbound line is checked, so the entries are indexed by the literal
 // part a mask pins down; only masks without one are tried one by one.
 // Rebuilt after any change to the list.
@@ -29,8 +35,13 @@ struct mask_index {
     std::unordered_multimap<std::string, ignore *> by_domain; // "n!u@*.example": ".example"
     std::unordered_multimap<std::string, ignore *> by_nick;   // "nick!u@h"
     std::vector<ignore *> others;
+    // What the list says about senders seen since the last change: the type
+    // bits of the ignores and of the exceptions whose masks match them.
+    // Busy channels repeat their senders, so most lines cost one lookup.
+    std::unordered_map<std::string, std::pair<unsigned int, unsigned int>, text_hash, std::equal_to<>> verdicts;
     bool dirty = true;
 };
+constexpr std::size_t VERDICTS_KEPT = 4096;
 mask_index masks;
 
 std::string folded(std::string_view s)
@@ -193,17 +204,21 @@ int ignore_check(const char *host, int type)
         return 0;
     if (masks.dirty)
         rebuild_index();
+    auto found = masks.verdicts.find(std::string_view(host));
+    if (found == masks.verdicts.end()) {
+        unsigned int ignores = 0, exceptions = 0;
+        for_each_candidate(host, [&](ignore *ig) {
+            if (match(ig->mask, host))
+                (ig->type & IG_UNIG ? exceptions : ignores) |= ig->type;
+        });
+        if (masks.verdicts.size() >= VERDICTS_KEPT)
+            masks.verdicts.clear();
+        found = masks.verdicts.emplace(host, std::make_pair(ignores, exceptions)).first;
+    }
+    // An exception sharing a requested type wins over every ignore.
     const auto bits = static_cast<unsigned int>(type);
-    // An exception for the sender wins over every ignore, so which of
-    // several matching ignores decides does not matter.
-    bool excepted = false, ignored = false;
-    for_each_candidate(host, [&](ignore *ig) {
-        if (excepted || !(ig->type & bits) || (!(ig->type & IG_UNIG) && ignored))
-            return;
-        if (match(ig->mask, host))
-            (ig->type & IG_UNIG ? excepted : ignored) = true;
-    });
-    if (excepted || !ignored)
+    const auto [ignores, exceptions] = found->second;
+    if ((exceptions & bits) || !(ignores & bits))
         return 0;
     count_ignored(type);
     fe_ignore_update(2);

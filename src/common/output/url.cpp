@@ -30,7 +30,7 @@ namespace
 
 constexpr std::size_t npos = std::string_view::npos;
 constexpr std::size_t LABEL_MAX = 63;
-constexpr const char *SCHEMES[] = {"http", "https", "ftp", "gopher", "gemini", "irc", "ircs"};
+constexpr std::string_view SCHEMES[] = {"http", "https", "ftp", "gopher", "gemini", "irc", "ircs"};
 constexpr std::size_t SCHEME_MAX = 6;
 constexpr const char *SYSTEM_SUFFIX_FILE = "/usr/share/publicsuffix/public_suffix_list.dat";
 
@@ -114,10 +114,18 @@ struct label_run {
 label_run scan_run(std::string_view s, std::size_t i)
 {
     label_run r{i, i, 0, i, false, false, false};
-    std::size_t len;
+    std::size_t len = 1;
     while (r.end < s.size()) {
-        const gunichar c = char_at(s, r.end, &len);
-        const bool alnum = is_alnum(c);
+        const auto byte = static_cast<unsigned char>(s[r.end]);
+        gunichar c = byte;
+        bool alnum;
+        if (byte < 0x80) {
+            alnum = g_ascii_isalnum(static_cast<char>(byte));
+            len = 1;
+        } else {
+            c = char_at(s, r.end, &len);
+            alnum = is_alnum(c);
+        }
         if (!alnum && c != '-')
             break;
         if (r.chars == 0) {
@@ -285,9 +293,13 @@ std::size_t parse_path(std::string_view s, std::size_t i)
 // The length of the scheme and "://" at `i`, or 0.
 std::size_t scheme_at(std::string_view s, std::size_t i)
 {
-    for (const char *scheme : SCHEMES) {
-        const std::size_t n = strlen(scheme);
-        if (i + n + 3 <= s.size() && g_ascii_strncasecmp(s.data() + i, scheme, n) == 0 && s.substr(i + n, 3) == "://")
+    const char first = g_ascii_tolower(s[i]);
+    if (first != 'h' && first != 'f' && first != 'g' && first != 'i')
+        return 0;
+    for (const std::string_view scheme : SCHEMES) {
+        const std::size_t n = scheme.size();
+        if (scheme[0] == first && i + n + 3 <= s.size() && g_ascii_strncasecmp(s.data() + i, scheme.data(), n) == 0 &&
+            s.substr(i + n, 3) == "://")
             return n + 3;
     }
     return 0;
@@ -313,8 +325,12 @@ template <typename Fn> void for_each_scheme_url(std::string_view s, Fn fn)
 {
     std::size_t from = 0;
     while (from < s.size()) {
-        const std::size_t sep = s.find("://", from);
-        if (sep == npos)
+        // One pass of plain comparisons: lines dense with ':' or "://"
+        // would cost a library call each.
+        std::size_t sep = from;
+        while (sep + 2 < s.size() && !(s[sep] == ':' && s[sep + 1] == '/' && s[sep + 2] == '/'))
+            sep++;
+        if (sep + 2 >= s.size())
             return;
         std::size_t first = sep;
         while (first > from && sep - first < SCHEME_MAX && g_ascii_isalpha(s[first - 1]))
