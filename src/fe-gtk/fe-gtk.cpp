@@ -343,7 +343,6 @@ void fe_open_url(const char *word)
 // --- parts whose windows do not exist yet: accepted and ignored -------------------
 
 void fe_add_rawlog(server *, char *, int, int) {}
-void fe_url_add(const char *) {}
 
 void fe_userlist_insert(session *, User *, gboolean) {}
 int fe_userlist_remove(session *, User *) { return 0; }
@@ -366,9 +365,6 @@ void fe_chan_list_end(server *) {}
 // No ban window is open, so no list is pending: the core prints the entries.
 gboolean fe_add_ban_list(session *, char *, char *, char *, int) { return FALSE; }
 gboolean fe_ban_list_end(session *, int) { return FALSE; }
-void fe_ignore_update(int) {}
-void fe_notify_update(char *) {}
-void fe_notify_ask(char *, char *) {}
 void fe_pluginlist_update(void) {}
 void fe_menu_add(menu_entry *) {}
 void fe_menu_del(menu_entry *) {}
