@@ -64,6 +64,7 @@ class IrcLines : public ::testing::Test
         lumenwick_is_quitting = 0;
         // The lists are process-wide; every test starts with them empty.
         ignore_clear();
+        flood_reset();
         while (notify_list)
             notify_deluser(static_cast<notify *>(notify_list->data)->name.c_str());
         fe_recorder::cancel_sources();

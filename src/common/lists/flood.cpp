@@ -31,6 +31,14 @@ int resume_autoopen(void *)
 
 } // namespace
 
+void flood_reset(void)
+{
+    if (autoopen_timer)
+        fe_timeout_remove(autoopen_timer);
+    autoopen_timer = 0;
+    autoopen_suspended = false;
+}
+
 bool flood_autoopen_dialog(void)
 {
     return prefs.gui_autoopen_dialog && !autoopen_suspended;

@@ -20,6 +20,8 @@ int flood_check(char *nick, char *ip, server *serv, session *sess, int kind);
 // Whether a private message may open a dialog by itself: gui_autoopen_dialog,
 // unless a message flood has suspended it for now (never saved).
 bool flood_autoopen_dialog(void);
+// Ends such a pause now and cancels its timer (tests, shutdown).
+void flood_reset(void);
 // The flood guard's time source (whole seconds); time(nullptr) by default.
 // Tests move it to cross windows without waiting.
 extern time_t (*flood_clock)(void);
