@@ -212,6 +212,8 @@ TEST_F(Lists, NotifyOnMonitorServers)
     recv(":irc.test 734 me 1 dave :Monitor list is full.");
     EXPECT_EQ(sent(), "WATCH +dave\r\n");
     EXPECT_TRUE(shown(home, "MONITOR list is full; watching dave with WATCH"));
+    EXPECT_EQ(notify_deluser("dave"), 1);
+    EXPECT_EQ(sent(), "WATCH -dave\r\n") << "taken off the list it is on";
 
     // Without WATCH they are polled with ISON, the others are not.
     serv->have_watch = FALSE;

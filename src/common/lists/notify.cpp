@@ -37,7 +37,8 @@ struct server_state {
     unsigned int generation = 0;
     std::deque<std::vector<std::string>> ison_asked; // rounds waiting for a reply, oldest first
     std::size_t ison_next = 0;                       // where the next round starts
-    std::vector<std::string> monitor_refused;        // refused by a full MONITOR list, not on WATCH
+    std::vector<std::string> monitor_refused;        // refused by a full MONITOR list, polled with ISON
+    std::vector<std::string> on_watch;               // refused by MONITOR, watched with WATCH
 };
 std::map<server *, server_state> server_states;
 
@@ -225,10 +226,10 @@ int notify_deluser(const char *nick)
         if (!logged_in(serv) || !notify_applies(n, serv))
             continue;
         server_state &st = state_of(serv);
-        auto &refused = st.monitor_refused;
-        const auto before = refused.size();
-        std::erase_if(refused, [&](const std::string &r) { return compare(serv, r.c_str(), n->name.c_str()) == 0; });
-        if (refused.size() == before)
+        auto same = [&](const std::string &r) { return compare(serv, r.c_str(), n->name.c_str()) == 0; };
+        if (std::erase_if(st.on_watch, same))
+            serv->p_raw(serv, ("WATCH -" + n->name).c_str());
+        else if (!std::erase_if(st.monitor_refused, same))
             send_change(serv, '-', n->name);
     }
     notify_list = g_slist_remove(notify_list, n);
@@ -352,8 +353,11 @@ void notify_monitor_full(server *serv, const char *targets)
     session *tab = server_tab(serv);
     if (serv->have_watch) {
         PrintTextf(tab, _("The server's MONITOR list is full; watching %s with WATCH instead.\n"), names.c_str());
+        server_state &st = state_of(serv);
         std::string line = "WATCH";
         for (const std::string &nick : refused) {
+            if (!in_list(serv, st.on_watch, nick.c_str()))
+                st.on_watch.push_back(nick);
             if (line.size() + nick.size() + 2 > WATCH_BATCH_MAX) {
                 serv->p_raw(serv, line.c_str());
                 line = "WATCH";
@@ -377,6 +381,7 @@ void notify_send_watches(server *serv)
     if (!serv->have_monitor && !serv->have_watch)
         return;
     state_of(serv).monitor_refused.clear();
+    state_of(serv).on_watch.clear();
     const bool monitor = serv->have_monitor;
     std::vector<notify *> ordered;
     for (GSList *l = notify_list; l; l = l->next)
