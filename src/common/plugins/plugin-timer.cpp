@@ -1,6 +1,3 @@
 #include "plugins/plugin.h"
 
-int timer_plugin_init(void *, char **, char **, char **, char *)
-{
-    return 1;
-}
+int timer_plugin_init(void *, char **, char **, char **, char *) { return 1; }
