@@ -52,7 +52,9 @@ std::map<std::string, std::string> readable(const std::string &file, const std::
     char names[LUMENWICK_PREF_LIST_SIZE];
     if (!lumenwick_pluginpref_list(handle, names))
         return out;
-    if (!memchr(names, '\0', sizeof names))
+    // Whole names only, each followed by a comma, within the buffer.
+    const std::size_t len = strnlen(names, sizeof names);
+    if (len == sizeof names || (len > 0 && names[len - 1] != ','))
         __builtin_trap();
     gchar **parts = g_strsplit(names, ",", -1);
     for (gchar **p = parts; *p; p++) {

@@ -244,7 +244,9 @@ int lumenwick_pluginpref_list(lumenwick_plugin *ph, char *dest)
             std::string_view name = line.substr(0, eq);
             while (!name.empty() && is_blank(name.back()))
                 name.remove_suffix(1);
-            if (name.empty())
+            // Only names a plugin can read back: no NUL or other control
+            // byte may cut the list short.
+            if (!valid_var(std::string(name).c_str()) || name.find('\0') != std::string_view::npos)
                 return;
             // Only whole names, and room for the terminator.
             if (out.size() + name.size() + 1 >= LIST_SIZE) {
