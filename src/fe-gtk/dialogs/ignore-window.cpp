@@ -251,7 +251,7 @@ void ignore_gui_open(void)
         gtk_window_present(GTK_WINDOW(win.window));
         return;
     }
-    win.window = utilwin_new(_("Ignore list"), "IgnoreList", 700, 300);
+    win.window = utilwin_new(_("Ignore list - %s"), "IgnoreList", 700, 300);
     g_signal_connect(win.window, "destroy", G_CALLBACK(on_destroy), nullptr);
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_add(GTK_CONTAINER(win.window), box);

@@ -240,7 +240,7 @@ void notify_gui_open(void)
         gtk_window_present(GTK_WINDOW(win.window));
         return;
     }
-    win.window = utilwin_new(_("Friends List"), "Notify", 400, 250);
+    win.window = utilwin_new(_("Friends List - %s"), "Notify", 400, 250);
     g_signal_connect(win.window, "destroy", G_CALLBACK(on_destroy), nullptr);
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_add(GTK_CONTAINER(win.window), box);

@@ -165,7 +165,7 @@ void url_gui_open(void)
         gtk_window_present(GTK_WINDOW(win.window));
         return;
     }
-    win.window = utilwin_new(_("URL Grabber"), "UrlGrabber", 400, 256);
+    win.window = utilwin_new(_("URL Grabber - %s"), "UrlGrabber", 400, 256);
     g_signal_connect(win.window, "destroy", G_CALLBACK(on_destroy), nullptr);
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_add(GTK_CONTAINER(win.window), box);

@@ -22,8 +22,8 @@ gboolean close_on_escape(GtkWidget *window, GdkEventKey *event, gpointer) noexce
 GtkWidget *utilwin_new(const char *title, const char *name, int width, int height)
 {
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    const std::string full = std::string(title) + " - " + _("Lumenwick");
-    gtk_window_set_title(GTK_WINDOW(window), full.c_str());
+    gchar_ptr full(g_strdup_printf(title, _(DISPLAY_NAME)));
+    gtk_window_set_title(GTK_WINDOW(window), full.get());
     gtk_window_set_role(GTK_WINDOW(window), name);
     gtk_widget_set_name(window, name);
     gtk_window_set_default_size(GTK_WINDOW(window), width, height);

@@ -5,7 +5,8 @@
 
 #include <gtk/gtk.h>
 
-// A top-level window titled "`title` - Lumenwick", named `name` (for themes
+// A top-level window titled `title` (a format whose %s is the program's
+// name), named `name` (for themes
 // and tests), of the given default size, closed by Escape. The provisional
 // front end has no tab strip to hold utility tabs, so gui_tab_utils always
 // gives a window here.
