@@ -10,6 +10,7 @@
 #include "net/server.h"
 #include "session/session.h"
 #include "sessionwin.h"
+#include "theme/theme-gtk.h"
 
 #include <canberra.h>
 #include <glib-unix.h>
@@ -156,6 +157,7 @@ int fe_args(int argc, char *argv[])
 void fe_init(void)
 {
     gtk_window_set_default_icon_name(APPLICATION_ID);
+    theme_startup();
     sessionwin_apply_font();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
