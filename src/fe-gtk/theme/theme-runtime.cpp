@@ -152,7 +152,11 @@ std::string theme_runtime_save_text(void)
             r.dark.has_user = true;
         }
     } else {
-        r.light.colors = r.active;
+        // Colours the user set since the mode was last applied are not in
+        // the active palette yet; they must not be lost by saving.
+        for (int t = 0; t < THEME_TOKEN_COUNT; ++t)
+            if (!r.light.user[t])
+                r.light.colors.colors[t] = r.active.colors[t];
     }
     r.light.has_user = true;
     std::string out = "theme.palette.semantic_migrated = 1\n";
