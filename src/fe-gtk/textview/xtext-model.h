@@ -215,7 +215,11 @@ class text_buffer
     void set_marker_last();
     void reset_marker();
     uint64_t marker_id() const { return marker_id_; }
-    const entry *marker() const { return marker_state_ == MARKER_SET ? find(marker_id_) : nullptr; }
+    // The marked entry: set, or moved to the first line by a trim.
+    const entry *marker() const
+    {
+        return marker_state_ == MARKER_SET || marker_state_ == MARKER_RESET_BY_TRIM ? find(marker_id_) : nullptr;
+    }
     marker_state marker_status() const { return marker_state_; }
     bool marker_seen = false;
     // Whether the buffer is the one shown in a window that has the focus:
