@@ -309,13 +309,14 @@ gboolean xtext_draw(GtkWidget *widget, cairo_t *cr) noexcept
         const uint64_t top = p->vadj ? static_cast<uint64_t>(std::max(0.0, gtk_adjustment_get_value(p->vadj))) : 0;
         const bool stamps = m.time_stamps && p->config.auto_indent;
         const bool focus = window_active(p);
-        for (int row = 0; row * p->fontheight < h; ++row) {
-            std::size_t sub = 0;
-            const entry *e = m.entry_at_line(top + static_cast<uint64_t>(row), &sub);
-            if (!e)
-                break;
+        // One lookup for the top line, then a walk: the cost follows the
+        // visible lines, not the buffer's length.
+        std::size_t sub = 0;
+        std::size_t index = m.index_at_line(top, &sub);
+        for (int row = 0; row * p->fontheight < h && index < m.size(); ++row) {
+            const entry *e = &m.at(index);
             const double y = row * p->fontheight;
-            const uint64_t id = m.id_of(*e);
+            const uint64_t id = m.first_id() + index;
             if (sub == 0 && stamps) {
                 const std::string s = stamp_text(e->stamp);
                 std::size_t ss = 0, se = 0;
@@ -330,6 +331,10 @@ gboolean xtext_draw(GtkWidget *widget, cairo_t *cr) noexcept
                 cairo_fill(cr);
                 if (focus)
                     m.marker_seen = true;
+            }
+            if (++sub >= e->lines) {
+                sub = 0;
+                ++index;
             }
         }
         if (p->show_separator && p->config.auto_indent) {

@@ -481,7 +481,8 @@ change text_buffer::append_indent(std::string_view left, std::string_view right,
 void text_buffer::added(entry &e, change &c)
 {
     const uint64_t id = end_id() - 1;
-    if ((marker_state_ != MARKER_SET || marker_seen) && !seen_live) {
+    const bool has_marker = marker_state_ == MARKER_SET || marker_state_ == MARKER_RESET_BY_TRIM;
+    if ((!has_marker || marker_seen) && !seen_live) {
         marker_id_ = id;
         marker_state_ = MARKER_SET;
         marker_seen = false;
@@ -605,17 +606,23 @@ uint64_t text_buffer::line_count() const
     return entries_.empty() ? 0 : entries_.back().first_line + entries_.back().lines - lines_removed_;
 }
 
-const entry *text_buffer::entry_at_line(uint64_t line, std::size_t *sub) const
+std::size_t text_buffer::index_at_line(uint64_t line, std::size_t *sub) const
 {
     if (entries_.empty() || line >= line_count())
-        return nullptr;
+        return entries_.size();
     const uint64_t abs = line + lines_removed_;
     auto it = std::upper_bound(entries_.begin(), entries_.end(), abs,
                                [](uint64_t l, const entry &x) { return l < x.first_line; });
     --it;
     if (sub)
         *sub = static_cast<std::size_t>(abs - it->first_line);
-    return &*it;
+    return static_cast<std::size_t>(it - entries_.begin());
+}
+
+const entry *text_buffer::entry_at_line(uint64_t line, std::size_t *sub) const
+{
+    const std::size_t i = index_at_line(line, sub);
+    return i < entries_.size() ? &entries_[i] : nullptr;
 }
 
 // --- marker ---------------------------------------------------------------------

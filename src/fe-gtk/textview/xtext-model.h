@@ -200,6 +200,8 @@ class text_buffer
     uint64_t line_count() const;
     // The entry holding display line `line` (0 = first), and the sub-line in it.
     const entry *entry_at_line(uint64_t line, std::size_t *sub) const;
+    // The same as an index (size() when past the end).
+    std::size_t index_at_line(uint64_t line, std::size_t *sub) const;
     // Display line where the entry begins.
     uint64_t line_of(const entry &e) const { return e.first_line - lines_removed_; }
 
