@@ -711,6 +711,8 @@ void find_matches(const char *text, std::size_t len, const std::string &folded, 
         out.emplace_back(offs[s], static_cast<uint16_t>(offs[t - 1] + 1));
     };
     if (regex) {
+        if (!g_utf8_validate(hay.data(), static_cast<gssize>(hay.size()), nullptr))
+            return; // only text stored by other means than the print path
         GMatchInfo *info = nullptr;
         std::size_t from = 0;
         while (from <= hay.size() && g_regex_match_full(regex, hay.c_str(), static_cast<gssize>(hay.size()),
@@ -756,6 +758,12 @@ bool text_buffer::set_pattern(const char *text, int flags, char **error)
     search_flags_ = flags;
     if (!text || !*text)
         return false;
+    if (!g_utf8_validate(text, -1, nullptr)) {
+        // The regular expression engine must never see broken UTF-8.
+        if (error)
+            *error = g_strdup("The search text is not valid UTF-8");
+        return false;
+    }
     if (flags & SEARCH_REGEX) {
         GError *err = nullptr;
         const auto cflags =
