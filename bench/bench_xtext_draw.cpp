@@ -70,7 +70,44 @@ BENCHMARK(BM_Redraw)
     ->Args({100000, 1})
     ->Unit(benchmark::kMicrosecond);
 
-} // namespace
+int draws = 0;
+
+gboolean count_draw(GtkWidget *, cairo_t *, gpointer) noexcept
+{
+    ++draws;
+    return FALSE;
+}
+
+// 100,000 lines appended to the shown buffer at the bottom, limit 100,000,
+// the main loop running every 100 lines as it would between socket reads:
+// redraws are collected, not made per line.
+void BM_AppendShown(benchmark::State &state)
+{
+    auto *x = GTK_XTEXT(view);
+    gtk_xtext_set_max_lines(x, 100000);
+    const gulong handler = g_signal_connect(view, "draw", G_CALLBACK(count_draw), nullptr);
+    for (auto _ : state) {
+        xtext_buffer *buf = gtk_xtext_buffer_new(x);
+        gtk_xtext_set_time_stamp(buf, true);
+        gtk_xtext_buffer_show(x, buf, true);
+        draws = 0;
+        for (int i = 0; i < 100000; ++i) {
+            const std::string nick = "<nick" + std::to_string(i % 13) + ">";
+            const std::string text = "message " + std::to_string(i) +
+                                     " with \x03" "04colour\x03 and \x02" "bold\x02 text to fill it";
+            gtk_xtext_append_indent(buf, nick.c_str(), -1, text.c_str(), -1, 1700000000 + i);
+            if (i % 100 == 99)
+                pump();
+        }
+        pump();
+        state.counters["draws"] = draws;
+        gtk_xtext_buffer_free(buf);
+    }
+    g_signal_handler_disconnect(view, handler);
+}
+BENCHMARK(BM_AppendShown)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
 
 int main(int argc, char **argv)
 {

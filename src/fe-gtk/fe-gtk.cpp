@@ -186,8 +186,14 @@ void fe_cleanup(void) {}
 
 save_result fe_preferences_persistence_save_all(void)
 {
-    // The colours file joins this save with the theme runtime.
-    return save_config_with_colors(nullptr);
+    // The colours file is saved with the settings: neither replaces its old
+    // file unless both could be written.
+    static const colors_saver colors = {
+        [](char **path) -> int { return theme_runtime_save_prepare(path) ? 1 : 0; },
+        [](const char *path) -> int { return theme_runtime_save_finalize(path) ? 1 : 0; },
+        [](const char *path) { theme_runtime_save_discard(path); },
+    };
+    return save_config_with_colors(&colors);
 }
 
 const char *fe_get_default_font(void) { return nullptr; }
