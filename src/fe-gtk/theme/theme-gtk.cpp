@@ -312,14 +312,30 @@ bool theme_policy_is_app_dark_mode_active(void)
     return theme_policy_is_dark_mode_active(prefs.gui_dark_mode);
 }
 
-void theme_startup(void)
+namespace {
+
+void follow_desktop_appearance()
 {
-    theme_runtime_load();
-    theme_policy_init();
     const bool dark = theme_policy_is_app_dark_mode_active();
-    theme_runtime_apply_dark_mode(dark);
     // The widgets' own theme colours tint the palette: ask GTK for the
     // matching variant so the two agree.
     if (GtkSettings *gs = gtk_settings_get_default())
         g_object_set(gs, "gtk-application-prefer-dark-theme", dark, nullptr);
+    if (!theme_runtime_apply_dark_mode(dark))
+        return;
+    // Styles are looked up again, and each text view takes the new palette.
+    GList *tops = gtk_window_list_toplevels();
+    for (GList *l = tops; l; l = l->next)
+        gtk_widget_reset_style(GTK_WIDGET(l->data));
+    g_list_free(tops);
+}
+
+}  // namespace
+
+void theme_startup(void)
+{
+    theme_runtime_load();
+    theme_policy_init();
+    theme_policy_set_appearance_changed_callback(follow_desktop_appearance);
+    follow_desktop_appearance();
 }
