@@ -139,15 +139,28 @@ void update_adjustment(xtext_private *p)
     m.scroll_value = value;
 }
 
-gboolean redraw_now(gpointer data) noexcept
+void redraw(xtext_private *p)
 {
-    auto *p = static_cast<xtext_private *>(data);
-    p->redraw_idle.release();
-    p->redraw_timer.release();
     guarded("text view redraw", [&] {
         update_adjustment(p);
         gtk_widget_queue_draw(GTK_WIDGET(p->self));
     });
+}
+
+// Each callback forgets only its own source; the other may still be pending.
+gboolean redraw_on_idle(gpointer data) noexcept
+{
+    auto *p = static_cast<xtext_private *>(data);
+    p->redraw_idle.release();
+    redraw(p);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean redraw_on_timer(gpointer data) noexcept
+{
+    auto *p = static_cast<xtext_private *>(data);
+    p->redraw_timer.release();
+    redraw(p);
     return G_SOURCE_REMOVE;
 }
 
@@ -156,11 +169,11 @@ void schedule_redraw(xtext_private *p, guint delay_ms = 0)
 {
     if (delay_ms) {
         if (!p->redraw_timer)
-            p->redraw_timer.reset(g_timeout_add(delay_ms, redraw_now, p));
+            p->redraw_timer.reset(g_timeout_add(delay_ms, redraw_on_timer, p));
         return;
     }
     if (!p->redraw_idle)
-        p->redraw_idle.reset(g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, redraw_now, p, nullptr));
+        p->redraw_idle.reset(g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, redraw_on_idle, p, nullptr));
 }
 
 void set_source(cairo_t *cr, const GdkRGBA &c)
@@ -458,7 +471,7 @@ void copy_text(xtext_private *p, bool keep_codes)
     text_buffer &m = *p->selection_buffer->model;
     std::function<std::string(time_t)> stamp;
     if (p->copy_stamps && !(prefs.stamp_text && !prefs.text_indent))
-        stamp = [](time_t t) { return stamp_text(t) + " "; };
+        stamp = [](time_t t) { return stamp_text(t); };
     const std::string text = m.selected_text(keep_codes, stamp);
     if (text.empty())
         return;
