@@ -741,6 +741,15 @@ void find_matches(const char *text, std::size_t len, const std::string &folded, 
             add(p, p + folded.size());
         return;
     }
+    if (std::all_of(hay.begin(), hay.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        // Plain ASCII folds byte for byte: no offset tables needed.
+        std::string f = hay;
+        for (char &c : f)
+            c = g_ascii_tolower(c);
+        for (std::size_t p = f.find(folded); p != std::string::npos; p = f.find(folded, p + folded.size()))
+            add(p, p + folded.size());
+        return;
+    }
     std::vector<uint16_t> from, to;
     const std::string f = fold(hay, &from, &to);
     for (std::size_t p = f.find(folded); p != std::string::npos; p = f.find(folded, p + folded.size())) {
