@@ -243,6 +243,42 @@ TEST(XTextSelection, DraggedSelectionReachesTheClipboardWithoutCodes)
     EXPECT_EQ(run_and_pump({"xclip", "-o", "-selection", "clipboard"}), "beta\x02 gamma\ndel");
 }
 
+TEST(ThemeGtk, MappingBlendsByAlphaAndKeepsTheUsersOwnColours)
+{
+    theme_runtime_load_from_text("theme.mode.light.token.text_background = 0000 8000 0000\n");
+    theme_gtk_color_map map;
+    map.text = {1, 1, 1, 1};
+    map.background = {1, 1, 1, 1}; // the user's own background wins
+    map.selection = {0, 0, 0, 0};  // fully transparent: the palette's
+    map.selection_background = {1, 0, 0, 0.5};
+    map.accent = {0, 0, 1, 1};
+    const theme_palette &own = theme_runtime_active_palette();
+    const theme_palette mapped = theme_palette_mapped(own, map);
+    EXPECT_EQ(mapped.colors[THEME_TOKEN_TEXT_FOREGROUND], (theme_color{1, 1, 1, 1}));
+    EXPECT_EQ(mapped.colors[THEME_TOKEN_TEXT_BACKGROUND], own.colors[THEME_TOKEN_TEXT_BACKGROUND]);
+    EXPECT_EQ(mapped.colors[THEME_TOKEN_SELECTION_FOREGROUND], own.colors[THEME_TOKEN_SELECTION_FOREGROUND]);
+    const theme_color half = mapped.colors[THEME_TOKEN_SELECTION_BACKGROUND];
+    EXPECT_DOUBLE_EQ(half.red, 0.5 + 0.5 * own.colors[THEME_TOKEN_SELECTION_BACKGROUND].red);
+    EXPECT_EQ(half.alpha, 1.0);
+    for (int t : {THEME_TOKEN_MARKER, THEME_TOKEN_TAB_HIGHLIGHT, THEME_TOKEN_SPELL})
+        EXPECT_EQ(mapped.colors[t], (theme_color{0, 0, 1, 1})) << t;
+    EXPECT_EQ(mapped.colors[4], own.colors[4]); // IRC colours are never tinted
+}
+
+TEST(ThemeGtk, DarkPreferenceFallsBackToTheThemeNameWithoutPortalOrSchema)
+{
+    // No portal on this private bus and the memory settings backend: every
+    // optional source is looked up first, none may abort.
+    theme_policy_init();
+    GtkSettings *gs = gtk_settings_get_default();
+    g_object_set(gs, "gtk-theme-name", "Midnight-Noir", nullptr);
+    EXPECT_TRUE(theme_policy_system_prefers_dark());
+    g_object_set(gs, "gtk-theme-name", "Adwaita", nullptr);
+    EXPECT_FALSE(theme_policy_system_prefers_dark());
+    EXPECT_TRUE(theme_policy_is_dark_mode_active(1));
+    EXPECT_FALSE(theme_policy_is_dark_mode_active(2));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
