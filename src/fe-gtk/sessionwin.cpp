@@ -3,25 +3,27 @@
 // every change is shown at once.
 #include "sessionwin.h"
 
-#include "textview/gtkxtext.h"
-#include "theme/theme-gtk.h"
-
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "dialogs/plugingui.h"
 #include "fe-formats.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "session/session.h"
+#include "textview/gtkxtext.h"
+#include "theme/theme-gtk.h"
 
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Pulse period of the "connecting" bar.
 constexpr guint PROGRESS_PULSE_MS = 50;
@@ -37,8 +39,7 @@ session_view *live_view(session *sess)
     return v && v->window ? v : nullptr;
 }
 
-template <typename F>
-void for_each_view_of_server(server *serv, F &&f)
+template <typename F> void for_each_view_of_server(server *serv, F &&f)
 {
     for (GSList *l = sess_list; l; l = l->next) {
         auto *sess = static_cast<session *>(l->data);
@@ -145,10 +146,56 @@ gboolean on_window_focus_in(GtkWidget *window, GdkEvent *, gpointer data) noexce
     guarded("window focus", [&] {
         auto *view = static_cast<session_view *>(data);
         gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
+        if (!is_session(view->sess))
+            return;
+        const bool switched = current_sess != view->sess;
+        make_current(view->sess);
+        // Each tab is its own window for now: focusing one also brings its tab
+        // to front. A hook may close the session.
+        if (switched)
+            plugin_emit_dummy_print(view->sess, "Focus Tab");
         if (is_session(view->sess))
-            make_current(view->sess);
+            plugin_emit_dummy_print(view->sess, "Focus Window");
     });
     return FALSE;
+}
+
+// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
+// key does nothing more.
+gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer data) noexcept
+{
+    return guarded("input key", FALSE, [&]() -> gboolean {
+        auto *view = static_cast<session_view *>(data);
+        if (!is_session(view->sess))
+            return FALSE;
+        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
+        return plugin_emit_keypress(view->sess, event->state, event->keyval, ch) ? TRUE : FALSE;
+    });
+}
+
+void on_open_plugins(GtkMenuItem *, gpointer data) noexcept
+{
+    guarded("plugins window", [&] {
+        auto *view = static_cast<session_view *>(data);
+        plugingui_open(is_session(view->sess) ? view->sess : current_sess);
+    });
+}
+
+// Until the menu bar exists, the plugin window is reached from the input
+// line's context menu.
+void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer data) noexcept
+{
+    guarded("input popup", [&] {
+        if (!GTK_IS_MENU(popup))
+            return;
+        GtkWidget *separator = gtk_separator_menu_item_new();
+        GtkWidget *item = gtk_menu_item_new_with_mnemonic(_("_Plugins and Scripts..."));
+        g_signal_connect(item, "activate", G_CALLBACK(on_open_plugins), data);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
+        gtk_widget_show(separator);
+        gtk_widget_show(item);
+    });
 }
 
 void on_input_activate(GtkEntry *entry, gpointer data) noexcept
@@ -247,10 +294,12 @@ GtkWidget *build_window(session_view &v, bool to_front)
     g_signal_connect(v.window, "destroy", G_CALLBACK(on_window_destroy), &v);
     g_signal_connect(v.window, "focus-in-event", G_CALLBACK(on_window_focus_in), &v);
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), &v);
+    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), &v);
+    g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), &v);
     return v.window;
 }
 
-}  // namespace
+} // namespace
 
 session_view *view_of(session *sess) noexcept
 {
@@ -319,7 +368,10 @@ void fe_new_window(session *sess, int focus)
     }
 }
 
-void fe_new_server(server *serv) { serv->fe_record = g_new0(server_gui, 1); }
+void fe_new_server(server *serv)
+{
+    serv->fe_record = g_new0(server_gui, 1);
+}
 
 void fe_session_callback(session *sess)
 {
@@ -351,7 +403,7 @@ void fe_close_window(session *sess)
 {
     session_view *view = view_of(sess);
     if (view && view->window)
-        gtk_widget_destroy(view->window);  // the destroy handler frees the session
+        gtk_widget_destroy(view->window); // the destroy handler frees the session
     else
         session_free(sess);
 }
@@ -420,9 +472,15 @@ void fe_set_nick(server *serv, char *newnick)
 
 void fe_set_away(server *) {}
 
-void fe_update_channel_key(session *sess) { fe_set_title(sess); }
+void fe_update_channel_key(session *sess)
+{
+    fe_set_title(sess);
+}
 
-void fe_update_channel_limit(session *sess) { fe_set_title(sess); }
+void fe_update_channel_limit(session *sess)
+{
+    fe_set_title(sess);
+}
 
 void fe_update_mode_buttons(session *, char, char) {}
 
