@@ -41,5 +41,8 @@ void dcc_proxy_detach(DCC *dcc);
 // ---- dcc-speed.cpp ----
 // The one-second timer's work for every record.
 int dcc_tick(void *unused) noexcept;
+// Bytes the per-transfer limit lets through now (UINT64_MAX without one):
+// the limit times the seconds since data began, plus a small burst.
+uint64_t dcc_allowance(const DCC *dcc);
 // Active record leaving: its speed no longer counts in the sums.
 void dcc_speed_forget(DCC *dcc);

@@ -132,7 +132,14 @@ bool send_data(DCC *dcc)
     static std::vector<char> buf(BLOCK_MAX);
     uint64_t moved = 0;
     while (dcc->position < dcc->size && moved < WAKE_BUDGET) {
-        const auto want = static_cast<std::size_t>(std::min<uint64_t>(block, dcc->size - dcc->position));
+        const uint64_t allowed = dcc_allowance(dcc);
+        if (!allowed) {
+            dcc->flags |= DCC_THROTTLED_OWN;
+            drop_watch(&dcc->write_watch);
+            return true;
+        }
+        const auto want =
+            static_cast<std::size_t>(std::min<uint64_t>({uint64_t(block), dcc->size - dcc->position, allowed}));
         const ssize_t got = pread(dcc->file_fd, buf.data(), want, static_cast<off_t>(dcc->position));
         if (got <= 0) {
             send_failed(dcc, got < 0 ? g_strerror(errno) : _("file ended before its offered size"));
@@ -326,13 +333,20 @@ void read_data(DCC *dcc)
     }
     if (!dcc->read_watch)
         dcc->read_watch = fe_input_add(dcc->socket_fd, FIA_READ | FIA_EX, on_recv, dcc);
-    const bool throttled_on_entry = throttled(dcc);
     static std::vector<char> buf(RECV_CHUNK + 1);
     uint64_t moved = 0;
     while (moved < WAKE_BUDGET) {
         // One byte more than is still due shows a peer sending past the size.
         const uint64_t due = dcc->size - dcc->position;
-        const auto want = static_cast<std::size_t>(std::min<uint64_t>(RECV_CHUNK, due + 1));
+        const uint64_t allowed = dcc_allowance(dcc);
+        if (!allowed) {
+            dcc->flags |= DCC_THROTTLED_OWN;
+            if (moved)
+                send_ack(dcc);
+            drop_watch(&dcc->read_watch);
+            return;
+        }
+        const auto want = static_cast<std::size_t>(std::min<uint64_t>({RECV_CHUNK, due + 1, allowed}));
         const ssize_t n = recv(dcc->socket_fd, buf.data(), want, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             break;
@@ -361,7 +375,7 @@ void read_data(DCC *dcc)
             return;
         }
         if (throttled(dcc)) {
-            if (!throttled_on_entry)
+            if (moved)
                 send_ack(dcc);
             drop_watch(&dcc->read_watch);
             return;
@@ -497,6 +511,7 @@ void connection_ready(DCC *dcc)
 {
     dcc->status = STAT_ACTIVE;
     dcc->start_time = dcc->last_activity = time(nullptr);
+    dcc->flow_start = g_get_monotonic_time();
     switch (dcc->kind) {
     case DCC_KIND_SEND:
         start_send(dcc);

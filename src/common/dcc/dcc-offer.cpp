@@ -67,12 +67,59 @@ bool dcc_parse_number(std::string_view text, uint64_t *out)
     return true;
 }
 
-std::optional<dcc_request> dcc_parse_request(const std::vector<std::string> &words)
+namespace {
+
+bool all_digits(const std::string &w)
 {
-    if (words.empty())
+    uint64_t ignored;
+    return dcc_parse_number(w, &ignored);
+}
+
+// Some clients send a name with blanks unquoted. With more words than the
+// kind has fields, the numbers are taken from the end and the name is what
+// is left: `fields` numbers, or `fields` + 1 with a passive token when that
+// reading gives a plausible port (the word `port_back` from the end).
+std::vector<std::string> join_unquoted_name(const std::vector<std::string> &words, std::size_t fields,
+                                            std::size_t port_back)
+{
+    const std::size_t plain = 2 + fields;  // kind, name, numbers
+    if (words.size() <= plain + 1)
+        return words;
+    auto numeric_tail = [&](std::size_t n) {
+        for (std::size_t i = words.size() - n; i < words.size(); i++)
+            if (!all_digits(words[i]))
+                return false;
+        return true;
+    };
+    std::size_t n = fields;
+    if (numeric_tail(fields + 1)) {
+        uint64_t port = 0;
+        dcc_parse_number(words[words.size() - 1 - port_back], &port);
+        if (port < 65536)
+            n = fields + 1;
+    }
+    if (!numeric_tail(n))
+        return words;
+    std::vector<std::string> out{words[0], words[1]};
+    for (std::size_t i = 2; i < words.size() - n; i++)
+        out[1] += " " + words[i];
+    out.insert(out.end(), words.end() - static_cast<std::ptrdiff_t>(n), words.end());
+    return out;
+}
+
+}  // namespace
+
+std::optional<dcc_request> dcc_parse_request(const std::vector<std::string> &given)
+{
+    if (given.empty())
         return std::nullopt;
     dcc_request r;
-    const std::string &k = words[0];
+    const std::string &k = given[0];
+    // SEND: addr port size [token]; RESUME/ACCEPT: port position [token].
+    const std::vector<std::string> words = kind_is(k, "SEND") ? join_unquoted_name(given, 3, 2)
+                                           : kind_is(k, "RESUME") || kind_is(k, "ACCEPT")
+                                               ? join_unquoted_name(given, 2, 2)
+                                               : given;
     auto token_at = [&](std::size_t i) {
         if (words.size() > i && !words[i].empty()) {
             r.has_token = true;
@@ -136,8 +183,12 @@ std::string dcc_wire_name(std::string_view name)
         blank = blank || c == ' ';
     }
     if (out.empty())
-        out = "_";
-    return blank ? "\"" + out + "\"" : out;
+        out.push_back('_');
+    if (blank) {
+        out.insert(out.begin(), '"');
+        out.push_back('"');
+    }
+    return out;
 }
 
 std::optional<uint64_t> dcc_widen_ack(uint32_t ack, uint64_t position)

@@ -73,7 +73,7 @@ void update_throttle(DCC *dcc)
             dcc->flags &= ~DCC_THROTTLED_GLOBAL;
         }
     }
-    if (dcc->speed_limit > 0 && dcc->speed > dcc->speed_limit)
+    if (dcc->kind <= DCC_KIND_RECV && dcc_allowance(dcc) == 0)
         dcc->flags |= DCC_THROTTLED_OWN;
     else
         dcc->flags &= ~DCC_THROTTLED_OWN;
@@ -103,10 +103,9 @@ void tick_one(DCC *dcc, time_t now, gint64 mono)
         break;
     case STAT_ACTIVE: {
         update_speed(dcc, mono);
-        const bool was = dcc->was_throttled;
+        const bool was = is_throttled(dcc);
         update_throttle(dcc);
-        dcc->was_throttled = is_throttled(dcc);
-        if (was && !dcc->was_throttled)
+        if (was && !is_throttled(dcc))
             dcc_unthrottle(dcc);
         if (!is_dcc(dcc) || dcc->status != STAT_ACTIVE)
             break;
@@ -142,6 +141,18 @@ void tick_all()
 }
 
 }  // namespace
+
+uint64_t dcc_allowance(const DCC *dcc)
+{
+    if (dcc->speed_limit <= 0)
+        return UINT64_MAX;
+    constexpr double BURST_MAX = 64 * 1024;
+    const double limit = static_cast<double>(dcc->speed_limit);
+    const double elapsed = static_cast<double>(g_get_monotonic_time() - dcc->flow_start) / G_USEC_PER_SEC;
+    const double allowed = limit * elapsed + std::min(limit, BURST_MAX);
+    const double moved = static_cast<double>(dcc->position - std::min(dcc->position, dcc->resume_offset));
+    return allowed > moved ? static_cast<uint64_t>(allowed - moved) : 0;
+}
 
 void dcc_speed_forget(DCC *dcc)
 {

@@ -95,8 +95,7 @@ struct DCC {
     bool file_opened = false;
     dcc_proxy_job *proxy_job = nullptr;
     bool speed_sampled = false;
-    bool was_throttled = false;
-    bool ack_sent_throttled = false;
+    gint64 flow_start = 0;  // monotonic microseconds when data began to flow
 };
 
 // Every record, newest first (DCC *).
