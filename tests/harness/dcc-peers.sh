@@ -24,6 +24,7 @@ cleanup() {
   stop_pid "$W/lumen.pid" lumenwick >/dev/null 2>&1
   "$H/irssi-peer.sh" "$W" down >/dev/null 2>&1
   "$H/weechat-peer.sh" "$W" down >/dev/null 2>&1
+  "$H/proxy-down.sh" "$W" >/dev/null 2>&1
   "$H/ircd-down.sh" "$W" >/dev/null 2>&1
   if [ "${KEEP:-0}" = 1 ]; then echo "kept $W"; else rm -rf "$W"; fi
 }
@@ -117,6 +118,25 @@ if "$H/irssi-peer.sh" "$W" up irssipeer '#dcc' >"$W/irssi-up.log" 2>&1; then
     ok "irssi -> lumen resumed after $part bytes"
   else
     ko "irssi -> lumen resume (partial $part)"
+  fi
+
+  # Through the configured proxy: SOCKS5 (microsocks) and HTTP CONNECT (tinyproxy).
+  if "$H/proxy-up.sh" "$W" socks5 http >"$W/proxy-up.log" 2>&1; then
+    for kind in "3 socks5" "4 http"; do
+      set -- $kind
+      rm -f "$W/lumen/dl/odd.bin"
+      lumen "/set net_proxy_host 127.0.0.1"
+      lumen "/set net_proxy_port $(port_of "$W" "$2")"
+      lumen "/set net_proxy_type $1"
+      irssi "/dcc send lumen $W/odd.bin"
+      # The proxies log each tunnel they open.
+      until_true 30 same "$W/odd.bin" "$W/lumen/dl/odd.bin" &&
+        grep -qE "connected to 127.0.0.1|CONNECT 127.0.0.1" "$W/proxy/$2.out" && ok "irssi -> lumen through the $2 proxy" ||
+        ko "irssi -> lumen through the $2 proxy"
+    done
+    lumen "/set net_proxy_type 0"
+  else
+    ko "proxies did not start"; cat "$W/proxy-up.log"
   fi
 
   # A chat: lumen offers, irssi accepts; lines and an action both ways.
