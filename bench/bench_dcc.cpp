@@ -1,8 +1,8 @@
 // DCC: reading offers, and whole file transfers on 127.0.0.1 with the client
 // at both ends (its own offers handed back to it as the peer's), so the
 // figure is the core's cost per byte with sender and receiver in one loop.
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "dcc/dcc-internal.h"
 #include "dcc/dcc-offer.h"
 #include "dcc/dcc.h"
@@ -20,7 +20,8 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 void BM_ParseOffer(benchmark::State &state)
 {
@@ -119,4 +120,4 @@ void BM_LoopbackTransfer(benchmark::State &state)
 }
 BENCHMARK(BM_LoopbackTransfer)->Arg(64)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace

@@ -143,6 +143,8 @@ if "$H/irssi-peer.sh" "$W" up irssipeer '#dcc' >"$W/irssi-up.log" 2>&1; then
   lumen "/dcc chat irssipeer"
   until_true 15 shown "DCC CHAT connection established to irssipeer" || irssi "/dcc chat lumen"
   if until_true 15 shown "DCC CHAT connection established to irssipeer"; then
+    # irssi may take a moment to see its own side of the chat as open.
+    sleep 1
     irssi "/msg =lumen hello from irssi"
     irssi "/action =lumen waves from irssi"
     lumen "/msg =irssipeer hello from lumen"
@@ -152,7 +154,8 @@ if "$H/irssi-peer.sh" "$W" up irssipeer '#dcc' >"$W/irssi-up.log" 2>&1; then
       until_true 10 grep -rqs "hello from lumen" "$I/logs" && until_true 10 grep -rqs "lumen nods" "$I/logs"; then
       ok "chat with irssi, lines and actions both ways"
     else
-      ko "chat with irssi lines/actions"; grep -rs "lumen\|irssi" "$I/logs" | tail -5
+      ko "chat with irssi lines/actions"; grep -rs "" "$I/logs/h/=lumen.log" | tail -8
+      grep -F "irssipeer" "$W/lumen.out" | tail -5
     fi
   else
     ko "chat with irssi did not connect"

@@ -199,10 +199,10 @@ TEST_F(Dcc, OffersThatMustNotBecomeTransfers)
     from("bob", "DCC SEND b.txt 2130706433 5000 10", "#chan");
     EXPECT_EQ(dcc_list, nullptr) << "our own echoed offer and an offer to a channel are ignored";
 
-    for (const char *bad : {"DCC SEND c.txt 2130706433 65536 10", "DCC SEND c.txt 0 5000 10",
-                            "DCC SEND c.txt 2130706433 5000 0", "DCC SEND ../../.profile 2130706433 5000 10",
-                            "DCC SEND .hidden 2130706433 5000 10", "DCC SEND c.txt 2130706433 0 10",
-                            "DCC CHAT chat 0 5000"}) {
+    for (const char *bad :
+         {"DCC SEND c.txt 2130706433 65536 10", "DCC SEND c.txt 0 5000 10", "DCC SEND c.txt 2130706433 5000 0",
+          "DCC SEND ../../.profile 2130706433 5000 10", "DCC SEND .hidden 2130706433 5000 10",
+          "DCC SEND c.txt 2130706433 0 10", "DCC CHAT chat 0 5000"}) {
         fe_recorder::reset();
         from("bob", bad);
         EXPECT_TRUE(shown(home, "Received a malformed DCC request from bob")) << bad;
@@ -258,7 +258,9 @@ TEST_F(Dcc, ReceiveResumesOnlyWhatTheSameNickStartedAndOnlyWhenAsked)
     from("bob", offer);
     DCC *bobs = find_dcc("bob", "my file.bin", DCC_KIND_RECV);
     dcc_get(bobs);
-    EXPECT_EQ(sent(), "PRIVMSG bob :\x01" "DCC RESUME \"my file.bin\" " + std::to_string(port) + " 100000\x01\r\n");
+    EXPECT_EQ(sent(), "PRIVMSG bob :\x01"
+                      "DCC RESUME \"my file.bin\" " +
+                          std::to_string(port) + " 100000\x01\r\n");
     from("bob", "DCC ACCEPT \"my file.bin\" " + std::to_string(port) + " 5");
     from("mallory", "DCC ACCEPT \"my file.bin\" " + std::to_string(port) + " 100000");
     fe_recorder::run_for(100);
@@ -269,7 +271,8 @@ TEST_F(Dcc, ReceiveResumesOnlyWhatTheSameNickStartedAndOnlyWhenAsked)
     ASSERT_EQ(::send(peer, data.data() + 100000, 200000, 0), 200000);
     ASSERT_TRUE(run_until([&] { return bobs->status == STAT_DONE; }));
     EXPECT_EQ(slurp(partial), data);
-    struct stat st{};
+    struct stat st {
+    };
     ASSERT_EQ(stat(partial.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "dcc_permissions applied when done";
     const std::string acks = read_bytes(peer, 4);
@@ -288,7 +291,8 @@ TEST_F(Dcc, ReceiverNeverWritesPastTheOfferedSize)
     ASSERT_GE(peer, 0);
     const std::string data = random_bytes(1500);
     ASSERT_EQ(::send(peer, data.data(), data.size(), 0), 1500);
-    ASSERT_TRUE(run_until([] { return only_record()->status != STAT_ACTIVE && only_record()->status != STAT_CONNECTING; }));
+    ASSERT_TRUE(
+        run_until([] { return only_record()->status != STAT_ACTIVE && only_record()->status != STAT_CONNECTING; }));
     EXPECT_EQ(only_record()->status, STAT_FAILED);
     EXPECT_EQ(slurp(downloads + "/x.bin"), data.substr(0, 1000));
     close(peer);
@@ -303,7 +307,9 @@ TEST_F(Dcc, SendCompletesOnlyOnTheExactAcknowledgementAndResumesOnlyForItsPeer)
     DCC *dcc = only_record();
     ASSERT_NE(dcc, nullptr);
     const std::string offer = sent();
-    EXPECT_EQ(offer, "PRIVMSG bob :\x01" "DCC SEND out.bin 2130706433 " + std::to_string(dcc->port) + " 50000\x01\r\n");
+    EXPECT_EQ(offer, "PRIVMSG bob :\x01"
+                     "DCC SEND out.bin 2130706433 " +
+                         std::to_string(dcc->port) + " 50000\x01\r\n");
     const std::string port = std::to_string(dcc->port);
 
     from("carol", "DCC RESUME out.bin " + port + " 100");
@@ -312,13 +318,15 @@ TEST_F(Dcc, SendCompletesOnlyOnTheExactAcknowledgementAndResumesOnlyForItsPeer)
     EXPECT_EQ(dcc->resume_offset, 0u);
     EXPECT_EQ(dcc->position, 0u);
     from("bob", "DCC RESUME out.bin " + port + " 20000");
-    EXPECT_EQ(sent(), "PRIVMSG bob :\x01" "DCC ACCEPT out.bin " + port + " 20000\x01\r\n");
+    EXPECT_EQ(sent(), "PRIVMSG bob :\x01"
+                      "DCC ACCEPT out.bin " +
+                          port + " 20000\x01\r\n");
 
     const int peer = connect_to(static_cast<int>(dcc->port));
     EXPECT_EQ(read_bytes(peer, 30000), data.substr(20000));
-    send_ack(peer, 60000);  // more than was ever sent
+    send_ack(peer, 60000); // more than was ever sent
     send_ack(peer, 40000);
-    send_ack(peer, 30000);  // going backwards
+    send_ack(peer, 30000); // going backwards
     fe_recorder::run_for(100);
     EXPECT_EQ(dcc->status, STAT_ACTIVE);
     EXPECT_EQ(dcc->acknowledged, 40000u);
@@ -358,13 +366,16 @@ TEST_F(Dcc, ChatCarriesLinesAndActionsBothWays)
     const int peer = accept_peer(lfd);
     ASSERT_GE(peer, 0);
     ASSERT_TRUE(run_until([] { return only_record()->status == STAT_ACTIVE; }));
-    const std::string in = "hello there\r\n\x01" "ACTION waves\x01\n";
+    const std::string in = "hello there\r\n\x01"
+                           "ACTION waves\x01\nCTCP_MESSAGE \x01"
+                           "ACTION nods\x01\n";
     ASSERT_EQ(::send(peer, in.data(), in.size(), 0), static_cast<ssize_t>(in.size()));
-    ASSERT_TRUE(run_until([] { return only_record()->position == 25; }));
+    ASSERT_TRUE(run_until([] { return only_record()->position == 25 + 26; }));
     session *d = find_dialog(serv, "bob");
     ASSERT_NE(d, nullptr);
     EXPECT_TRUE(shown(d, "hello there"));
     EXPECT_TRUE(shown(d, "bob waves"));
+    EXPECT_TRUE(shown(d, "bob nods")) << "an action in the wrapped form some clients use";
     EXPECT_NE(dcc_write_chat("bob", "back at you"), nullptr);
     EXPECT_EQ(read_bytes(peer, 12), "back at you\n");
     close(peer);
@@ -399,16 +410,17 @@ TEST_F(Dcc, ResumeAcrossTheFourGibWrap)
     }
     prefs.dcc_auto_recv = 2;
     dcc_send(home, "bob", src.c_str(), 0, 0);
-    ASSERT_EQ(reflect("bob"), 1);  // the offer
-    ASSERT_EQ(reflect("bob"), 1);  // the receiver's RESUME
-    ASSERT_EQ(reflect("bob"), 1);  // the sender's ACCEPT
+    ASSERT_EQ(reflect("bob"), 1); // the offer
+    ASSERT_EQ(reflect("bob"), 1); // the receiver's RESUME
+    ASSERT_EQ(reflect("bob"), 1); // the sender's ACCEPT
     DCC *sender = find_dcc("bob", "big.bin", DCC_KIND_SEND);
     DCC *receiver = find_dcc("bob", "big.bin", DCC_KIND_RECV);
     ASSERT_TRUE(sender && receiver);
     EXPECT_EQ(receiver->resume_offset, have);
     ASSERT_TRUE(run_until([&] { return sender->status == STAT_DONE && receiver->status == STAT_DONE; }, 20000))
         << sender->status << " " << receiver->status << " ack " << sender->acknowledged;
-    struct stat st{};
+    struct stat st {
+    };
     ASSERT_EQ(stat(dest.c_str(), &st), 0);
     EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
     std::string got(tail.size(), '\0');

@@ -33,7 +33,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // What one wake-up may move before it yields to the main loop.
 constexpr uint64_t WAKE_BUDGET = 1024 * 1024;
@@ -264,7 +265,8 @@ bool open_dest(DCC *dcc)
     const int common = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
     if (dcc->resume_offset) {
         dcc->file_fd = open(dcc->dest_path.c_str(), common);
-        struct stat st{};
+        struct stat st {
+        };
         if (dcc->file_fd >= 0 && (fstat(dcc->file_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
             net_close(&dcc->file_fd);
             errno = EINVAL;
@@ -427,6 +429,9 @@ bool chat_line(DCC *dcc, const std::string &raw)
     if (eaten || !serv)
         return true;
     url_check_line(line.c_str());
+    // Some clients wrap a CTCP on a chat as "CTCP_MESSAGE \001...\001".
+    if (g_str_has_prefix(line.c_str(), "CTCP_MESSAGE \001"))
+        line.erase(0, strlen("CTCP_MESSAGE "));
     if (g_str_has_prefix(line.c_str(), "\001ACTION")) {
         std::string act = line.substr(7);
         if (!act.empty() && act[0] == ' ')
@@ -566,10 +571,10 @@ gboolean on_connected(GIOChannel *, GIOCondition, void *data) noexcept;
 // The proxy is reached and its handshake run on a worker thread that owns
 // the socket meanwhile; the main loop hears of the end through a pipe.
 
-}  // namespace
+} // namespace
 
 struct dcc_proxy_job {
-    DCC *dcc = nullptr;  // main thread only; null once the record let go
+    DCC *dcc = nullptr; // main thread only; null once the record let go
     proxy_request req;
     std::string proxy_host;
     int proxy_port = 0;
@@ -583,7 +588,8 @@ struct dcc_proxy_job {
     std::thread worker;
 };
 
-namespace {
+namespace
+{
 
 std::string cached_proxy_host;
 guint32 cached_proxy_ip = 0;
@@ -606,8 +612,8 @@ void proxy_work(dcc_proxy_job *job)
             job->reports.emplace_back(std::string(g_strerror(errno)) + "\n");
         } else {
             net_io io = net_io_for_fd(job->fd, true);
-            job->ok = net_proxy_negotiate(io, job->req,
-                                          [job](std::string_view text) { job->reports.emplace_back(text); });
+            job->ok =
+                net_proxy_negotiate(io, job->req, [job](std::string_view text) { job->reports.emplace_back(text); });
         }
     }
     const char done = 1;
@@ -723,7 +729,7 @@ gboolean on_connected(GIOChannel *, GIOCondition, void *data) noexcept
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
 void dcc_proxy_detach(DCC *dcc)
 {

@@ -4,7 +4,8 @@
 
 #include <glib.h>
 
-namespace {
+namespace
+{
 
 bool kind_is(const std::string &word, const char *kind)
 {
@@ -17,7 +18,7 @@ uint64_t number_or_zero(const std::string &word)
     return dcc_parse_number(word, &n) ? n : 0;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<std::string> dcc_split_words(std::string_view text)
 {
@@ -67,7 +68,8 @@ bool dcc_parse_number(std::string_view text, uint64_t *out)
     return true;
 }
 
-namespace {
+namespace
+{
 
 bool all_digits(const std::string &w)
 {
@@ -82,7 +84,7 @@ bool all_digits(const std::string &w)
 std::vector<std::string> join_unquoted_name(const std::vector<std::string> &words, std::size_t fields,
                                             std::size_t port_back)
 {
-    const std::size_t plain = 2 + fields;  // kind, name, numbers
+    const std::size_t plain = 2 + fields; // kind, name, numbers
     if (words.size() <= plain + 1)
         return words;
     auto numeric_tail = [&](std::size_t n) {
@@ -107,7 +109,7 @@ std::vector<std::string> join_unquoted_name(const std::vector<std::string> &word
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<dcc_request> dcc_parse_request(const std::vector<std::string> &given)
 {

@@ -14,12 +14,12 @@
 // call them malformed.
 struct dcc_request {
     enum type { CHAT, SEND, RESUME, ACCEPT, OTHER } kind = OTHER;
-    std::string name;      // SEND/RESUME/ACCEPT: the file name, quotes removed
-    uint32_t address = 0;  // SEND/CHAT: host order
+    std::string name;     // SEND/RESUME/ACCEPT: the file name, quotes removed
+    uint32_t address = 0; // SEND/CHAT: host order
     uint64_t port = 0;
-    uint64_t size = 0;      // SEND
-    uint64_t position = 0;  // RESUME/ACCEPT
-    uint64_t token = 0;     // passive token, 0 when none
+    uint64_t size = 0;     // SEND
+    uint64_t position = 0; // RESUME/ACCEPT
+    uint64_t token = 0;    // passive token, 0 when none
     bool has_token = false;
 };
 

@@ -11,7 +11,8 @@
 #include <algorithm>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Running sums of the speeds of the active sends and receives.
 int64_t send_sum = 0;
@@ -140,7 +141,7 @@ void tick_all()
     g_slist_free(copy);
 }
 
-}  // namespace
+} // namespace
 
 uint64_t dcc_allowance(const DCC *dcc)
 {

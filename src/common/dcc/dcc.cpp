@@ -37,7 +37,8 @@ const dcc_state_info dccstat[] = {
 };
 const char *const dcctypes[] = {"SEND", "RECV", "CHAT", "CHAT"};
 
-namespace {
+namespace
+{
 
 int tick_timer = 0;
 uint32_t last_token = 0;
@@ -131,7 +132,8 @@ void resume_check(DCC *dcc)
     dcc->position = 0;
     dcc->resume_error = DCC_RESUME_NONE;
     dcc->resume_errno = 0;
-    struct stat st{};
+    struct stat st {
+    };
     if (lstat(dcc->dest_path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
             dcc->resume_error = DCC_RESUME_NO_ACCESS;
@@ -159,9 +161,10 @@ void resume_check(DCC *dcc)
         if (other == dcc || other->kind != DCC_KIND_RECV ||
             (other->status != STAT_ACTIVE && other->status != STAT_CONNECTING))
             continue;
-        struct stat ost{};
-        const bool same = other->dest_path == dcc->dest_path ||
-                          (stat(other->dest_path.c_str(), &ost) == 0 && ost.st_dev == st.st_dev && ost.st_ino == st.st_ino);
+        struct stat ost {
+        };
+        const bool same = other->dest_path == dcc->dest_path || (stat(other->dest_path.c_str(), &ost) == 0 &&
+                                                                 ost.st_dev == st.st_dev && ost.st_ino == st.st_ino);
         if (same) {
             dcc->resume_error = DCC_RESUME_SAME_FILE;
             dcc->resume_offset = 0;
@@ -264,17 +267,16 @@ void request_resume(session *sess, char *nick, const dcc_request &r, time_t stam
         return r.has_token && d->passive_token && d->passive_token == r.token;
     });
     if (!dcc)
-        dcc = find_waiting(DCC_KIND_SEND, nick, [&](DCC *d) {
-            return g_ascii_strcasecmp(file_part(d->file.c_str()), r.name.c_str()) == 0;
-        });
+        dcc = find_waiting(DCC_KIND_SEND, nick,
+                           [&](DCC *d) { return g_ascii_strcasecmp(file_part(d->file.c_str()), r.name.c_str()) == 0; });
     if (!dcc)
         return;
     if (r.position < dcc->size) {
         dcc->resume_offset = r.position;
         dcc->position = r.position;
         dcc->acknowledged = r.position;
-        std::string line = "DCC ACCEPT " + dcc_wire_name(file_part(dcc->file.c_str())) + " " + number(dcc->port) +
-                           " " + number(r.position);
+        std::string line = "DCC ACCEPT " + dcc_wire_name(file_part(dcc->file.c_str())) + " " + number(dcc->port) + " " +
+                           number(r.position);
         if (dcc->passive_token)
             line += " " + number(dcc->passive_token);
         dcc_send_ctcp(dcc, line);
@@ -366,7 +368,8 @@ void send_matching(char *file)
 void send_one(session *sess, const char *nick, const std::string &path, int64_t maxcps, int passive)
 {
     server *serv = sess->server;
-    struct stat st{};
+    struct stat st {
+    };
     if (stat(path.c_str(), &st) != 0) {
         const int err = errno;
         PrintTextf(sess, _("Cannot access %s\n"), path.c_str());
@@ -410,7 +413,7 @@ void send_one(session *sess, const char *nick, const std::string &path, int64_t 
     text_emit(XP_TE_DCC_OFFER, sess, last, nick, path.c_str(), nullptr, 0);
 }
 
-}  // namespace
+} // namespace
 
 // ---- shared with the other DCC modules --------------------------------------------------
 
@@ -498,7 +501,8 @@ void dcc_close_record(DCC *dcc, int state, bool destroy)
                 if (moved.back() != '/')
                     moved += '/';
                 moved += name;
-                struct stat st{};
+                struct stat st {
+                };
                 if (stat(moved.c_str(), &st) == 0)
                     dcc->dest_path = moved;
             }
@@ -599,7 +603,8 @@ const char *dcc_peer_address(const DCC *dcc)
     return net_ip(dcc->peer_address);
 }
 
-namespace {
+namespace
+{
 
 // The IPv4 address of our end of the server connection (host order), 0 when
 // the socket is not an IPv4 (or IPv4-mapped) socket.
@@ -624,7 +629,7 @@ uint32_t connection_local_address(const server *serv)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 uint32_t dcc_bind_address(const server *serv)
 {
@@ -783,8 +788,8 @@ bool dcc_resume(DCC *dcc)
     if (dcc->status != STAT_QUEUED || !resumable(dcc))
         return false;
     dcc->flags |= DCC_RESUME_REQUESTED;
-    std::string line = "DCC RESUME " + dcc_wire_name(dcc->file) + " " + number(dcc->port) + " " +
-                       number(dcc->resume_offset);
+    std::string line =
+        "DCC RESUME " + dcc_wire_name(dcc->file) + " " + number(dcc->port) + " " + number(dcc->resume_offset);
     if (dcc->passive_token)
         line += " " + number(dcc->passive_token);
     dcc_send_ctcp(dcc, line);

@@ -22,7 +22,7 @@ enum dcc_kind {
 };
 
 enum dcc_state {
-    STAT_QUEUED = 0,  // "Waiting"
+    STAT_QUEUED = 0, // "Waiting"
     STAT_ACTIVE = 1,
     STAT_FAILED = 2,
     STAT_DONE = 3,
@@ -40,16 +40,16 @@ enum dcc_flags : unsigned {
 
 // Results of the resume check.
 enum dcc_resume_result {
-    DCC_RESUME_NONE = 0,          // nothing to resume, or resumable
-    DCC_RESUME_NO_ACCESS = 1,     // the local file cannot be used (resume_errno)
-    DCC_RESUME_COMPLETE = 2,      // the local file is as large as the offer
-    DCC_RESUME_SAME_FILE = 3,     // another receive writes the same file
-    DCC_RESUME_OTHER_SOURCE = 4,  // the partial file did not come from this nick
+    DCC_RESUME_NONE = 0,         // nothing to resume, or resumable
+    DCC_RESUME_NO_ACCESS = 1,    // the local file cannot be used (resume_errno)
+    DCC_RESUME_COMPLETE = 2,     // the local file is as large as the offer
+    DCC_RESUME_SAME_FILE = 3,    // another receive writes the same file
+    DCC_RESUME_OTHER_SOURCE = 4, // the partial file did not come from this nick
 };
 
 struct dcc_state_info {
-    const char *name;  // untranslated; show with _()
-    int colour;        // palette index
+    const char *name; // untranslated; show with _()
+    int colour;       // palette index
 };
 extern const dcc_state_info dccstat[];
 // "SEND", "RECV", "CHAT", "CHAT" by kind.
@@ -59,8 +59,8 @@ struct dcc_proxy_job;
 
 struct DCC {
     server *serv = nullptr;
-    std::string chat_buffer;  // chats: the line being collected
-    uint32_t peer_address = 0;  // host order
+    std::string chat_buffer;   // chats: the line being collected
+    uint32_t peer_address = 0; // host order
     int file_fd = -1;
     int socket_fd = -1;
     int write_watch = 0;
@@ -70,7 +70,7 @@ struct DCC {
     int64_t speed = 0;
     int resume_error = 0;
     int resume_errno = 0;
-    gint64 speed_window_start = 0;  // monotonic microseconds
+    gint64 speed_window_start = 0; // monotonic microseconds
     gint64 speed_last_time = 0;
     uint64_t speed_last_position = 0;
     int64_t speed_limit = 0;
@@ -83,8 +83,8 @@ struct DCC {
     time_t start_time = 0;
     time_t offer_time = 0;
     time_t last_activity = 0;
-    std::string file;       // sends: local path; receives: offered name
-    std::string dest_path;  // receives: local path written
+    std::string file;      // sends: local path; receives: offered name
+    std::string dest_path; // receives: local path written
     std::string nick;
     int kind = DCC_KIND_SEND;
     int status = STAT_QUEUED;
@@ -95,7 +95,7 @@ struct DCC {
     bool file_opened = false;
     dcc_proxy_job *proxy_job = nullptr;
     bool speed_sampled = false;
-    gint64 flow_start = 0;  // monotonic microseconds when data began to flow
+    gint64 flow_start = 0; // monotonic microseconds when data began to flow
 };
 
 // Every record, newest first (DCC *).

@@ -22,7 +22,8 @@
 // The session a window's action reports in: the first tab of the record's server.
 static session *dcc_session_for_ui(const DCC *dcc);
 
-namespace {
+namespace
+{
 
 enum transfer_column {
     COL_ICON,
@@ -130,7 +131,8 @@ void fill_transfer_row(GtkTreeIter *iter, const DCC *dcc, bool everything)
 {
     const uint64_t done = dcc_done_bytes(dcc);
     char perc[32], speed[32], eta[32];
-    g_snprintf(perc, sizeof perc, "%.0f%%", dcc_percent(std::min(done, dcc->size), dcc->size, dcc->status == STAT_DONE));
+    g_snprintf(perc, sizeof perc, "%.0f%%",
+               dcc_percent(std::min(done, dcc->size), dcc->size, dcc->status == STAT_DONE));
     g_snprintf(speed, sizeof speed, "%.1f", static_cast<double>(dcc->speed) / 1024.0);
     const int64_t secs = dcc_eta_seconds(dcc);
     if (secs < 0)
@@ -364,9 +366,9 @@ void build_transfer_window()
     gtk_container_set_border_width(GTK_CONTAINER(vbox), 6);
     gtk_container_add(GTK_CONTAINER(transfers.window), vbox);
 
-    transfers.store = gtk_list_store_new(TRANSFER_COLUMNS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                         G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                         G_TYPE_POINTER, G_TYPE_STRING);
+    transfers.store =
+        gtk_list_store_new(TRANSFER_COLUMNS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                           G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_POINTER, G_TYPE_STRING);
     GtkWidget *view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(transfers.store));
     g_object_unref(transfers.store);
     transfers.view = GTK_TREE_VIEW(view);
@@ -580,7 +582,7 @@ void on_files_chosen(void *data, char *file)
         dcc_send(req->sess, req->nick.c_str(), file, req->maxcps, req->passive);
 }
 
-}  // namespace
+} // namespace
 
 static session *dcc_session_for_ui(const DCC *dcc)
 {
