@@ -265,15 +265,19 @@ TEST_F(Dcc, ReceiveResumesOnlyWhatTheSameNickStartedAndOnlyWhenAsked)
     from("mallory", "DCC ACCEPT \"my file.bin\" " + std::to_string(port) + " 100000");
     fe_recorder::run_for(100);
     EXPECT_EQ(bobs->status, STAT_QUEUED) << "wrong position or wrong nick";
+    g_strlcpy(prefs.dcc_completed_dir, path("done").c_str(), sizeof prefs.dcc_completed_dir);
+    g_mkdir_with_parents(prefs.dcc_completed_dir, 0700);
     from("bob", "DCC ACCEPT \"my file.bin\" " + std::to_string(port) + " 100000");
     peer = accept_peer(lfd);
     ASSERT_GE(peer, 0);
     ASSERT_EQ(::send(peer, data.data() + 100000, 200000, 0), 200000);
     ASSERT_TRUE(run_until([&] { return bobs->status == STAT_DONE; }));
-    EXPECT_EQ(slurp(partial), data);
-    struct stat st {
-    };
-    ASSERT_EQ(stat(partial.c_str(), &st), 0);
+    const std::string done = path("done") + "/my file.bin";
+    EXPECT_EQ(bobs->dest_path, done) << "moved to the completed folder";
+    EXPECT_EQ(slurp(done), data);
+    EXPECT_FALSE(std::filesystem::exists(partial));
+    struct stat st = {};
+    ASSERT_EQ(stat(done.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "dcc_permissions applied when done";
     const std::string acks = read_bytes(peer, 4);
     EXPECT_EQ(acks.substr(acks.size() - 4), "\x00\x04\x93\xe0"s) << "the last ack counts the whole file";
@@ -419,8 +423,7 @@ TEST_F(Dcc, ResumeAcrossTheFourGibWrap)
     EXPECT_EQ(receiver->resume_offset, have);
     ASSERT_TRUE(run_until([&] { return sender->status == STAT_DONE && receiver->status == STAT_DONE; }, 20000))
         << sender->status << " " << receiver->status << " ack " << sender->acknowledged;
-    struct stat st {
-    };
+    struct stat st = {};
     ASSERT_EQ(stat(dest.c_str(), &st), 0);
     EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
     std::string got(tail.size(), '\0');

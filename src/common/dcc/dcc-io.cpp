@@ -265,8 +265,7 @@ bool open_dest(DCC *dcc)
     const int common = O_WRONLY | O_NOFOLLOW | O_CLOEXEC;
     if (dcc->resume_offset) {
         dcc->file_fd = open(dcc->dest_path.c_str(), common);
-        struct stat st {
-        };
+        struct stat st = {};
         if (dcc->file_fd >= 0 && (fstat(dcc->file_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
             net_close(&dcc->file_fd);
             errno = EINVAL;

@@ -132,8 +132,7 @@ void resume_check(DCC *dcc)
     dcc->position = 0;
     dcc->resume_error = DCC_RESUME_NONE;
     dcc->resume_errno = 0;
-    struct stat st {
-    };
+    struct stat st = {};
     if (lstat(dcc->dest_path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
             dcc->resume_error = DCC_RESUME_NO_ACCESS;
@@ -161,8 +160,7 @@ void resume_check(DCC *dcc)
         if (other == dcc || other->kind != DCC_KIND_RECV ||
             (other->status != STAT_ACTIVE && other->status != STAT_CONNECTING))
             continue;
-        struct stat ost {
-        };
+        struct stat ost = {};
         const bool same = other->dest_path == dcc->dest_path || (stat(other->dest_path.c_str(), &ost) == 0 &&
                                                                  ost.st_dev == st.st_dev && ost.st_ino == st.st_ino);
         if (same) {
@@ -368,8 +366,7 @@ void send_matching(char *file)
 void send_one(session *sess, const char *nick, const std::string &path, int64_t maxcps, int passive)
 {
     server *serv = sess->server;
-    struct stat st {
-    };
+    struct stat st = {};
     if (stat(path.c_str(), &st) != 0) {
         const int err = errno;
         PrintTextf(sess, _("Cannot access %s\n"), path.c_str());
@@ -501,8 +498,7 @@ void dcc_close_record(DCC *dcc, int state, bool destroy)
                 if (moved.back() != '/')
                     moved += '/';
                 moved += name;
-                struct stat st {
-                };
+                struct stat st = {};
                 if (stat(moved.c_str(), &st) == 0)
                     dcc->dest_path = moved;
             }
