@@ -863,5 +863,6 @@ DCC *dcc_write_chat(const char *nick, const char *text)
     tcp_send_real(nullptr, dcc->socket_fd, encoder, text, len);
     tcp_send_real(nullptr, dcc->socket_fd, encoder, "\n", 1);
     dcc->position += static_cast<uint64_t>(len);
+    dcc->chat_sent += static_cast<uint64_t>(len);
     return dcc;
 }

@@ -96,6 +96,7 @@ struct DCC {
     dcc_proxy_job *proxy_job = nullptr;
     bool speed_sampled = false;
     gint64 flow_start = 0; // monotonic microseconds when data began to flow
+    uint64_t chat_sent = 0; // chats: the part of `position` we wrote
 };
 
 // Every record, newest first (DCC *).

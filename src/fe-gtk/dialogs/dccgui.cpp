@@ -439,7 +439,8 @@ void build_transfer_window()
 
 void fill_chat_row(GtkTreeIter *iter, const DCC *dcc)
 {
-    const std::string recv = human_size(dcc->position), sent = human_size(dcc->acknowledged);
+    const uint64_t sent_bytes = std::min(dcc->chat_sent, dcc->position);
+    const std::string recv = human_size(dcc->position - sent_bytes), sent = human_size(sent_bytes);
     char start[64] = "";
     if (dcc->start_time) {
         GDateTime *t = g_date_time_new_from_unix_local(dcc->start_time);
