@@ -3,22 +3,25 @@
 // every change is shown at once.
 #include "sessionwin.h"
 
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "dialogs/plugingui.h"
 #include "fe-formats.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "session/session.h"
 
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Pulse period of the "connecting" bar.
 constexpr guint PROGRESS_PULSE_MS = 50;
@@ -36,8 +39,7 @@ session_view *live_view(session *sess)
     return v && v->window ? v : nullptr;
 }
 
-template <typename F>
-void for_each_view_of_server(server *serv, F &&f)
+template <typename F> void for_each_view_of_server(server *serv, F &&f)
 {
     for (GSList *l = sess_list; l; l = l->next) {
         auto *sess = static_cast<session *>(l->data);
@@ -105,7 +107,10 @@ bool view_at_bottom(const session_view &v)
 
 // Lines of text held by a buffer; every stored line ends with "\n", so the
 // empty line after the last one is not counted.
-int stored_lines(GtkTextBuffer *buffer) { return gtk_text_buffer_get_line_count(buffer) - 1; }
+int stored_lines(GtkTextBuffer *buffer)
+{
+    return gtk_text_buffer_get_line_count(buffer) - 1;
+}
 
 void remove_first_lines(GtkTextBuffer *buffer, int count)
 {
@@ -233,10 +238,56 @@ gboolean on_window_focus_in(GtkWidget *window, GdkEvent *, gpointer data) noexce
     guarded("window focus", [&] {
         auto *view = static_cast<session_view *>(data);
         gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
+        if (!is_session(view->sess))
+            return;
+        const bool switched = current_sess != view->sess;
+        make_current(view->sess);
+        // Each tab is its own window for now: focusing one also brings its tab
+        // to front. A hook may close the session.
+        if (switched)
+            plugin_emit_dummy_print(view->sess, "Focus Tab");
         if (is_session(view->sess))
-            make_current(view->sess);
+            plugin_emit_dummy_print(view->sess, "Focus Window");
     });
     return FALSE;
+}
+
+// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
+// key does nothing more.
+gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer data) noexcept
+{
+    return guarded("input key", FALSE, [&]() -> gboolean {
+        auto *view = static_cast<session_view *>(data);
+        if (!is_session(view->sess))
+            return FALSE;
+        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
+        return plugin_emit_keypress(view->sess, event->state, event->keyval, ch) ? TRUE : FALSE;
+    });
+}
+
+void on_open_plugins(GtkMenuItem *, gpointer data) noexcept
+{
+    guarded("plugins window", [&] {
+        auto *view = static_cast<session_view *>(data);
+        plugingui_open(is_session(view->sess) ? view->sess : current_sess);
+    });
+}
+
+// Until the menu bar exists, the plugin window is reached from the input
+// line's context menu.
+void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer data) noexcept
+{
+    guarded("input popup", [&] {
+        if (!GTK_IS_MENU(popup))
+            return;
+        GtkWidget *separator = gtk_separator_menu_item_new();
+        GtkWidget *item = gtk_menu_item_new_with_mnemonic(_("_Plugins and Scripts..."));
+        g_signal_connect(item, "activate", G_CALLBACK(on_open_plugins), data);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
+        gtk_widget_show(separator);
+        gtk_widget_show(item);
+    });
 }
 
 void on_input_activate(GtkEntry *entry, gpointer data) noexcept
@@ -338,10 +389,12 @@ GtkWidget *build_window(session_view &v, bool to_front)
     g_signal_connect(v.window, "destroy", G_CALLBACK(on_window_destroy), &v);
     g_signal_connect(v.window, "focus-in-event", G_CALLBACK(on_window_focus_in), &v);
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), &v);
+    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), &v);
+    g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), &v);
     return v.window;
 }
 
-}  // namespace
+} // namespace
 
 session_view *view_of(session *sess) noexcept
 {
@@ -409,7 +462,10 @@ void fe_new_window(session *sess, int focus)
     }
 }
 
-void fe_new_server(server *serv) { serv->fe_record = g_new0(server_gui, 1); }
+void fe_new_server(server *serv)
+{
+    serv->fe_record = g_new0(server_gui, 1);
+}
 
 void fe_session_callback(session *sess)
 {
@@ -439,7 +495,7 @@ void fe_close_window(session *sess)
 {
     session_view *view = view_of(sess);
     if (view && view->window)
-        gtk_widget_destroy(view->window);  // the destroy handler frees the session
+        gtk_widget_destroy(view->window); // the destroy handler frees the session
     else
         session_free(sess);
 }
@@ -508,9 +564,15 @@ void fe_set_nick(server *serv, char *newnick)
 
 void fe_set_away(server *) {}
 
-void fe_update_channel_key(session *sess) { fe_set_title(sess); }
+void fe_update_channel_key(session *sess)
+{
+    fe_set_title(sess);
+}
 
-void fe_update_channel_limit(session *sess) { fe_set_title(sess); }
+void fe_update_channel_limit(session *sess)
+{
+    fe_set_title(sess);
+}
 
 void fe_update_mode_buttons(session *, char, char) {}
 
@@ -634,7 +696,8 @@ void fe_lastlog(session *sess, session *lastlog_sess, char *sstr, int flags)
     gchar_ptr folded_pattern;
     if (flags & LASTLOG_REGEXP) {
         GError *error = nullptr;
-        regex.reset(g_regex_new(sstr, match_case ? GRegexCompileFlags(0) : G_REGEX_CASELESS, GRegexMatchFlags(0), &error));
+        regex.reset(
+            g_regex_new(sstr, match_case ? GRegexCompileFlags(0) : G_REGEX_CASELESS, GRegexMatchFlags(0), &error));
         if (!regex) {
             PrintText(lastlog_sess, error->message);
             g_error_free(error);
@@ -650,7 +713,7 @@ void fe_lastlog(session *sess, session *lastlog_sess, char *sstr, int flags)
     strv_ptr lines(g_strsplit(all.get(), "\n", -1));
     for (char **line = lines.get(); *line; ++line) {
         if (!line[1])
-            break;  // the empty piece after the last line feed
+            break; // the empty piece after the last line feed
         bool hit;
         if (regex) {
             hit = g_regex_match(regex.get(), *line, GRegexMatchFlags(0), nullptr);
