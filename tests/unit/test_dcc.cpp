@@ -433,4 +433,21 @@ TEST_F(Dcc, ResumeAcrossTheFourGibWrap)
     EXPECT_TRUE(got == tail);
 }
 
+TEST_F(Dcc, OfferFailsWhenEveryPortOfTheRangeIsTaken)
+{
+    write_file("out.bin", "data");
+    int taken;
+    const int lfd = listen_here(&taken);
+    prefs.dcc_port_first = prefs.dcc_port_last = taken;
+    dcc_send(home, "bob", path("out.bin").c_str(), 0, 0);
+    EXPECT_TRUE(shown(home, "Failed to bind to any address or port."));
+    EXPECT_EQ(dcc_list, nullptr);
+    EXPECT_EQ(sent(), "");
+    prefs.dcc_port_last = taken + 1;
+    dcc_send(home, "bob", path("out.bin").c_str(), 0, 0);
+    ASSERT_NE(only_record(), nullptr) << "the range is walked past the taken port";
+    EXPECT_EQ(only_record()->port, static_cast<uint32_t>(taken) + 1);
+    close(lfd);
+}
+
 } // namespace
