@@ -11,6 +11,7 @@
 #include "net/server.h"
 #include "session/session.h"
 #include "sessionwin.h"
+#include "theme/theme-gtk.h"
 
 #include <canberra.h>
 #include <glib-unix.h>
@@ -164,6 +165,7 @@ int fe_args(int argc, char *argv[])
 void fe_init(void)
 {
     gtk_window_set_default_icon_name(APPLICATION_ID);
+    theme_startup();
     sessionwin_apply_font();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
@@ -192,8 +194,14 @@ void fe_cleanup(void) {}
 
 save_result fe_preferences_persistence_save_all(void)
 {
-    // The colours file joins this save with the theme runtime.
-    return save_config_with_colors(nullptr);
+    // The colours file is saved with the settings: neither replaces its old
+    // file unless both could be written.
+    static const colors_saver colors = {
+        [](char **path) -> int { return theme_runtime_save_prepare(path) ? 1 : 0; },
+        [](const char *path) -> int { return theme_runtime_save_finalize(path) ? 1 : 0; },
+        [](const char *path) { theme_runtime_save_discard(path); },
+    };
+    return save_config_with_colors(&colors);
 }
 
 const char *fe_get_default_font(void)
