@@ -13,6 +13,7 @@ PACKAGES=(
   python3 openssl publicsuffix
   inspircd microsocks tinyproxy dante-server atheme-services
   libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography
+  irssi weechat-headless weechat-plugins tmux socat
 )
 
 missing=()

@@ -473,8 +473,8 @@ TEST_F(UiCommands, DccArguments)
     EXPECT_EQ(last_args("fe_dcc_send_filereq"), "net, \"bob\", 100, 0");
     run(home, "dcc PSEND bob");
     EXPECT_EQ(last_args("fe_dcc_send_filereq"), "net, \"bob\", 42, 1");
-    run(home, "dcc send bob \"my file.txt\"");
-    EXPECT_TRUE(shown(home, "DCC is not available yet."));
+    run(home, "dcc send bob \"no such file.txt\"");
+    EXPECT_TRUE(shown(home, "Cannot access no such file.txt"));
 
     run(home, "dcc close chat bob");
     EXPECT_TRUE(shown(home, "No such DCC."));
