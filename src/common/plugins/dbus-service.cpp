@@ -199,6 +199,7 @@ struct remote_client {
 struct remote_state {
     lumenwick_plugin *ph = nullptr;
     GDBusConnection *bus = nullptr;
+    GCancellable *cancel = nullptr;
     GDBusNodeInfo *node_info = nullptr;
     guint connection_registration = 0;
     guint owner_subscription = 0;
@@ -729,20 +730,23 @@ int unload_cb(char *word[], char *[], void *) noexcept
     return result;
 }
 
+// Prints in the plugin's tab, or the tab in front when that one is gone.
+void print_failure(const std::string &text)
+{
+    lumenwick_plugin *ph = state->ph;
+    if (!lumenwick_set_context(ph, lumenwick_get_context(ph)))
+        lumenwick_set_context(ph, lumenwick_find_context(ph, nullptr, nullptr));
+    lumenwick_print(ph, text.c_str());
+}
+
 // Each step that fails says so and leaves the plugin loaded but idle.
 void service_start(void)
 {
     lumenwick_plugin *ph = state->ph;
     GError *error = nullptr;
-    state->bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!state->bus) {
-        lumenwick_printf(ph, "Couldn't connect to session bus: %s\n", error->message);
-        g_error_free(error);
-        return;
-    }
     state->node_info = g_dbus_node_info_new_for_xml(INTROSPECTION_XML, &error);
     if (!state->node_info) {
-        lumenwick_printf(ph, "Couldn't parse DBus introspection data: %s\n", error->message);
+        print_failure(std::string("Couldn't parse DBus introspection data: ") + error->message + "\n");
         g_error_free(error);
         return;
     }
@@ -751,7 +755,7 @@ void service_start(void)
         state->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
         g_variant_new("(su)", SERVICE_NAME, 1u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
     if (!reply) {
-        lumenwick_printf(ph, "Failed to acquire %s: %s\n", SERVICE_NAME, error->message);
+        print_failure(std::string("Failed to acquire ") + SERVICE_NAME + ": " + error->message + "\n");
         g_error_free(error);
         return;
     }
@@ -760,14 +764,14 @@ void service_start(void)
     state->connection_registration = g_dbus_connection_register_object(
         state->bus, CONNECTION_PATH, state->node_info->interfaces[0], &connection_vtable, nullptr, nullptr, &error);
     if (!state->connection_registration) {
-        lumenwick_printf(ph, "Failed to register %s: %s\n", CONNECTION_PATH, error->message);
+        print_failure(std::string("Failed to register ") + CONNECTION_PATH + ": " + error->message + "\n");
         g_error_free(error);
         return;
     }
     state->root->registration = g_dbus_connection_register_object(
         state->bus, REMOTE_PATH, state->node_info->interfaces[1], &plugin_vtable, nullptr, nullptr, &error);
     if (!state->root->registration) {
-        lumenwick_printf(ph, "Failed to register %s: %s\n", REMOTE_PATH, error->message);
+        print_failure(std::string("Failed to register ") + REMOTE_PATH + ": " + error->message + "\n");
         g_error_free(error);
         return;
     }
@@ -779,6 +783,25 @@ void service_start(void)
     lumenwick_hook_print(ph, "Open Context", LUMENWICK_PRI_NORM, open_context_cb, nullptr);
     lumenwick_hook_print(ph, "Close Context", LUMENWICK_PRI_NORM, close_context_cb, nullptr);
     lumenwick_hook_command(ph, "unload", LUMENWICK_PRI_HIGHEST, unload_cb, nullptr, nullptr);
+}
+
+// The bus is reached from the main loop, so a slow or absent bus never
+// holds up the start.
+void bus_ready_cb(GObject *, GAsyncResult *result, gpointer) noexcept
+{
+    guarded([&] {
+        GError *error = nullptr;
+        GDBusConnection *bus = g_bus_get_finish(result, &error);
+        if (!bus) {
+            // Cancelled: the plugin is gone already.
+            if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+                print_failure(std::string("Couldn't connect to session bus: ") + error->message + "\n");
+            g_error_free(error);
+            return;
+        }
+        state->bus = bus;
+        service_start();
+    });
 }
 
 int remote_plugin_init(void *handle, char **name, char **desc, char **version, char *) noexcept
@@ -793,7 +816,8 @@ int remote_plugin_init(void *handle, char **name, char **desc, char **version, c
         state->root->key = ROOT_KEY;
         state->root->path = REMOTE_PATH;
         state->root->context = lumenwick_get_context(state->ph);
-        service_start();
+        state->cancel = g_cancellable_new();
+        g_bus_get(G_BUS_TYPE_SESSION, state->cancel, bus_ready_cb, nullptr);
     });
     return 1;
 }
@@ -803,6 +827,8 @@ int remote_plugin_deinit(void *) noexcept
     guarded([] {
         if (!state)
             return;
+        g_cancellable_cancel(state->cancel);
+        g_object_unref(state->cancel);
         while (!state->clients.empty())
             client_remove(state->clients.begin()->first);
         client_release(state->root.get(), nullptr);

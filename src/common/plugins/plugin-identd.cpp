@@ -4,6 +4,7 @@
 // IDENTD command right after it is established; the entry lives 30
 // seconds or until one query used it. Uses only the plugin interface, plus
 // a GIO socket service for listening.
+#include "plugins/identd.h"
 #include "plugins/lumenwick-plugin.h"
 #include "plugins/plugin.h"
 
@@ -88,37 +89,35 @@ void client_close(ident_client *client)
     clients.erase(client);
 }
 
-// A port as the peer wrote it; out of range (or no number) gives 0 in
-// `valid` and the value clamped to 16 bits for the echo.
-unsigned int read_port(const char *text, bool *valid)
+// A port as the peer wrote it: clamped to 16 bits, `valid` when it was a
+// number in 1..65535.
+unsigned int read_port(const std::string &text, bool *valid)
 {
-    while (*text == ' ' || *text == '\t')
-        text++;
+    const char *p = text.c_str();
+    while (*p == ' ' || *p == '\t')
+        p++;
     errno = 0;
     char *end = nullptr;
-    const unsigned long value = strtoul(text, &end, 10);
-    *valid = end != text && errno == 0 && *text != '-' && value >= 1 && value <= 65535;
-    return value > 65535 ? 65535 : static_cast<unsigned int>(value);
+    const unsigned long value = strtoul(p, &end, 10);
+    *valid = end != p && errno == 0 && *p != '-' && value >= 1 && value <= 65535;
+    return value > 65535 || errno == ERANGE ? 65535 : static_cast<unsigned int>(value);
 }
 
 // The answer to one query line (without its line end); empty to close
 // without answering.
 std::string answer(const ident_client *client, const std::string &line)
 {
-    const std::size_t comma = line.find(',');
-    if (comma == std::string::npos)
+    identd_query query;
+    if (!identd_parse_query(line, &query))
         return "";
-    bool local_ok = false, remote_ok = false;
-    const unsigned int local = read_port(line.substr(0, comma).c_str(), &local_ok);
-    const unsigned int remote = read_port(line.c_str() + comma + 1, &remote_ok);
-    std::string reply = std::to_string(local) + ", " + std::to_string(remote) + " : ";
-    if (!local_ok || !remote_ok)
+    const std::string reply = identd_answer_prefix(query);
+    if (!query.valid)
         return reply + "ERROR : INVALID-PORT\r\n";
-    auto it = entries.find(local);
+    auto it = entries.find(query.local);
     if (it == entries.end())
         return reply + "ERROR : NO-USER\r\n";
     const std::string user = it->second.user;
-    entry_remove(local, false);
+    entry_remove(query.local, false);
     print_front("*\tServicing ident request from " + client->peer + " as " + user + "\n");
     return reply + "USERID : UNIX : " + user + "\r\n";
 }
@@ -297,4 +296,21 @@ int identd_plugin_deinit(void *)
             entry_remove(entries.begin()->first, false);
     });
     return 1;
+}
+
+bool identd_parse_query(std::string_view line, identd_query *query)
+{
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos)
+        return false;
+    bool local_ok = false, remote_ok = false;
+    query->local = read_port(std::string(line.substr(0, comma)), &local_ok);
+    query->remote = read_port(std::string(line.substr(comma + 1)), &remote_ok);
+    query->valid = local_ok && remote_ok;
+    return true;
+}
+
+std::string identd_answer_prefix(const identd_query &query)
+{
+    return std::to_string(query.local) + ", " + std::to_string(query.remote) + " : ";
 }
