@@ -3,6 +3,7 @@
 // (channel list, ban lists, DCC, tray, user list) do not exist yet.
 #include "config/cfgfiles.h"
 #include "dialogs.h"
+#include "dialogs/plugingui.h"
 #include "fe-formats.h"
 #include "fe.h"
 #include "gtk-handles.h"
@@ -369,7 +370,10 @@ gboolean fe_ban_list_end(session *, int) { return FALSE; }
 void fe_ignore_update(int) {}
 void fe_notify_update(char *) {}
 void fe_notify_ask(char *, char *) {}
-void fe_pluginlist_update(void) {}
+void fe_pluginlist_update(void)
+{
+    plugingui_refresh();
+}
 void fe_menu_add(menu_entry *) {}
 void fe_menu_del(menu_entry *) {}
 void fe_menu_update(menu_entry *) {}

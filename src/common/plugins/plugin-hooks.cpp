@@ -9,7 +9,9 @@
 #include "session/session.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -17,9 +19,69 @@
 namespace
 {
 
-// Named hooks by ordering group and ASCII-folded name, each bucket in run
-// order: an emit looks at its own bucket only, never at every hook.
-std::unordered_map<std::string, std::vector<hook_record *>> named_hooks;
+// An event name as the core hands it over: looked up without building a key.
+struct name_ref {
+    char group;
+    std::string_view name;
+};
+
+// Keys are the ordering group followed by the ASCII-folded name; a name_ref
+// hashes and compares like the key it would fold to.
+struct key_hash {
+    using is_transparent = void;
+    static std::size_t step(std::size_t h, char c)
+    {
+        const unsigned char folded = c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+        return (h ^ folded) * 1099511628211ULL;
+    }
+    std::size_t operator()(const std::string &key) const
+    {
+        std::size_t h = 14695981039346656037ULL;
+        for (char c : key)
+            h = step(h, c);
+        return h;
+    }
+    std::size_t operator()(const name_ref &ref) const
+    {
+        std::size_t h = step(14695981039346656037ULL, ref.group);
+        for (char c : ref.name)
+            h = step(h, c);
+        return h;
+    }
+};
+struct key_equal {
+    using is_transparent = void;
+    static bool same(const std::string &key, const name_ref &ref)
+    {
+        return key.size() == ref.name.size() + 1 && key[0] == ref.group &&
+               g_ascii_strncasecmp(key.data() + 1, ref.name.data(), ref.name.size()) == 0;
+    }
+    bool operator()(const std::string &a, const std::string &b) const { return a == b; }
+    bool operator()(const std::string &a, const name_ref &b) const { return same(a, b); }
+    bool operator()(const name_ref &a, const std::string &b) const { return same(b, a); }
+};
+
+// Named hooks by ordering group and folded name, each bucket in run order:
+// an emit looks at its own bucket only, never at every hook.
+std::unordered_map<std::string, std::vector<hook_record *>, key_hash, key_equal> named_hooks;
+// Server hooks named "RAW LINE", which see every line.
+int raw_line_hooks;
+// Bits of the hashes of the names in named_hooks: most events have no hook,
+// and one bit answers that before the table is probed.
+constexpr std::size_t FILTER_BITS = 1 << 16;
+std::bitset<FILTER_BITS> name_filter;
+
+bool may_be_hooked(const name_ref &ref)
+{
+    return name_filter[key_hash{}(ref) % FILTER_BITS];
+}
+
+void rebuild_filter(void)
+{
+    name_filter.reset();
+    for (const auto &[key, bucket] : named_hooks)
+        name_filter.set(key_hash{}(key) % FILTER_BITS);
+}
 // Every hook not yet freed (named, timers and descriptors).
 std::unordered_set<hook_record *> all_hooks;
 // Unhooked records and unloaded plugins waiting for the callbacks to end.
@@ -68,18 +130,25 @@ void sweep(void)
 {
     std::vector<hook_record *> hooks;
     hooks.swap(dead_hooks);
+    bool names_gone = false;
     for (hook_record *h : hooks) {
         if (!h->key.empty()) {
             auto it = named_hooks.find(h->key);
             if (it != named_hooks.end()) {
+                if (h->key == index_key(GROUP_SERVER, RAW_LINE))
+                    raw_line_hooks--;
                 std::erase(it->second, h);
-                if (it->second.empty())
+                if (it->second.empty()) {
                     named_hooks.erase(it);
+                    names_gone = true;
+                }
             }
         }
         all_hooks.erase(h);
         delete h;
     }
+    if (names_gone)
+        rebuild_filter();
     std::vector<plugin_record *> plugins;
     plugins.swap(dead_plugins);
     for (plugin_record *pl : plugins) {
@@ -99,17 +168,19 @@ class hook_walk
     {
         if (named_hooks.empty())
             return;
-        add(index_key(group, name ? name : ""));
-        if (with_raw_line)
-            add(index_key(group, RAW_LINE));
+        add(name_ref{group, name ? name : ""});
+        if (with_raw_line && raw_line_hooks > 0)
+            add(name_ref{group, RAW_LINE});
         if (merged_)
             std::stable_sort(hooks_.begin(), hooks_.end(), runs_before);
     }
     const std::vector<hook_record *> &hooks() const { return hooks_; }
 
   private:
-    void add(const std::string &key)
+    void add(const name_ref &key)
     {
+        if (!may_be_hooked(key))
+            return;
         auto it = named_hooks.find(key);
         if (it == named_hooks.end())
             return;
@@ -225,6 +296,9 @@ hook_record *hook_add(plugin_record *pl, int type, int pri, const char *name, co
         h->name = g_strdup(name ? name : "");
         h->help = help ? g_strdup(help) : nullptr;
         h->key = index_key(group, h->name);
+        if (group == GROUP_SERVER && g_ascii_strcasecmp(h->name, RAW_LINE) == 0)
+            raw_line_hooks++;
+        name_filter.set(key_hash{}(h->key) % FILTER_BITS);
         auto &bucket = named_hooks[h->key];
         bucket.insert(
             std::find_if(bucket.begin(), bucket.end(), [pri](const hook_record *o) { return o->priority <= pri; }), h);
@@ -361,7 +435,7 @@ int plugin_emit_command(session *sess, char *name, char *word[], char *word_eol[
     // The connection announces its local port with IDENTD for the ident
     // responder; while no plugin answers to it, it must not reach the user as
     // an unknown command.
-    if (name && g_ascii_strcasecmp(name, "IDENTD") == 0 && !named_hooks.contains(index_key(GROUP_COMMAND, name)))
+    if (name && g_ascii_strcasecmp(name, "IDENTD") == 0 && !named_hooks.contains(name_ref{GROUP_COMMAND, name}))
         return 1;
     return 0;
 }
@@ -391,6 +465,8 @@ namespace
 // Word slots of a pseudo event: `first` filled from `texts`, the rest empty.
 int emit_plain_print(session *sess, const char *name, std::initializer_list<const char *> texts)
 {
+    if (!may_be_hooked(name_ref{GROUP_PRINT, name}) || !named_hooks.contains(name_ref{GROUP_PRINT, name}))
+        return 0;
     char empty[] = "";
     char *word[WORD_SLOTS];
     std::vector<std::string> owned(texts.begin(), texts.end());
@@ -468,7 +544,7 @@ bool plugin_show_help(session *sess, const char *name)
 {
     if (!name)
         return false;
-    auto it = named_hooks.find(index_key(GROUP_COMMAND, name));
+    auto it = named_hooks.find(name_ref{GROUP_COMMAND, name});
     if (it == named_hooks.end())
         return false;
     for (hook_record *h : it->second) {

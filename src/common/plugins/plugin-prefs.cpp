@@ -98,7 +98,15 @@ std::string escaped(const char *value)
     char *esc = g_strescape(value, keep);
     std::string out = esc;
     g_free(esc);
-    return out;
+    // The reader skips the blanks after "="; leading spaces of the value
+    // itself are written as octal escapes so they survive.
+    std::size_t spaces = 0;
+    while (spaces < out.size() && out[spaces] == ' ')
+        spaces++;
+    std::string lead;
+    for (std::size_t i = 0; i < spaces; i++)
+        lead += "\\040";
+    return lead + out.substr(spaces);
 }
 
 // Rewrites the file with `var` set to `value` (deleted when null); whether
@@ -124,7 +132,8 @@ int write_pref(lumenwick_plugin *ph, const char *var, const char *value)
             replaced = true;
             return;
         }
-        out.append(line).append("\n");
+        // Other lines are kept byte for byte.
+        out.append(raw).append("\n");
     });
     if (value && !replaced)
         out.append(var).append(" = ").append(escaped(value)).append("\n");
@@ -235,7 +244,9 @@ int lumenwick_pluginpref_list(lumenwick_plugin *ph, char *dest)
             std::string_view name = line.substr(0, eq);
             while (!name.empty() && is_blank(name.back()))
                 name.remove_suffix(1);
-            if (name.empty())
+            // Only names a plugin can read back: no NUL or other control
+            // byte may cut the list short.
+            if (!valid_var(std::string(name).c_str()) || name.find('\0') != std::string_view::npos)
                 return;
             // Only whole names, and room for the terminator.
             if (out.size() + name.size() + 1 >= LIST_SIZE) {
