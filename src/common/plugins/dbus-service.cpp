@@ -2,6 +2,7 @@
 // read lists and hook events as if they were plugins. Every client is kept
 // by the caller's unique bus name and goes away with it, so a script that
 // dies cannot leave hooks behind. Uses only the plugin interface.
+#include "plugins/builtin.h"
 #include "plugins/lumenwick-plugin.h"
 #include "plugins/plugin.h"
 
@@ -215,16 +216,25 @@ remote_state *state;
 
 template <typename F> void guarded(F &&body) noexcept
 {
-    try {
-        body();
-    } catch (...) {
-        g_warning("remote control: internal error");
-    }
+    builtin_guarded("remote control", body);
 }
 
 void return_error(GDBusMethodInvocation *invocation, const char *message)
 {
     g_dbus_method_invocation_return_dbus_error(invocation, ERROR_NAME, message);
+}
+
+// A D-Bus string must be UTF-8; text from a server or a file may not be.
+GVariant *text_value(const char *text)
+{
+    if (!text)
+        text = "";
+    if (g_utf8_validate(text, -1, nullptr))
+        return g_variant_new_string(text);
+    char *valid = g_utf8_make_valid(text, -1);
+    GVariant *value = g_variant_new_string(valid);
+    g_free(valid);
+    return value;
 }
 
 // ---- context ids ---------------------------------------------------------------------
@@ -294,7 +304,7 @@ GVariant *word_array(char *word[])
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
     for (int i = 1; i < WORD_SLOTS && word[i] && word[i][0]; i++)
-        g_variant_builder_add(&builder, "s", word[i]);
+        g_variant_builder_add_value(&builder, text_value(word[i]));
     return g_variant_builder_end(&builder);
 }
 
@@ -360,7 +370,7 @@ void client_release(remote_client *client, const char *owner)
             ++it;
             continue;
         }
-        lumenwick_unhook(state->ph, it->second->hook);
+        builtin_unhook(state->ph, it->second->hook);
         it = client->hooks.erase(it);
     }
     for (auto it = client->lists.begin(); it != client->lists.end();) {
@@ -481,7 +491,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         // Pointer-valued ids would hand out memory as text.
         if (!g_str_has_suffix(id, "_ptr") && (have_session || info_is_global(id)))
             info = lumenwick_get_info(ph, id);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", info ? info : ""));
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@s)", text_value(info)));
     } else if (strcmp(method, "GetPrefs") == 0) {
         const char *name = nullptr;
         g_variant_get(params, "(&s)", &name);
@@ -490,7 +500,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         const int type = lumenwick_get_prefs(ph, name, &text, &number);
         if (type != LUMENWICK_PREF_STRING)
             text = nullptr;
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(isi)", type, text ? text : "", number));
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(i@si)", type, text_value(text), number));
     } else if (strcmp(method, "HookCommand") == 0 || strcmp(method, "HookServer") == 0 ||
                strcmp(method, "HookPrint") == 0) {
         const char *name = nullptr, *help = nullptr;
@@ -510,7 +520,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         g_variant_get(params, "(u)", &id);
         auto it = client->hooks.find(id);
         if (it != client->hooks.end() && it->second->owner == sender) {
-            lumenwick_unhook(ph, it->second->hook);
+            builtin_unhook(ph, it->second->hook);
             client->hooks.erase(it);
         }
         g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -541,7 +551,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         // "context" is a pointer in the C interface; ListInt gives its id.
         if (known && (list || have_session) && strcmp(field, "context") != 0)
             text = lumenwick_list_str(ph, list, field);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", text ? text : ""));
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@s)", text_value(text)));
     } else if (strcmp(method, "ListInt") == 0) {
         guint32 id = 0;
         const char *field = nullptr;
@@ -610,7 +620,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         if (length < 0 || length > real)
             length = real;
         char *stripped = lumenwick_strip(ph, text, length, flags);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", stripped ? stripped : ""));
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@s)", text_value(stripped)));
         lumenwick_free(ph, stripped);
     } else if (strcmp(method, "SendModes") == 0) {
         GVariantIter *iter = nullptr;

@@ -4,6 +4,7 @@
 // IDENTD command right after it is established; the entry lives 30
 // seconds or until one query used it. Uses only the plugin interface, plus
 // a GIO socket service for listening.
+#include "plugins/builtin.h"
 #include "plugins/identd.h"
 #include "plugins/lumenwick-plugin.h"
 #include "plugins/plugin.h"
@@ -45,17 +46,16 @@ struct ident_client {
 };
 
 lumenwick_plugin *ph;
+// A plain pointer outlives the hook index at exit, so the record stays
+// reachable when the program ends without unloading plugins.
+lumenwick_hook *command_hook;
 GSocketService *service;
 std::map<unsigned int, ident_entry> entries;
 std::map<ident_client *, std::unique_ptr<ident_client>> clients;
 
 template <typename F> void guarded(F &&body) noexcept
 {
-    try {
-        body();
-    } catch (...) {
-        g_warning("identd: internal error");
-    }
+    builtin_guarded("identd", body);
 }
 
 // Prints in the tab in front: the responder belongs to no tab.
@@ -72,7 +72,7 @@ void entry_remove(unsigned int port, bool from_timer)
     if (it == entries.end())
         return;
     if (!from_timer)
-        lumenwick_unhook(ph, it->second.expiry);
+        builtin_unhook(ph, it->second.expiry);
     entries.erase(it);
 }
 
@@ -81,9 +81,9 @@ void entry_remove(unsigned int port, bool from_timer)
 void client_close(ident_client *client)
 {
     if (client->watch)
-        lumenwick_unhook(ph, client->watch);
+        builtin_unhook(ph, client->watch);
     if (client->timer)
-        lumenwick_unhook(ph, client->timer);
+        builtin_unhook(ph, client->timer);
     g_io_stream_close(G_IO_STREAM(client->conn), nullptr, nullptr);
     g_object_unref(client->conn);
     clients.erase(client);
@@ -283,7 +283,8 @@ int identd_plugin_init(void *handle, char **name, char **desc, char **version, c
     *name = const_cast<char *>("");
     *desc = const_cast<char *>("");
     *version = const_cast<char *>("");
-    lumenwick_hook_command(ph, "IDENTD", LUMENWICK_PRI_NORM, identd_cb, "IDENTD <port> <username>", nullptr);
+    command_hook =
+        lumenwick_hook_command(ph, "IDENTD", LUMENWICK_PRI_NORM, identd_cb, "IDENTD <port> <username>", nullptr);
     guarded([] { server_start(); });
     return 1;
 }

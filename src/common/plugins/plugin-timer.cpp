@@ -1,6 +1,7 @@
 // The built-in /TIMER command: runs a command later, a given number of times
 // or until it is deleted, in the tab it was typed in. Uses only the plugin
 // interface.
+#include "plugins/builtin.h"
 #include "plugins/lumenwick-plugin.h"
 #include "plugins/plugin.h"
 
@@ -33,15 +34,14 @@ struct timer_entry {
 };
 
 lumenwick_plugin *ph;
+// A plain pointer outlives the hook index at exit, so the record stays
+// reachable when the program ends without unloading plugins.
+lumenwick_hook *command_hook;
 std::vector<std::unique_ptr<timer_entry>> timers;
 
 template <typename F> void guarded(F &&body) noexcept
 {
-    try {
-        body();
-    } catch (...) {
-        g_warning("timer: internal error");
-    }
+    builtin_guarded("timer", body);
 }
 
 auto find_timer(const timer_entry *t)
@@ -54,7 +54,7 @@ void timer_remove(timer_entry *t)
     auto it = find_timer(t);
     if (it == timers.end())
         return;
-    lumenwick_unhook(ph, (*it)->hook);
+    builtin_unhook(ph, (*it)->hook);
     timers.erase(it);
 }
 
@@ -211,6 +211,6 @@ int timer_plugin_init(void *handle, char **name, char **desc, char **version, ch
     *name = const_cast<char *>("Timer");
     *desc = const_cast<char *>("IrcII style /TIMER command");
     *version = const_cast<char *>("");
-    lumenwick_hook_command(ph, "TIMER", LUMENWICK_PRI_NORM, timer_cb, USAGE, nullptr);
+    command_hook = lumenwick_hook_command(ph, "TIMER", LUMENWICK_PRI_NORM, timer_cb, USAGE, nullptr);
     return 1;
 }
