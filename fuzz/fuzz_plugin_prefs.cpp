@@ -9,9 +9,11 @@
 #include "plugins/plugin.h"
 
 #include <glib.h>
+#include <glib/gstdio.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -85,6 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         char *dir = g_dir_make_tmp("lumenwick-fuzz-prefs-XXXXXX", nullptr);
         set_xdir(dir);
         g_free(dir);
+        // The preference file is all the directory ever holds.
+        atexit([] {
+            g_remove(file_path().c_str());
+            g_rmdir(get_xdir());
+        });
         plugin_add(nullptr, nullptr, nullptr, fuzz_init, nullptr, nullptr, 0);
         return handle != nullptr;
     }();

@@ -67,8 +67,7 @@ typedef struct lumenwick_event_attrs {
 
 typedef int (*lumenwick_command_cb)(char *word[], char *word_eol[], void *user_data);
 typedef int (*lumenwick_server_cb)(char *word[], char *word_eol[], void *user_data);
-typedef int (*lumenwick_server_attrs_cb)(char *word[], char *word_eol[], lumenwick_event_attrs *attrs,
-                                         void *user_data);
+typedef int (*lumenwick_server_attrs_cb)(char *word[], char *word_eol[], lumenwick_event_attrs *attrs, void *user_data);
 typedef int (*lumenwick_print_cb)(char *word[], void *user_data);
 typedef int (*lumenwick_print_attrs_cb)(char *word[], lumenwick_event_attrs *attrs, void *user_data);
 typedef int (*lumenwick_timer_cb)(void *user_data);
@@ -132,8 +131,7 @@ struct lumenwick_plugin {
                                                    lumenwick_server_attrs_cb callback, void *userdata);
     lumenwick_hook *(*lumenwick_hook_print_attrs)(lumenwick_plugin *ph, const char *name, int pri,
                                                   lumenwick_print_attrs_cb callback, void *userdata);
-    int (*lumenwick_emit_print_attrs)(lumenwick_plugin *ph, lumenwick_event_attrs *attrs, const char *event_name,
-                                      ...);
+    int (*lumenwick_emit_print_attrs)(lumenwick_plugin *ph, lumenwick_event_attrs *attrs, const char *event_name, ...);
     lumenwick_event_attrs *(*lumenwick_event_attrs_create)(lumenwick_plugin *ph);
     void (*lumenwick_event_attrs_free)(lumenwick_plugin *ph, lumenwick_event_attrs *attrs);
 };
@@ -145,8 +143,7 @@ lumenwick_hook *lumenwick_hook_server(lumenwick_plugin *ph, const char *name, in
                                       void *userdata);
 lumenwick_hook *lumenwick_hook_print(lumenwick_plugin *ph, const char *name, int pri, lumenwick_print_cb callback,
                                      void *userdata);
-lumenwick_hook *lumenwick_hook_timer(lumenwick_plugin *ph, int timeout_ms, lumenwick_timer_cb callback,
-                                     void *userdata);
+lumenwick_hook *lumenwick_hook_timer(lumenwick_plugin *ph, int timeout_ms, lumenwick_timer_cb callback, void *userdata);
 lumenwick_hook *lumenwick_hook_fd(lumenwick_plugin *ph, int fd, int flags, lumenwick_fd_cb callback, void *userdata);
 void *lumenwick_unhook(lumenwick_plugin *ph, lumenwick_hook *hook);
 void lumenwick_print(lumenwick_plugin *ph, const char *text);

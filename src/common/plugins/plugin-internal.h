@@ -31,6 +31,8 @@ struct plugin_record {
     // Unloaded while one of its callbacks may still run; freed when the
     // outermost callback returns.
     unsigned int closing : 1 = 0;
+    // Its deinit is running (a second unload of it is not started).
+    unsigned int unloading : 1 = 0;
 };
 
 enum hook_kind {

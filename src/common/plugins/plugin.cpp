@@ -48,9 +48,13 @@ const char *last_component(const char *path)
 // module closes once no callback of it can still be running.
 bool plugin_free(plugin_record *pl, bool deinit, bool may_refuse)
 {
+    if (pl->unloading)
+        return false;
     if (!pl->list_only && deinit && pl->deinit) {
+        pl->unloading = 1;
         hooks_enter();
         const int agreed = plugin_guard(1, [&] { return pl->deinit(reinterpret_cast<lumenwick_plugin *>(pl)); });
+        pl->unloading = 0;
         hooks_leave();
         if (!agreed && may_refuse)
             return false;
@@ -83,7 +87,7 @@ plugin_record *find_plugin(const char *name, bool by_filename, bool include_all)
 {
     for (GSList *l = plugin_list; l; l = l->next) {
         plugin_record *pl = as_record(l->data);
-        if (!include_all && (pl->list_only || !pl->filename))
+        if (pl->unloading || (!include_all && (pl->list_only || !pl->filename)))
             continue;
         if (by_filename) {
             if (!pl->filename)
@@ -261,7 +265,9 @@ void plugin_kill_all(void)
     for (GSList *l = plugin_list; l;) {
         plugin_record *pl = as_record(l->data);
         l = l->next;
-        if (!pl->list_only && plugin_is_listed(pl)) {
+        // One whose deinit is running (this runs from inside it) finishes
+        // its own unload.
+        if (!pl->list_only && !pl->unloading && plugin_is_listed(pl)) {
             plugin_free(pl, true, false);
             l = plugin_list; // a deinit may have unloaded others
         }

@@ -184,7 +184,8 @@ static void show_info(void)
     const char *a = lumenwick_get_info(ph, "event_text Channel Message");
     const char *b = lumenwick_get_info(ph, "event_textChannel Message");
     lumenwick_printf(ph, "info version=%s\n", lumenwick_get_info(ph, "version"));
-    lumenwick_printf(ph, "info nick=%s channel=%s\n", lumenwick_get_info(ph, "nick"), lumenwick_get_info(ph, "channel"));
+    lumenwick_printf(ph, "info nick=%s channel=%s\n", lumenwick_get_info(ph, "nick"),
+                     lumenwick_get_info(ph, "channel"));
     lumenwick_printf(ph, "info event_text same=%d nonempty=%d\n", a && b && strcmp(a, b) == 0, a && a[0]);
     lumenwick_printf(ph, "info unknown=%s\n", lumenwick_get_info(ph, "no such id") ? "set" : "none");
     lumenwick_printf(ph, "info configdir=%s\n", lumenwick_get_info(ph, "configdir"));
