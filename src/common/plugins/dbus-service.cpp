@@ -370,7 +370,7 @@ void client_release(remote_client *client, const char *owner)
             ++it;
             continue;
         }
-        builtin_unhook(state->ph, it->second->hook);
+        lumenwick_unhook(state->ph, it->second->hook);
         it = client->hooks.erase(it);
     }
     for (auto it = client->lists.begin(); it != client->lists.end();) {
@@ -520,7 +520,7 @@ void plugin_method(remote_client *client, const char *sender, const char *method
         g_variant_get(params, "(u)", &id);
         auto it = client->hooks.find(id);
         if (it != client->hooks.end() && it->second->owner == sender) {
-            builtin_unhook(ph, it->second->hook);
+            lumenwick_unhook(ph, it->second->hook);
             client->hooks.erase(it);
         }
         g_dbus_method_invocation_return_value(invocation, nullptr);

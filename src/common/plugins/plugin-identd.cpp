@@ -72,7 +72,7 @@ void entry_remove(unsigned int port, bool from_timer)
     if (it == entries.end())
         return;
     if (!from_timer)
-        builtin_unhook(ph, it->second.expiry);
+        lumenwick_unhook(ph, it->second.expiry);
     entries.erase(it);
 }
 
@@ -81,9 +81,9 @@ void entry_remove(unsigned int port, bool from_timer)
 void client_close(ident_client *client)
 {
     if (client->watch)
-        builtin_unhook(ph, client->watch);
+        lumenwick_unhook(ph, client->watch);
     if (client->timer)
-        builtin_unhook(ph, client->timer);
+        lumenwick_unhook(ph, client->timer);
     g_io_stream_close(G_IO_STREAM(client->conn), nullptr, nullptr);
     g_object_unref(client->conn);
     clients.erase(client);

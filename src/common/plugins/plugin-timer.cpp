@@ -54,7 +54,7 @@ void timer_remove(timer_entry *t)
     auto it = find_timer(t);
     if (it == timers.end())
         return;
-    builtin_unhook(ph, (*it)->hook);
+    lumenwick_unhook(ph, (*it)->hook);
     timers.erase(it);
 }
 
