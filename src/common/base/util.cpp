@@ -768,8 +768,7 @@ const char *country(const char *host)
     return name ? _(name) : nullptr;
 }
 
-void country_search(const char *pattern, struct session *ud,
-                    void (*print)(struct session *, const char *))
+void country_search(const char *pattern, void *user_data, void (*print)(void *user_data, const char *line))
 {
     if (!pattern || !print)
         return;
@@ -781,7 +780,7 @@ void country_search(const char *pattern, struct session *ud,
         const char *translated = _(name);
         if (match(pattern, name) || match(pattern, translated)) {
             char *line = g_strdup_printf("%s = %s\n", code, translated);
-            print(ud, line);
+            print(user_data, line);
             g_free(line);
         }
     }

@@ -10,7 +10,7 @@
 #include "base/handles.h"
 #include "base/guard.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "dcc/dcc.h"
 #include "fe.h"
 #include "lists/ignore.h"

@@ -1,10 +1,10 @@
 // Process start-up, the core timers and the orderly shutdown.
 
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 #include "base/guard.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "fe.h"
 #include "lists/ignore.h"
 #include "config/list.h"
@@ -41,6 +41,13 @@ char *arg_command = nullptr;
 int arg_minimize = 0;
 
 namespace {
+
+// The settings module sits below start-up: it re-arms the core timers
+// through this hook when a setting that drives them changes.
+[[maybe_unused]] const bool timers_hooked = [] {
+    cfg_timers_changed = lumenwick_reinit_timers;
+    return true;
+}();
 
 // Timer tags of the core timers, 0 when not running.
 int notify_tag;
@@ -221,12 +228,13 @@ int lumenwick_main(int argc, char **argv)
 
     find_cfgdir_argument(argc, argv);
 
+    const char *font = fe_get_default_font();
     if (check_config_dir() != 0) {
-        load_default_config();
+        load_default_config(font);
         make_config_dirs();
         make_dcc_dirs();
-    } else if (load_config() != 0) {
-        load_default_config();
+    } else if (load_config(font) != 0) {
+        load_default_config(font);
     }
 
     const int args_result = fe_args(argc, argv);
