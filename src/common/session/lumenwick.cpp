@@ -335,7 +335,7 @@ int lag_check(void *)
                 g_snprintf(seconds, sizeof seconds, "%lu", elapsed_ms / 1000UL);
                 text_emit(XP_TE_PING_TIMEOUT, serv->home_session, seconds, nullptr, nullptr, nullptr, 0);
                 if (prefs.net_auto_reconnect && serv->auto_reconnect)
-                    serv->auto_reconnect(serv, FALSE, -1);
+                    serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
             }
             continue;
         }
