@@ -1,6 +1,6 @@
 // Start-up, the main loop, timers and descriptor watches, sounds, URLs and
 // window state for the GTK front end; plus the fe_ functions whose windows
-// (channel list, ban lists, DCC, tray, user list) do not exist yet.
+// (channel list, ban lists, tray, user list) do not exist yet.
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "dialogs.h"
@@ -368,7 +368,6 @@ void fe_open_url(const char *word)
 // --- parts whose windows do not exist yet: accepted and ignored -------------------
 
 void fe_add_rawlog(server *, char *, int, int) {}
-void fe_url_add(const char *) {}
 
 void fe_userlist_insert(session *, User *, gboolean) {}
 int fe_userlist_remove(session *, User *)
@@ -403,9 +402,6 @@ gboolean fe_ban_list_end(session *, int)
 {
     return FALSE;
 }
-void fe_ignore_update(int) {}
-void fe_notify_update(char *) {}
-void fe_notify_ask(char *, char *) {}
 void fe_pluginlist_update(void)
 {
     plugingui_refresh();
@@ -413,23 +409,6 @@ void fe_pluginlist_update(void)
 void fe_menu_add(menu_entry *) {}
 void fe_menu_del(menu_entry *) {}
 void fe_menu_update(menu_entry *) {}
-
-void fe_dcc_add(DCC *) {}
-void fe_dcc_update(DCC *) {}
-void fe_dcc_remove(DCC *) {}
-int fe_dcc_open_recv_win(int)
-{
-    return 0;
-}
-int fe_dcc_open_send_win(int)
-{
-    return 0;
-}
-int fe_dcc_open_chat_win(int)
-{
-    return 0;
-}
-void fe_dcc_send_filereq(session *, char *, int, int) {}
 
 void fe_tray_set_icon(int) {}
 void fe_tray_set_flash(const char *, const char *, int) {}
