@@ -3,7 +3,7 @@
 // event must end up with a text that compiles, and the stores must stay
 // consistent enough to be written out and emptied again.
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "output/text.h"
 
 #include <glib.h>

@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
+python3 scripts/check-layers.py
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export CTEST_OUTPUT_ON_FAILURE=1

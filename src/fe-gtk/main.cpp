@@ -1,3 +1,3 @@
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 int main(int argc, char **argv) { return lumenwick_main(argc, argv); }

@@ -1,7 +1,7 @@
 // The ignore, friends and URL grabber windows in-process on a real display
 // (run through with-xvfb.sh), with the real core behind them; the ignore
 // window is clicked with xdotool. Any GLib warning or critical fails a test.
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "dialogs/utilwin.h"
 #include "fe.h"

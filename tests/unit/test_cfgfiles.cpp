@@ -1,5 +1,6 @@
 // Settings: defaults, lumenwick.conf reading and writing, the line helpers
 // and /SET as the user sees it.
+#include "commands/outbound-cmds.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"

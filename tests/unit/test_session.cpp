@@ -32,7 +32,7 @@ void rec_quit(server *, const char *reason) { sent.push_back(std::string("QUIT :
 void rec_ping(server *, const char *to, const char *text) { sent.push_back(std::string("PING ") + to + "|" + text); }
 void rec_away_status(server *, const char *channel) { sent.push_back(std::string("WHO ") + channel); }
 void rec_flush(server *) { sent.push_back("<flush>"); }
-void rec_reconnect(server *, int, int err) { reconnects.push_back(err); }
+void rec_reconnect(server *, int, int err, int) { reconnects.push_back(err); }
 
 class Sessions : public ::testing::Test {
 protected:

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "fe_recorder.h"
 #include "base/lumenwick.h"
 #include "net/server.h"

@@ -3,6 +3,7 @@
 
 #include "commands/outbound-exec.h"
 
+#include "base/guard.h"
 #include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
 
@@ -262,10 +263,7 @@ bool deliver_line(session *sess, std::string_view raw)
         if (valid[0]) {
             // Output is not typed text: a first word ending in the
             // completion suffix must not turn into someone's nick.
-            const int completion = prefs.completion_auto;
-            prefs.completion_auto = 0;
-            handle_say(sess, valid, false);
-            prefs.completion_auto = completion;
+            handle_say(sess, valid, false, false);
         }
     } else {
         std::string line(valid);
@@ -316,7 +314,7 @@ void reap(pid_t pid)
     }
 }
 
-gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
+gboolean exec_data_step(void *user_data)
 {
     auto *sess = static_cast<session *>(user_data);
     if (!is_session(sess) || !sess->exec_child)
@@ -340,6 +338,11 @@ gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
         return TRUE;
     exec_child_free(sess);
     return TRUE;
+}
+
+gboolean exec_data(GIOChannel *, GIOCondition, void *user_data) noexcept
+{
+    return guarded<gboolean>("/EXEC output", TRUE, [&] { return exec_data_step(user_data); });
 }
 
 // Delivers what a child that already exited left unread; false when the

@@ -5,7 +5,7 @@
 #include "commands/outbound-cmds.h"
 
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "base/lumenwick.h"
 
 #include <cstdlib>

@@ -161,7 +161,6 @@ bool run_user_commands(session *sess, char *word[], char *word_eol[])
     if (matches.empty())
         return false;
     auto buf = std::make_unique<char[]>(USER_COMMAND_SIZE);
-    char empty[] = "";
     for (const user_command &uc : matches) {
         if (!is_session(sess))
             break;
@@ -180,8 +179,7 @@ bool run_user_commands(session *sess, char *word[], char *word_eol[])
         // Result 2 (cut to fit) runs what fit: auto_insert ends it on a
         // character boundary and terminates it.
         const int r = auto_insert(buf.get(), USER_COMMAND_SIZE, reinterpret_cast<const unsigned char *>(uc.cmd.c_str()),
-                                  word, word_eol, empty, chan.data(), empty, net.data(), empty, nick.data(), empty,
-                                  empty);
+                                  word, word_eol, {.c = chan.c_str(), .e = net.c_str(), .n = nick.c_str()});
         if (r == 0) {
             PrintText(sess, _("Bad arguments for user command.\n"));
             continue;
@@ -429,7 +427,7 @@ std::string split_up_text(session *sess, const char *text, int overhead)
     return std::string(text, cut);
 }
 
-void handle_say(session *sess, char *text, bool check_spch)
+void handle_say(session *sess, char *text, bool check_spch, bool complete_nick)
 {
     if (!sess || !text || !text[0])
         return;
@@ -459,7 +457,8 @@ void handle_say(session *sess, char *text, bool check_spch)
         return;
     }
 
-    line = complete_first_word(sess, line);
+    if (complete_nick)
+        line = complete_first_word(sess, line);
     server *serv = sess->server;
     // A password for the nick service is shown masked (inbound_chanmsg masks
     // what it shows); the mask is shown once, not once per piece.

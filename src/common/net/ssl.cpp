@@ -3,6 +3,7 @@
 
 #include "net/ssl.h"
 
+#include "base/guard.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "net/server.h"
@@ -141,7 +142,7 @@ server *server_of(X509_STORE_CTX *store)
 }
 
 // Called by OpenSSL for each certificate of the chain.
-int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+int verify_step(int ok, X509_STORE_CTX *store)
 {
     server *serv = server_of(store);
     if (!serv)
@@ -161,6 +162,12 @@ int verify_callback(int ok, X509_STORE_CTX *store) noexcept
     return serv->allow_invalid_cert ? 1 : 0;
 }
 
+// OpenSSL's verify callback; a failure inside rejects the certificate.
+int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+{
+    return guarded("certificate check", 0, [&] { return verify_step(ok, store); });
+}
+
 void print_certificate(server *serv, const cert_info &info)
 {
     ssl_message(serv, "* Certification info:");
@@ -177,7 +184,7 @@ void print_certificate(server *serv, const cert_info &info)
 
 void print_cipher(server *serv)
 {
-    const cipher_info *c = _SSL_get_cipher_info(serv->tls);
+    const cipher_info *c = ssl_get_cipher_info(serv->tls);
     ssl_message(serv, "* Cipher info:");
     ssl_messagef(serv, "  Version: %s, cipher %s (%u bits)", c->version, c->cipher,
                  static_cast<unsigned>(c->cipher_bits));
@@ -191,7 +198,7 @@ void fail_handshake(server *serv, const char *text, bool may_reconnect)
     connection_failed(serv, text);
     serv->cleanup(serv);
     if (may_reconnect && prefs.net_auto_reconnectonfail && serv->auto_reconnect)
-        serv->auto_reconnect(serv, FALSE, -1);
+        serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
 }
 
 // The verdict on a finished handshake: null when the connection is
@@ -199,7 +206,7 @@ void fail_handshake(server *serv, const char *text, bool may_reconnect)
 std::string judge_peer(server *serv)
 {
     cert_info info;
-    if (_SSL_get_cert_info(&info, serv->tls) != 0)
+    if (ssl_get_cert_info(&info, serv->tls) != 0)
         return _("No Certificate");
     print_certificate(serv, info);
     print_cipher(serv);
@@ -214,7 +221,7 @@ std::string judge_peer(server *serv)
         return result;
     }
     x509_ptr peer(SSL_get1_peer_certificate(serv->tls));
-    const int host = peer ? _SSL_check_hostname(peer.get(), serv->hostname) : -1;
+    const int host = peer ? ssl_check_hostname(peer.get(), serv->hostname) : -1;
     if (host != 0) {
         ssl_messagef(serv, "* Verify E: Failed to validate hostname (%d)", host);
         if (!serv->allow_invalid_cert)
@@ -262,10 +269,9 @@ bool handshake_expired(server *serv)
     return time(nullptr) - SSL_SESSION_get_time(session) > ssl_handshake_limit_seconds;
 }
 
-// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1.
-int handshake_poll(void *data) noexcept
+// One step of the handshake: 1 while it goes on, 0 when it ended.
+int handshake_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
     if (!is_server(serv) || !serv->tls) {
         if (is_server(serv))
             serv->handshake_timer = 0;
@@ -308,9 +314,22 @@ int handshake_poll(void *data) noexcept
     return 0;
 }
 
+// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1. A failure
+// inside ends the attempt rather than leaving it connecting for ever.
+int handshake_poll(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    const int more = guarded("TLS handshake", -1, [&] { return handshake_step(serv); });
+    if (more >= 0)
+        return more;
+    if (is_server(serv))
+        guarded("TLS handshake", [&] { fail_handshake(serv, _("SSL handshake failed"), true); });
+    return 0;
+}
+
 }  // namespace
 
-SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
+SSL_CTX *ssl_context_init(void (*info_cb)(const SSL *, int, int))
 {
     ctx_ptr ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx)
@@ -330,7 +349,7 @@ SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
     return ctx.release();
 }
 
-const char *_SSL_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *))
+const char *ssl_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *))
 {
     static char error_text[400];
     if (!SSL_CTX_set_default_verify_paths(ctx)) {
@@ -344,7 +363,7 @@ const char *_SSL_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *
     return nullptr;
 }
 
-SSL *_SSL_socket(SSL_CTX *ctx, int fd)
+SSL *ssl_socket(SSL_CTX *ctx, int fd)
 {
     SSL *ssl = SSL_new(ctx);
     if (!ssl) {
@@ -388,7 +407,7 @@ int report_io_result(SSL *ssl, int num, const char *call, const char *syscall_ca
 }
 }  // namespace
 
-int _SSL_send(SSL *ssl, const char *buf, int len)
+int ssl_send(SSL *ssl, const char *buf, int len)
 {
     if (len <= 0)
         return 0;
@@ -396,13 +415,13 @@ int _SSL_send(SSL *ssl, const char *buf, int len)
     return report_io_result(ssl, SSL_write(ssl, buf, len), "SSL_write", "SSL_write/write");
 }
 
-int _SSL_recv(SSL *ssl, char *buf, int len)
+int ssl_recv(SSL *ssl, char *buf, int len)
 {
     ERR_clear_error();
     return report_io_result(ssl, SSL_read(ssl, buf, len), "SSL_read", "SSL_read/read");
 }
 
-void _SSL_close(SSL *ssl)
+void ssl_close(SSL *ssl)
 {
     if (!ssl)
         return;
@@ -411,7 +430,7 @@ void _SSL_close(SSL *ssl)
     ERR_clear_error();
 }
 
-int _SSL_get_cert_info(cert_info *info, SSL *ssl)
+int ssl_get_cert_info(cert_info *info, SSL *ssl)
 {
     memset(info, 0, sizeof *info);
     x509_ptr peer(SSL_get1_peer_certificate(ssl));
@@ -436,7 +455,7 @@ int _SSL_get_cert_info(cert_info *info, SSL *ssl)
     return 0;
 }
 
-cipher_info *_SSL_get_cipher_info(SSL *ssl)
+cipher_info *ssl_get_cipher_info(SSL *ssl)
 {
     memset(&last_cipher, 0, sizeof last_cipher);
     g_strlcpy(last_cipher.version, SSL_get_version(ssl), sizeof last_cipher.version);
@@ -474,7 +493,7 @@ int ssl_match_hostname_pattern(const char *pattern, std::size_t len, const char 
     return 0;
 }
 
-int _SSL_check_hostname(X509 *cert, const char *host)
+int ssl_check_hostname(X509 *cert, const char *host)
 {
     if (!cert || !host)
         return -1;
@@ -607,12 +626,12 @@ void ssl_start_handshake(server *serv)
         serv->cleanup(serv);
         return;
     }
-    if (const char *err = _SSL_set_verify(serv->tls_context, verify_callback)) {
+    if (const char *err = ssl_set_verify(serv->tls_context, verify_callback)) {
         connection_failed(serv, err);
         serv->cleanup(serv);
         return;
     }
-    serv->tls = _SSL_socket(serv->tls_context, serv->sock);
+    serv->tls = ssl_socket(serv->tls_context, serv->sock);
     if (!serv->tls) {
         connection_failed(serv, _("Could not create the TLS connection"));
         serv->cleanup(serv);

@@ -5,7 +5,7 @@
 #include "output/log.h"
 
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "fe.h"
 #include "base/lumenwick.h"
 #include "net/server.h"

@@ -6,7 +6,7 @@
 
 #include "base/atomicfile.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "fe.h"
 #include "output/log.h"
 #include "base/lumenwick.h"

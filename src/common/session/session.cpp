@@ -4,7 +4,7 @@
 #include "session/session.h"
 
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 #include "dcc/dcc.h"
 #include "fe.h"
 #include "irc/inbound.h"
