@@ -61,6 +61,9 @@ dcc_auto_resume = 1
 dcc_auto_chat = 1
 dcc_ip = 127.0.0.1
 dcc_remove = 0
+# The peers send offer after offer in a few seconds, which the CTCP flood
+# guard would take for a flood.
+flood_ctcp_num = 0
 EOF
 mkfifo "$W/lumen.in"
 HOME="$W/lumen/home" XDG_CONFIG_HOME="$W/lumen/home/.config" XDG_DATA_HOME="$W/lumen/home/.local/share" \

@@ -7,6 +7,8 @@
 #include "base/util.h"
 #include "config/cfgfiles.h"
 #include "dcc/dcc-internal.h"
+
+#include "base/guard.h"
 #include "dcc/dcc-offer.h"
 #include "fe.h"
 #include "irc/inbound.h"
@@ -166,11 +168,10 @@ bool send_data(DCC *dcc)
 
 gboolean on_send_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
-    try {
+    return guarded("dcc: on_send_ready", gboolean(TRUE), [&]() -> gboolean {
         send_data(static_cast<DCC *>(data));
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 void send_complete(DCC *dcc)
@@ -218,7 +219,7 @@ bool take_ack(DCC *dcc, uint32_t raw)
 gboolean on_ack(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *dcc = static_cast<DCC *>(data);
-    try {
+    return guarded("dcc: on_ack", gboolean(TRUE), [&]() -> gboolean {
         unsigned char buf[4096];
         for (int rounds = 0; rounds < 64; rounds++) {
             const ssize_t n = recv(dcc->socket_fd, buf, sizeof buf, 0);
@@ -239,9 +240,8 @@ gboolean on_ack(GIOChannel *, GIOCondition, void *data) noexcept
                     return TRUE;
             }
         }
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // ---- receiving files -----------------------------------------------------------------------
@@ -388,11 +388,10 @@ void read_data(DCC *dcc)
 
 gboolean on_recv(GIOChannel *, GIOCondition, void *data) noexcept
 {
-    try {
+    return guarded("dcc: on_recv", gboolean(TRUE), [&]() -> gboolean {
         read_data(static_cast<DCC *>(data));
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // ---- chats ----------------------------------------------------------------------------------
@@ -450,7 +449,7 @@ bool chat_line(DCC *dcc, const std::string &raw)
 gboolean on_chat(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *dcc = static_cast<DCC *>(data);
-    try {
+    return guarded("dcc: on_chat", gboolean(TRUE), [&]() -> gboolean {
         char buf[CHAT_CHUNK];
         for (int rounds = 0; rounds < 64; rounds++) {
             if (throttled(dcc)) {
@@ -482,9 +481,8 @@ gboolean on_chat(GIOChannel *, GIOCondition, void *data) noexcept
                     dcc->chat_buffer.back() = c;
             }
         }
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // ---- connections -----------------------------------------------------------------------------
@@ -543,7 +541,7 @@ void connection_ready(DCC *dcc)
 gboolean on_accept(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *dcc = static_cast<DCC *>(data);
-    try {
+    return guarded("dcc: on_accept", gboolean(TRUE), [&]() -> gboolean {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         const int fd = accept4(dcc->socket_fd, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -559,9 +557,8 @@ gboolean on_accept(GIOChannel *, GIOCondition, void *data) noexcept
         dcc->peer_address = ntohl(peer.sin_addr.s_addr);
         dcc->port = ntohs(peer.sin_port);
         connection_ready(dcc);
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 gboolean on_connected(GIOChannel *, GIOCondition, void *data) noexcept;
@@ -634,7 +631,7 @@ void proxy_job_free(dcc_proxy_job *job)
 gboolean on_proxy_done(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *job = static_cast<dcc_proxy_job *>(data);
-    try {
+    return guarded("dcc: on_proxy_done", gboolean(TRUE), [&]() -> gboolean {
         job->worker.join();
         fe_input_remove(job->watch);
         job->watch = 0;
@@ -663,9 +660,8 @@ gboolean on_proxy_done(GIOChannel *, GIOCondition, void *data) noexcept
                       nullptr, 0);
         }
         proxy_job_free(job);
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 bool use_proxy()
@@ -709,7 +705,7 @@ void start_proxy(DCC *dcc, int fd)
 gboolean on_connected(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *dcc = static_cast<DCC *>(data);
-    try {
+    return guarded("dcc: on_connected", gboolean(TRUE), [&]() -> gboolean {
         drop_watch(&dcc->write_watch);
         int err = 0;
         socklen_t len = sizeof err;
@@ -723,9 +719,8 @@ gboolean on_connected(GIOChannel *, GIOCondition, void *data) noexcept
             return TRUE;
         }
         connection_ready(dcc);
-    } catch (...) {
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include "base/util.h"
 #include "config/cfgfiles.h"
 #include "dcc/dcc-internal.h"
+
+#include "base/guard.h"
 #include "fe.h"
 #include "output/text.h"
 
@@ -163,10 +165,7 @@ void dcc_speed_forget(DCC *dcc)
 
 int dcc_tick(void *) noexcept
 {
-    try {
-        tick_all();
-    } catch (...) {
-    }
+    guarded("dcc: timer", [] { tick_all(); });
     // The timer is stopped by the close of the last record.
     return 1;
 }

@@ -8,9 +8,5 @@
 // No exception may leave a callback the core or GLib calls.
 template <typename F> void builtin_guarded(const char *who, F &&body) noexcept
 {
-    try {
-        body();
-    } catch (...) {
-        g_warning("%s: internal error", who);
-    }
+    guarded(who, std::forward<F>(body));
 }

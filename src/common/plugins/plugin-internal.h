@@ -2,6 +2,8 @@
 // index, and the guard every entry point from a plugin goes through.
 #pragma once
 
+#include "base/guard.h"
+
 #define LUMENWICK_PLUGIN_INTERNAL 1
 #include "plugins/lumenwick-plugin.h"
 #include "plugins/plugin.h"
@@ -82,20 +84,11 @@ inline lumenwick_context *context_of(session *sess)
 // No exception may leave a plugin entry point or a callback into the core.
 template <typename R, typename F> R plugin_guard(R fallback, F &&body) noexcept
 {
-    try {
-        return body();
-    } catch (...) {
-        g_warning("plugin interface: internal error");
-        return fallback;
-    }
+    return guarded("plugin interface", fallback, std::forward<F>(body));
 }
 template <typename F> void plugin_guard_void(F &&body) noexcept
 {
-    try {
-        body();
-    } catch (...) {
-        g_warning("plugin interface: internal error");
-    }
+    guarded("plugin interface", std::forward<F>(body));
 }
 
 // ---- hooks (plugin-hooks.cpp) ----
