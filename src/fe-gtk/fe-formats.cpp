@@ -1,36 +1,13 @@
 #include "fe-formats.h"
 
 #include "gtk-handles.h"
-#include "base/lumenwick.h"
+#include "fe-common/printf.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// Cuts `s` to at most `max_bytes` without splitting a UTF-8 sequence, so the
-// window manager never receives an invalid title.
-void truncate_utf8(std::string &s, std::size_t max_bytes)
-{
-    if (s.size() <= max_bytes)
-        return;
-    std::size_t cut = max_bytes;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80)
-        --cut;
-    s.resize(cut);
-}
-
-std::string printf_string(const char *format, ...) G_GNUC_PRINTF(1, 2);
-
-std::string printf_string(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    gchar_ptr text(g_strdup_vprintf(format, args));
-    va_end(args);
-    return text.get();
-}
 
 bool is_ipv6_literal(const std::string &host)
 {
@@ -70,78 +47,6 @@ bool only_uri_characters(const std::string &url)
 }
 
 }  // namespace
-
-std::string window_title(const title_fields &f)
-{
-    const char *program = DISPLAY_NAME;
-    if (!f.connected && f.type != 3)
-        return program;
-
-    const std::string nick = f.show_nick ? f.nick : std::string();
-    const char *at = f.show_nick ? " @ " : "";
-    std::string title;
-    switch (f.type) {
-    case 2: {
-        const bool modes = f.show_modes && f.mode_string && !f.mode_string->empty();
-        title = printf_string("%s%s%s / %s%s%s%s - %s", nick.c_str(), at, f.network.c_str(), f.channel.c_str(),
-                              modes ? " (" : "", modes ? f.mode_string->c_str() : "", modes ? ")" : "", program);
-        if (f.show_user_count)
-            title += printf_string(" (%d)", f.user_count);
-        break;
-    }
-    case 3:
-        title = printf_string("%s %s @ %s - %s", _("Dialog with"), f.channel.c_str(), f.network.c_str(), program);
-        break;
-    case 4:
-    case 5:
-        title = printf_string("%s%s%s (notices) - %s", nick.c_str(), at, f.network.c_str(), program);
-        break;
-    default:
-        title = printf_string("%s%s%s - %s", nick.c_str(), at, f.network.c_str(), program);
-        break;
-    }
-    truncate_utf8(title, TITLE_BUFFER_SIZE - 1);
-    return title;
-}
-
-std::ostream &operator<<(std::ostream &os, const meter_text &m)
-{
-    return os << "{fraction " << m.fraction << ", label \"" << m.label << "\", tooltip \"" << m.tooltip << "\"}";
-}
-
-std::optional<meter_text> lag_meter(long lag_ms, unsigned long probe_ms, unsigned long now_ms)
-{
-    const bool outstanding = probe_ms != 0;
-    if (lag_ms == -1) {
-        if (!outstanding)
-            return std::nullopt;
-        // A clock stepped backwards must not show a huge unsigned difference.
-        lag_ms = now_ms > probe_ms ? static_cast<long>(std::min<unsigned long>(now_ms - probe_ms, LAG_DISPLAY_CAP_MS))
-                                   : 0;
-    }
-    if (lag_ms < 0)
-        lag_ms = 0;
-    if (outstanding && lag_ms > LAG_DISPLAY_CAP_MS)
-        lag_ms = LAG_DISPLAY_CAP_MS;
-
-    const char *sign = outstanding ? "+" : "";
-    const long seconds = lag_ms / 1000;
-    const long tenths = (lag_ms / 100) % 10;
-    meter_text m;
-    m.fraction = std::min(static_cast<double>(lag_ms) / 1000.0, 1.0);
-    m.label = printf_string("%s%ld.%lds", sign, seconds, tenths);
-    m.tooltip = printf_string(_("Lag: %s%ld.%ld seconds"), sign, seconds, tenths);
-    return m;
-}
-
-meter_text throttle_meter(int queued_bytes)
-{
-    meter_text m;
-    m.fraction = std::clamp(static_cast<double>(queued_bytes) / 1024.0, 0.0, 1.0);
-    m.label = printf_string(_("%d bytes"), queued_bytes);
-    m.tooltip = printf_string(_("Network send queue: %d bytes"), queued_bytes);
-    return m;
-}
 
 std::ostream &operator<<(std::ostream &os, url_kind k)
 {

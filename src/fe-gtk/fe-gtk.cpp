@@ -34,41 +34,6 @@ struct ca_context_deleter {
 std::unique_ptr<ca_context, ca_context_deleter> sound_context;
 bool sound_context_tried = false;
 
-// The core's callbacks behind our main-loop sources.
-struct timer_call {
-    fe_timer_func callback;
-    void *user_data;
-};
-struct watch_call {
-    fe_input_func callback;
-    void *user_data;
-};
-
-void free_timer_call(gpointer p) noexcept { delete static_cast<timer_call *>(p); }
-void free_watch_call(gpointer p) noexcept { delete static_cast<watch_call *>(p); }
-
-gboolean run_timer(gpointer data) noexcept
-{
-    auto *call = static_cast<timer_call *>(data);
-    return guarded<gboolean>("timer", FALSE, [&] { return call->callback(call->user_data) ? TRUE : FALSE; });
-}
-
-gboolean run_watch(GIOChannel *source, GIOCondition condition, gpointer data) noexcept
-{
-    auto *call = static_cast<watch_call *>(data);
-    return guarded<gboolean>("descriptor watch", FALSE,
-                             [&] { return call->callback(source, condition, call->user_data) ? TRUE : FALSE; });
-}
-
-// The core may remove a source that already ended by returning false.
-void remove_source(int tag)
-{
-    if (tag <= 0)
-        return;
-    if (GSource *source = g_main_context_find_source_by_id(nullptr, static_cast<guint>(tag)))
-        g_source_destroy(source);
-}
-
 gboolean exit_from_loop(gpointer) noexcept
 {
     guarded("quit", [] { lumenwick_exit(); });
@@ -189,39 +154,6 @@ save_result fe_preferences_persistence_save_all(void)
 }
 
 const char *fe_get_default_font(void) { return nullptr; }
-
-// --- timers, idle calls and descriptor watches ------------------------------
-
-int fe_timeout_add(int interval_ms, fe_timer_func callback, void *user_data)
-{
-    return static_cast<int>(g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(interval_ms), run_timer,
-                                               new timer_call{callback, user_data}, free_timer_call));
-}
-
-int fe_timeout_add_seconds(int interval_s, fe_timer_func callback, void *user_data)
-{
-    return static_cast<int>(g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, static_cast<guint>(interval_s), run_timer,
-                                                       new timer_call{callback, user_data}, free_timer_call));
-}
-
-void fe_timeout_remove(int tag) { remove_source(tag); }
-
-void fe_idle_add(fe_idle_func callback, void *user_data)
-{
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_timer, new timer_call{callback, user_data}, free_timer_call);
-}
-
-int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
-{
-    const GIOCondition condition = fe_watch_condition(flags);
-
-    // The watch keeps its own reference; the descriptor stays the caller's.
-    std::unique_ptr<GIOChannel, decltype(&g_io_channel_unref)> channel(g_io_channel_unix_new(fd), g_io_channel_unref);
-    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition,
-                                                run_watch, new watch_call{callback, user_data}, free_watch_call));
-}
-
-void fe_input_remove(int tag) { remove_source(tag); }
 
 // --- window state ---------------------------------------------------------------
 

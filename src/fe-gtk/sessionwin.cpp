@@ -4,7 +4,8 @@
 #include "sessionwin.h"
 
 #include "config/cfgfiles.h"
-#include "fe-formats.h"
+#include "fe-common/meters.h"
+#include "fe-common/title.h"
 #include "fe.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
@@ -449,21 +450,7 @@ void fe_set_title(session *sess)
     GtkWindow *window = session_window(sess);
     if (!window)
         return;
-    server *serv = sess->server;
-    title_fields f;
-    f.type = sess->type;
-    f.connected = serv->connected;
-    f.nick = serv->nick;
-    const char *network = server_get_network(serv, true);
-    f.network = network ? network : "";
-    f.channel = sess->channel;
-    if (sess->mode_string)
-        f.mode_string = sess->mode_string;
-    f.user_count = sess->user_count;
-    f.show_nick = prefs.gui_win_nick;
-    f.show_modes = prefs.gui_win_modes;
-    f.show_user_count = prefs.gui_win_ucount;
-    gtk_window_set_title(window, window_title(f).c_str());
+    gtk_window_set_title(window, window_title(title_fields_of(*sess)).c_str());
 }
 
 void fe_set_channel(session *sess)
