@@ -6,7 +6,7 @@
 #include "base/lumenwick.h"
 #include "net/server.h"
 #include "session/session.h"
-#include "sessionwin.h"
+#include "mainwin/sessionwin.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

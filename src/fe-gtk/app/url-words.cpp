@@ -1,6 +1,6 @@
-#include "fe-formats.h"
+#include "app/url-words.h"
 
-#include "gtk-handles.h"
+#include "support/gtk-handles.h"
 #include "fe-common/printf.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // What the GTK front end hands to URL openers; none of it needs a display.
-#include "fe-formats.h"
+#include "app/url-words.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The simple session window and the fe_ functions that change what one
 // session shows. With one window per session there are no background tabs:
 // every change is shown at once.
-#include "sessionwin.h"
+#include "mainwin/sessionwin.h"
 
 #include "config/cfgfiles.h"
 #include "fe-common/meters.h"
