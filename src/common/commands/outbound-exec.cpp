@@ -3,6 +3,7 @@
 
 #include "commands/outbound-exec.h"
 
+#include "base/guard.h"
 #include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
 
@@ -316,7 +317,7 @@ void reap(pid_t pid)
     }
 }
 
-gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
+gboolean exec_data_step(void *user_data)
 {
     auto *sess = static_cast<session *>(user_data);
     if (!is_session(sess) || !sess->exec_child)
@@ -340,6 +341,11 @@ gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
         return TRUE;
     exec_child_free(sess);
     return TRUE;
+}
+
+gboolean exec_data(GIOChannel *, GIOCondition, void *user_data) noexcept
+{
+    return guarded<gboolean>("/EXEC output", TRUE, [&] { return exec_data_step(user_data); });
 }
 
 // Delivers what a child that already exited left unread; false when the

@@ -150,7 +150,7 @@ void on_str_answer(int cancelled, char *text, void *data)
     delete req;
 }
 
-int release_file_request(void *data)
+int release_file_request(void *data) noexcept
 {
     delete static_cast<answer_request *>(data);
     return 0;

@@ -4,6 +4,7 @@
 
 #include "net/server.h"
 
+#include "base/guard.h"
 #include "irc/cap.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
@@ -329,7 +330,7 @@ void close_attempt_sockets(server *serv)
     net_close(&serv->sock);
 }
 
-int close_later(void *fd)
+int close_later(void *fd) noexcept
 {
     close(GPOINTER_TO_INT(fd));
     return 0;
@@ -420,7 +421,7 @@ void connection_established(server *serv, int fd)
 gboolean child_message_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    try {
+    guarded("connection report", [&] {
         net_io io = net_io_for_fd(serv->child_pipe_read, false);
         pipe_message msg;
         switch (net_pipe_read(io, msg)) {
@@ -435,9 +436,7 @@ gboolean child_message_ready(GIOChannel *, GIOCondition, void *data) noexcept
             attempt_failed(serv, XP_TE_CONNECTION_FAILED, EPROTO);
             break;
         }
-    } catch (const std::exception &e) {
-        g_warning("connection report: %s", e.what());
-    }
+    });
     return TRUE;
 }
 
@@ -483,7 +482,7 @@ void connection_lost(server *serv, int error)
 gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    try {
+    return guarded<gboolean>("reading from server", TRUE, [&]() -> gboolean {
         read_context ctx{serv, serv->connect_generation, {}};
         const line_assembly line{serv->line_buffer, &serv->line_length, &serv->line_overflowed};
         char buf[READ_CHUNK];
@@ -504,10 +503,7 @@ gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
             if (used < static_cast<std::size_t>(n) || !is_server(serv) || serv->connect_generation != ctx.generation)
                 return TRUE;
         }
-    } catch (const std::exception &e) {
-        g_warning("reading from server: %s", e.what());
-    }
-    return TRUE;
+    });
 }
 
 // ---- disconnecting ------------------------------------------------------------
@@ -618,12 +614,8 @@ void sasl_password_answered(int cancelled, char *text, void *data)
     serv->connect(serv, serv->hostname, serv->port, FALSE);
 }
 
-int reconnect_due(void *data)
+int reconnect_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
-    if (!is_server(serv))
-        return 0;
-    serv->reconnect_timer = 0;
     if (!may_reconnect_now(serv))
         return 0;
     // Every login that sends a password asks for it, not only the SASL ones.
@@ -637,6 +629,16 @@ int reconnect_due(void *data)
         return 0;
     }
     serv->connect(serv, serv->hostname, serv->port, FALSE);
+    return 0;
+}
+
+int reconnect_due(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    if (!is_server(serv))
+        return 0;
+    serv->reconnect_timer = 0;
+    guarded("reconnecting", [&] { reconnect_step(serv); });
     return 0;
 }
 

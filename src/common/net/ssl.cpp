@@ -3,6 +3,7 @@
 
 #include "net/ssl.h"
 
+#include "base/guard.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "net/server.h"
@@ -141,7 +142,7 @@ server *server_of(X509_STORE_CTX *store)
 }
 
 // Called by OpenSSL for each certificate of the chain.
-int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+int verify_step(int ok, X509_STORE_CTX *store)
 {
     server *serv = server_of(store);
     if (!serv)
@@ -159,6 +160,12 @@ int verify_callback(int ok, X509_STORE_CTX *store) noexcept
     const int err = X509_STORE_CTX_get_error(store);
     ssl_messagef(serv, "* Verify E: %s (%d)", X509_verify_cert_error_string(err), err);
     return serv->allow_invalid_cert ? 1 : 0;
+}
+
+// OpenSSL's verify callback; a failure inside rejects the certificate.
+int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+{
+    return guarded("certificate check", 0, [&] { return verify_step(ok, store); });
 }
 
 void print_certificate(server *serv, const cert_info &info)
@@ -262,10 +269,9 @@ bool handshake_expired(server *serv)
     return time(nullptr) - SSL_SESSION_get_time(session) > ssl_handshake_limit_seconds;
 }
 
-// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1.
-int handshake_poll(void *data) noexcept
+// One step of the handshake: 1 while it goes on, 0 when it ended.
+int handshake_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
     if (!is_server(serv) || !serv->tls) {
         if (is_server(serv))
             serv->handshake_timer = 0;
@@ -305,6 +311,19 @@ int handshake_poll(void *data) noexcept
     }
     server_stopconnecting(serv);
     server_connected(serv);
+    return 0;
+}
+
+// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1. A failure
+// inside ends the attempt rather than leaving it connecting for ever.
+int handshake_poll(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    const int more = guarded("TLS handshake", -1, [&] { return handshake_step(serv); });
+    if (more >= 0)
+        return more;
+    if (is_server(serv))
+        guarded("TLS handshake", [&] { fail_handshake(serv, _("SSL handshake failed"), true); });
     return 0;
 }
 

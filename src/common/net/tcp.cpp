@@ -2,6 +2,7 @@
 
 #include "net/tcp.h"
 
+#include "base/guard.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "base/secret.h"
@@ -345,15 +346,17 @@ flush_result flush_pending(pending_output &p)
 gboolean pending_writable(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    auto it = pending_outputs.find(serv);
-    if (it == pending_outputs.end())
+    return guarded<gboolean>("writing to server", FALSE, [&]() -> gboolean {
+        auto it = pending_outputs.find(serv);
+        if (it == pending_outputs.end())
+            return FALSE;
+        // A failed write means a broken connection: the reader reports it, and
+        // the rest could only be thrown away.
+        if (is_server(serv) && still_owns(serv, it->second) && flush_pending(it->second) == flush_result::blocked)
+            return TRUE;
+        drop_pending(serv, true);
         return FALSE;
-    // A failed write means a broken connection: the reader reports it, and
-    // the rest could only be thrown away.
-    if (is_server(serv) && still_owns(serv, it->second) && flush_pending(it->second) == flush_result::blocked)
-        return TRUE;
-    drop_pending(serv, true);
-    return FALSE;
+    });
 }
 
 void append_pending(pending_output &p, const char *data, std::size_t len)
@@ -516,7 +519,8 @@ bool send_queue_run(server *serv)
 int pump_tick(void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    if (send_queue_run(serv))
+    const bool again = guarded("send queue", false, [&] { return send_queue_run(serv); });
+    if (again)
         return 1;
     pump_timers.erase(serv);
     return 0;

@@ -2,6 +2,7 @@
 
 #include "base/lumenwick.h"
 
+#include "base/guard.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe.h"
@@ -54,14 +55,36 @@ bool shutdown_running;
 // with WHO replies on big channels.
 constexpr int AWAY_POLL_USERS_PER_TICK = 31;
 
-int lag_meter_refresh(void *)
+int lag_meter_refresh(void *) noexcept
 {
-    for (GSList *l = serv_list; l; l = l->next) {
-        auto *serv = static_cast<server *>(l->data);
-        if (serv->lag_probe_ms)
-            fe_set_lag(serv, -1);
-    }
+    guarded("lag meter", [] {
+        for (GSList *l = serv_list; l; l = l->next) {
+            auto *serv = static_cast<server *>(l->data);
+            if (serv->lag_probe_ms)
+                fe_set_lag(serv, -1);
+        }
+    });
     return 1;
+}
+
+// The core timers run from the main loop: a tick that fails is logged and
+// the timer goes on.
+int notify_tick(void *) noexcept
+{
+    return guarded("notify check", 1, [] { return notify_checklist(nullptr); });
+}
+int away_tick(void *) noexcept
+{
+    return guarded("away polling", 1, [] { return away_status_poll(nullptr); });
+}
+int lag_tick(void *) noexcept
+{
+    return guarded("lag check", 1, [] { return lag_check(nullptr); });
+}
+int auto_connect_idle(void *) noexcept
+{
+    guarded("auto-connect", [] { servlist_auto_connect(nullptr); });
+    return 0;
 }
 
 // Looks for the configuration directory before the option parser runs, so
@@ -94,7 +117,7 @@ void lumenwick_open_startup_windows(void)
         if (url || skip)
             new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
     } else if (servlist_have_auto()) {
-        fe_idle_add(servlist_auto_connect, nullptr);
+        fe_idle_add(auto_connect_idle, nullptr);
     } else if (skip) {
         new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
     }
@@ -253,7 +276,7 @@ void lumenwick_reinit_timers(void)
     }
     if (prefs.notify_timeout && !notify_tag) {
         notify_period = prefs.notify_timeout;
-        notify_tag = fe_timeout_add_seconds(notify_period, notify_checklist, nullptr);
+        notify_tag = fe_timeout_add_seconds(notify_period, notify_tick, nullptr);
     } else if (!prefs.notify_timeout && notify_tag) {
         fe_timeout_remove(notify_tag);
         notify_tag = 0;
@@ -266,7 +289,7 @@ void lumenwick_reinit_timers(void)
     }
     if (prefs.away_track && !away_tag) {
         away_period = away_seconds;
-        away_tag = fe_timeout_add_seconds(away_period, away_status_poll, nullptr);
+        away_tag = fe_timeout_add_seconds(away_period, away_tick, nullptr);
     } else if (!prefs.away_track && away_tag) {
         fe_timeout_remove(away_tag);
         away_tag = 0;
@@ -280,7 +303,7 @@ void lumenwick_reinit_timers(void)
     }
 
     if ((prefs.gui_lagometer || prefs.net_ping_timeout) && !lag_check_tag) {
-        lag_check_tag = fe_timeout_add(1000, lag_check, nullptr);
+        lag_check_tag = fe_timeout_add(1000, lag_tick, nullptr);
     } else if (!prefs.gui_lagometer && !prefs.net_ping_timeout && lag_check_tag) {
         fe_timeout_remove(lag_check_tag);
         lag_check_tag = 0;
