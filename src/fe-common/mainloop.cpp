@@ -1,11 +1,11 @@
 #include "fe-common/mainloop.h"
 
+#include "base/guard.h"
 #include "fe.h"
 
 #include <glib.h>
 
 #include <algorithm>
-#include <exception>
 #include <memory>
 #include <set>
 #include <string>
@@ -37,25 +37,27 @@ struct source_call {
 
 void forget(gpointer p) noexcept
 {
-    auto *call = static_cast<source_call *>(p);
-    state().live.erase(call->id);
-    delete call;
+    guarded("source end", [p] {
+        auto *call = static_cast<source_call *>(p);
+        state().live.erase(call->id);
+        delete call;
+    });
 }
 
-// Runs `f` where GLib waits above us; an exception ends the source.
+// Runs `f` through the guard; an exception ends the source and is reported.
 template <typename F>
 gboolean run_guarded(const char *what, F &&f) noexcept
 {
-    try {
-        return std::forward<F>(f)() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-    } catch (const std::exception &e) {
-        g_warning("%s: %s", what, e.what());
-    } catch (...) {
-        g_warning("%s: unknown exception", what);
-    }
-    if (fe_loop_failure hook = state().failure)
-        hook(what);
-    return G_SOURCE_REMOVE;
+    bool threw = true;
+    const gboolean keep = guarded<gboolean>(what, G_SOURCE_REMOVE, [&] {
+        const bool again = f();
+        threw = false;
+        return again ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    });
+    if (threw)
+        if (fe_loop_failure hook = state().failure)
+            hook(what);
+    return keep;
 }
 
 gboolean run_timer(gpointer p) noexcept

@@ -14,6 +14,7 @@
 #include "base/util.h"
 #include "fe-common/mainloop.h"
 #include "fe-common/meters.h"
+#include "fe-common/printf.h"
 
 #include <glib.h>
 
@@ -439,10 +440,8 @@ int fe_dcc_open_chat_win(int)
 void fe_dcc_send_filereq(session *sess, char *nick, int, int)
 {
     // A graphical client would open a file chooser here.
-    char *hint =
-        g_strdup_printf(_("No file chooser here: give the file with /DCC SEND %s <file>\n"), nick ? nick : "<nick>");
-    show_text(sess, hint);
-    g_free(hint);
+    show_text(sess, printf_string(_("No file chooser here: give the file with /DCC SEND %s <file>\n"),
+                                  nick ? nick : "<nick>"));
 }
 
 // An offered file is declined, as a cancelled save dialog would.

@@ -17,31 +17,28 @@ bool spawn_xdg_open(const std::string &url)
     char program[] = "xdg-open";
     char *argv[] = {program, const_cast<char *>(url.c_str()), nullptr};
     strv_ptr envp(opener_environment(g_get_environ()));
-    GError *error = nullptr;
-    if (g_spawn_async(nullptr, argv, envp.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, &error))
+    error_ptr error;
+    if (g_spawn_async(nullptr, argv, envp.get(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, error.out()))
         return true;
-    g_debug("xdg-open: %s", error->message);
-    g_error_free(error);
+    g_debug("xdg-open: %s", error.message());
     return false;
 }
 
 bool launch_default_handler(const std::string &url)
 {
-    GError *error = nullptr;
-    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error))
+    error_ptr error;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, error.out()))
         return true;
-    g_debug("default handler: %s", error->message);
-    g_error_free(error);
+    g_debug("default handler: %s", error.message());
     return false;
 }
 
 bool show_uri(const std::string &url)
 {
-    GError *error = nullptr;
-    if (gtk_show_uri_on_window(main_window(), url.c_str(), GDK_CURRENT_TIME, &error))
+    error_ptr error;
+    if (gtk_show_uri_on_window(main_window(), url.c_str(), GDK_CURRENT_TIME, error.out()))
         return true;
-    g_debug("show uri: %s", error->message);
-    g_error_free(error);
+    g_debug("show uri: %s", error.message());
     return false;
 }
 

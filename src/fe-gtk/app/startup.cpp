@@ -32,12 +32,14 @@ gboolean on_quit_signal(gpointer) noexcept
     // A signal can arrive while start-up waits on a message (the root
     // warning runs its own loop). Shutting down in the middle of start-up
     // would race the rest of it, so the shutdown waits for the main loop.
-    if (gtk_main_level() == 0) {
-        quit_on_loop_start = true;
-        dialogs_end_waiting();
-        return G_SOURCE_CONTINUE;
-    }
-    guarded("quit signal", [] { lumenwick_exit(); });
+    guarded("quit signal", [] {
+        if (gtk_main_level() == 0) {
+            quit_on_loop_start = true;
+            dialogs_end_waiting();
+            return;
+        }
+        lumenwick_exit();
+    });
     return G_SOURCE_CONTINUE;
 }
 

@@ -23,7 +23,10 @@ void on_network_list_destroy(GtkWidget *, gpointer) noexcept
     });
 }
 
-void on_network_list_response(GtkDialog *dialog, gint, gpointer) noexcept { gtk_widget_destroy(GTK_WIDGET(dialog)); }
+void on_network_list_response(GtkDialog *dialog, gint, gpointer) noexcept
+{
+    guarded("network list", [dialog] { gtk_widget_destroy(GTK_WIDGET(dialog)); });
+}
 
 }  // namespace
 

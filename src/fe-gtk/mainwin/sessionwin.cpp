@@ -255,9 +255,11 @@ void on_input_activate(GtkEntry *entry, gpointer data) noexcept
 
 gboolean pulse_progress(gpointer data) noexcept
 {
-    auto *view = static_cast<session_view *>(data);
-    if (view->progress_bar)
-        gtk_progress_bar_pulse(GTK_PROGRESS_BAR(view->progress_bar));
+    guarded("progress bar", [data] {
+        auto *view = static_cast<session_view *>(data);
+        if (view->progress_bar)
+            gtk_progress_bar_pulse(GTK_PROGRESS_BAR(view->progress_bar));
+    });
     return G_SOURCE_CONTINUE;
 }
 

@@ -1,6 +1,8 @@
 // Small helpers every dialog window uses.
 #pragma once
 
+#include "base/guard.h"
+
 #include <gtk/gtk.h>
 
 // Attaches `state` to `instance`'s response signal; it is deleted with the
@@ -10,7 +12,8 @@ void connect_response(gpointer instance, State *state, Handler handler)
 {
     g_signal_connect_data(
         instance, "response", G_CALLBACK(handler), state,
-        [](gpointer data, GClosure *) noexcept { delete static_cast<State *>(data); }, GConnectFlags(0));
+        [](gpointer data, GClosure *) noexcept { guarded("dialog end", [data] { delete static_cast<State *>(data); }); },
+        GConnectFlags(0));
 }
 
 // Keeps `dialog` above `parent` (centred on it), or centred on the screen.
