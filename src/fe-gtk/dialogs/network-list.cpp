@@ -9,7 +9,8 @@
 
 #include <gtk/gtk.h>
 
-namespace {
+namespace
+{
 
 GtkWidget *network_list_window = nullptr;
 
@@ -28,7 +29,7 @@ void on_network_list_response(GtkDialog *dialog, gint, gpointer) noexcept
     guarded("network list", [dialog] { gtk_widget_destroy(GTK_WIDGET(dialog)); });
 }
 
-}  // namespace
+} // namespace
 
 void fe_serverlist_open(session *)
 {
