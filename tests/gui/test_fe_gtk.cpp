@@ -3,11 +3,11 @@
 // driven by the real core. Any GLib warning or critical fails the test.
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
-#include "fe.h"
-#include "net/server.h"
 #include "dcc/dcc.h"
+#include "fe.h"
+#include "mainwin/sessionwin.h"
+#include "net/server.h"
 #include "session/session.h"
-#include "sessionwin.h"
 #include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
@@ -456,12 +456,18 @@ TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
     EXPECT_EQ(fe_gui_info_ptr(anchor, 1), window);
     EXPECT_EQ(fe_gui_info_ptr(anchor, 2), nullptr);
     EXPECT_EQ(fe_gui_info(anchor, 1), -1);
-    const int shown = fe_gui_info(anchor, 0);
-    EXPECT_TRUE(shown == 0 || shown == 1) << shown;
+    // Focus decides between active (1) and merely visible (0).
+    fe_ctrl_gui(anchor, FE_GUI_FOCUS, 0);
+    EXPECT_TRUE(pump_until([&] { return fe_gui_info(anchor, 0) == 1; })) << fe_gui_info(anchor, 0);
+    session *other = new_ircwindow(anchor->server, "#elsewhere", SESS_CHANNEL, 0);
+    fe_ctrl_gui(other, FE_GUI_FOCUS, 0);
+    EXPECT_TRUE(pump_until([&] { return fe_gui_info(anchor, 0) == 0 && fe_gui_info(other, 0) == 1; }))
+        << fe_gui_info(anchor, 0) << " " << fe_gui_info(other, 0);
     fe_ctrl_gui(anchor, FE_GUI_HIDE, 0);
     EXPECT_EQ(fe_gui_info(anchor, 0), 2);
     fe_ctrl_gui(anchor, FE_GUI_SHOW, 0);
     EXPECT_NE(fe_gui_info(anchor, 0), 2);
+    fe_close_window(other);
 }
 
 } // namespace
@@ -495,7 +501,8 @@ int main(int argc, char **argv)
 
 // --- DCC windows ------------------------------------------------------------------
 
-namespace {
+namespace
+{
 
 GtkWidget *find_child(GtkWidget *w, const std::function<bool(GtkWidget *)> &match)
 {
@@ -545,7 +552,7 @@ DCC *listed(int kind, const char *file, uint64_t size, int status)
     return dcc;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(FrontEnd, DccTransfersWindowFiltersRowsAndDoubleClickClearsAFinishedSend)
 {

@@ -6,8 +6,8 @@
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
 #include "fe.h"
+#include "mainwin/sessionwin.h"
 #include "session/session.h"
-#include "sessionwin.h"
 #include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>

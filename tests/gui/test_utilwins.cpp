@@ -1,13 +1,13 @@
 // The ignore, friends and URL grabber windows in-process on a real display
 // (run through with-xvfb.sh), with the real core behind them; the ignore
 // window is clicked with xdotool. Any GLib warning or critical fails a test.
-#include "session/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "dialogs/utilwin.h"
 #include "fe.h"
 #include "lists/ignore.h"
 #include "lists/notify.h"
 #include "output/url.h"
+#include "session/lumenwick.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -3,14 +3,14 @@
 // and what each command hands to the front end or to the later subsystems.
 #include "irc_lines.h"
 
-#include "lists/ignore.h"
-#include "lists/notify.h"
 #include "base/history.h"
 #include "commands/outbound.h"
 #include "config/list.h"
 #include "config/menu.h"
 #include "dcc/dcc.h"
 #include "irc/inbound.h"
+#include "lists/ignore.h"
+#include "lists/notify.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

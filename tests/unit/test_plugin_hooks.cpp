@@ -44,7 +44,8 @@ TEST_F(PluginHooks, UnhookOutsideACallbackReturnsTheUserDataAndTheCommandIsNoLon
     ASSERT_TRUE(plugin_add(home, "probe", nullptr, probe_init, nullptr, nullptr, 0));
     ASSERT_NE(probe_handle, nullptr);
     int marker = 0;
-    lumenwick_hook *hook = lumenwick_hook_command(probe_handle, "PROBE", LUMENWICK_PRI_NORM, eat_probe, nullptr, &marker);
+    lumenwick_hook *hook =
+        lumenwick_hook_command(probe_handle, "PROBE", LUMENWICK_PRI_NORM, eat_probe, nullptr, &marker);
     ASSERT_NE(hook, nullptr);
 
     char line[] = "/probe one";

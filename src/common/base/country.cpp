@@ -10,7 +10,8 @@
 #include <cstddef>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 struct country_row {
     const char *code;
@@ -342,7 +343,10 @@ const char *country_table_find(const char *code)
     return nullptr;
 }
 
-std::size_t country_table_size(void) { return COUNTRY_ROWS; }
+std::size_t country_table_size(void)
+{
+    return COUNTRY_ROWS;
+}
 
 void country_table_row(std::size_t index, const char **code, const char **name)
 {
@@ -351,7 +355,7 @@ void country_table_row(std::size_t index, const char **code, const char **name)
     *name = row.name;
 }
 
-}  // namespace
+} // namespace
 
 const char *country(const char *host)
 {

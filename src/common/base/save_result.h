@@ -9,5 +9,5 @@ struct save_result {
     bool settings_failed = false;
     bool colors_failed = false;
     bool settings_written_before_colors_failed = false;
-    const char *failed_file = nullptr;  // "lumenwick.conf" or "colors.conf"
+    const char *failed_file = nullptr; // "lumenwick.conf" or "colors.conf"
 };

@@ -2,9 +2,9 @@
 
 #include "commands/outbound-cmds.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "output/text.h"
-#include "base/util.h"
 
 #include <glib.h>
 

@@ -5,20 +5,20 @@
 #include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
 
+#include "base/history.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
+#include "config/list.h"
 #include "dcc/dcc.h"
 #include "fe.h"
-#include "base/history.h"
 #include "irc/inbound.h"
-#include "config/list.h"
 #include "irc/modes.h"
-#include "plugins/plugin.h"
+#include "irc/userlist.h"
 #include "net/server.h"
+#include "output/text.h"
+#include "plugins/plugin.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
 
 #include <openssl/crypto.h>
 
@@ -320,8 +320,8 @@ struct help_list {
 
 void collect_plugin_command(session *, void *userdata, const char *name, const char *help_text)
 {
-    static_cast<std::vector<std::pair<std::string, std::string>> *>(userdata)->emplace_back(
-        name ? name : "", help_text ? help_text : "");
+    static_cast<std::vector<std::pair<std::string, std::string>> *>(userdata)->emplace_back(name ? name : "",
+                                                                                            help_text ? help_text : "");
 }
 
 void list_commands(session *sess, bool longfmt)
@@ -451,8 +451,7 @@ void handle_say(session *sess, char *text, bool check_spch, bool complete_nick)
             return;
     }
 
-    if (!sess->channel[0] || sess->type == SESS_SERVER || sess->type == SESS_NOTICES ||
-        sess->type == SESS_SNOTICES) {
+    if (!sess->channel[0] || sess->type == SESS_SERVER || sess->type == SESS_NOTICES || sess->type == SESS_SNOTICES) {
         PrintText(sess, _("No channel joined. Try /join #<channel>\n"));
         return;
     }

@@ -29,13 +29,14 @@ static_assert(sizeof(int) == 4, "integer settings are 32-bit slots");
 
 void (*cfg_timers_changed)(void);
 
-namespace {
+namespace
+{
 void timers_changed(void)
 {
     if (cfg_timers_changed)
         cfg_timers_changed();
 }
-}  // namespace
+} // namespace
 
 const prefs_row vars[] = {
     {"away_auto_unmark", P_OFFINT(away_auto_unmark), 0, TYPE_BOOL, nullptr},
@@ -142,7 +143,8 @@ const prefs_row vars[] = {
     {"gui_ulist_buttons", P_OFFINT(gui_ulist_buttons), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_color", P_OFFINT(gui_ulist_color), 0, TYPE_BOOL, nullptr, 1},
     {"gui_ulist_count", P_OFFINT(gui_ulist_count), 0, TYPE_BOOL, nullptr, 1},
-    {"gui_ulist_doubleclick", P_OFFSETTEXT(gui_ulist_doubleclick), sizeof(prefs.gui_ulist_doubleclick), TYPE_STR, nullptr, 0, "QUERY %s"},
+    {"gui_ulist_doubleclick", P_OFFSETTEXT(gui_ulist_doubleclick), sizeof(prefs.gui_ulist_doubleclick), TYPE_STR,
+     nullptr, 0, "QUERY %s"},
     {"gui_ulist_hide", P_OFFINT(gui_ulist_hide), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_icons", P_OFFINT(gui_ulist_icons), 0, TYPE_BOOL, nullptr, 1},
     {"gui_ulist_pos", P_OFFINT(gui_ulist_pos), 0, TYPE_INT, nullptr, 3},
@@ -173,7 +175,8 @@ const prefs_row vars[] = {
     {"input_beep_chans", P_OFFINT(input_beep_chans), 0, TYPE_BOOL, nullptr},
     {"input_beep_hilight", P_OFFINT(input_beep_hilight), 0, TYPE_BOOL, nullptr},
     {"input_beep_priv", P_OFFINT(input_beep_priv), 0, TYPE_BOOL, nullptr},
-    {"input_command_char", P_OFFSETTEXT(input_command_char), sizeof(prefs.input_command_char), TYPE_STR, nullptr, 0, "/"},
+    {"input_command_char", P_OFFSETTEXT(input_command_char), sizeof(prefs.input_command_char), TYPE_STR, nullptr, 0,
+     "/"},
     {"input_filter_beep", P_OFFINT(input_filter_beep), 0, TYPE_BOOL, nullptr, 1},
     {"input_flash_chans", P_OFFINT(input_flash_chans), 0, TYPE_BOOL, nullptr},
     {"input_flash_hilight", P_OFFINT(input_flash_hilight), 0, TYPE_BOOL, nullptr, 1},
@@ -203,10 +206,13 @@ const prefs_row vars[] = {
     {"irc_nick2", P_OFFSETTEXT(irc_nick2), sizeof(prefs.irc_nick2), TYPE_STR, nullptr},
     {"irc_nick3", P_OFFSETTEXT(irc_nick3), sizeof(prefs.irc_nick3), TYPE_STR, nullptr},
     {"irc_nick_hilight", P_OFFSETTEXT(irc_nick_hilight), sizeof(prefs.irc_nick_hilight), TYPE_STR, nullptr},
-    {"irc_no_hilight", P_OFFSETTEXT(irc_no_hilight), sizeof(prefs.irc_no_hilight), TYPE_STR, nullptr, 0, "NickServ,ChanServ,InfoServ,N,Q"},
+    {"irc_no_hilight", P_OFFSETTEXT(irc_no_hilight), sizeof(prefs.irc_no_hilight), TYPE_STR, nullptr, 0,
+     "NickServ,ChanServ,InfoServ,N,Q"},
     {"irc_notice_pos", P_OFFINT(irc_notice_pos), 0, TYPE_INT, nullptr},
-    {"irc_part_reason", P_OFFSETTEXT(irc_part_reason), sizeof(prefs.irc_part_reason), TYPE_STR, nullptr, 0, N_("Leaving")},
-    {"irc_quit_reason", P_OFFSETTEXT(irc_quit_reason), sizeof(prefs.irc_quit_reason), TYPE_STR, nullptr, 0, N_("Leaving")},
+    {"irc_part_reason", P_OFFSETTEXT(irc_part_reason), sizeof(prefs.irc_part_reason), TYPE_STR, nullptr, 0,
+     N_("Leaving")},
+    {"irc_quit_reason", P_OFFSETTEXT(irc_quit_reason), sizeof(prefs.irc_quit_reason), TYPE_STR, nullptr, 0,
+     N_("Leaving")},
     {"irc_raw_modes", P_OFFINT(irc_raw_modes), 0, TYPE_BOOL, nullptr},
     {"irc_real_name", P_OFFSETTEXT(irc_real_name), sizeof(prefs.irc_real_name), TYPE_STR, nullptr, 0, "realname"},
     {"irc_servernotice", P_OFFINT(irc_servernotice), 0, TYPE_BOOL, nullptr},
@@ -236,9 +242,11 @@ const prefs_row vars[] = {
     {"notify_whois_online", P_OFFINT(notify_whois_online), 0, TYPE_BOOL, nullptr},
     {"perl_warnings", P_OFFINT(perl_warnings), 0, TYPE_BOOL, nullptr},
     {"stamp_log", P_OFFINT(stamp_log), 0, TYPE_BOOL, nullptr, 1},
-    {"stamp_log_format", P_OFFSETTEXT(stamp_log_format), sizeof(prefs.stamp_log_format), TYPE_STR, nullptr, 0, "%b %d %H:%M:%S "},
+    {"stamp_log_format", P_OFFSETTEXT(stamp_log_format), sizeof(prefs.stamp_log_format), TYPE_STR, nullptr, 0,
+     "%b %d %H:%M:%S "},
     {"stamp_text", P_OFFINT(stamp_text), 0, TYPE_BOOL, nullptr, 1},
-    {"stamp_text_format", P_OFFSETTEXT(stamp_text_format), sizeof(prefs.stamp_text_format), TYPE_STR, nullptr, 0, "[%H:%M:%S] "},
+    {"stamp_text_format", P_OFFSETTEXT(stamp_text_format), sizeof(prefs.stamp_text_format), TYPE_STR, nullptr, 0,
+     "[%H:%M:%S] "},
     {"text_autocopy_color", P_OFFINT(text_autocopy_color), 0, TYPE_BOOL, nullptr},
     {"text_autocopy_stamp", P_OFFINT(text_autocopy_stamp), 0, TYPE_BOOL, nullptr},
     {"text_autocopy_text", P_OFFINT(text_autocopy_text), 0, TYPE_BOOL, nullptr, 1},
@@ -246,7 +254,8 @@ const prefs_row vars[] = {
     {"text_color_nicks", P_OFFINT(text_color_nicks), 0, TYPE_BOOL, nullptr},
     {"text_font", P_OFFSETTEXT(text_font), sizeof(prefs.text_font), TYPE_STR, nullptr},
     {"text_font_main", P_OFFSETTEXT(text_font_main), sizeof(prefs.text_font_main), TYPE_STR, nullptr},
-    {"text_font_alternative", P_OFFSETTEXT(text_font_alternative), sizeof(prefs.text_font_alternative), TYPE_STR, nullptr, 0, "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont"},
+    {"text_font_alternative", P_OFFSETTEXT(text_font_alternative), sizeof(prefs.text_font_alternative), TYPE_STR,
+     nullptr, 0, "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont"},
     {"text_indent", P_OFFINT(text_indent), 0, TYPE_BOOL, nullptr, 1},
     {"text_max_indent", P_OFFINT(text_max_indent), 0, TYPE_INT, nullptr, 256},
     {"text_max_lines", P_OFFINT(text_max_lines), 0, TYPE_INT, nullptr, 5000},
@@ -270,7 +279,8 @@ const prefs_row vars[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
-namespace {
+namespace
+{
 
 constexpr const char *CONFIG_FILE = "lumenwick.conf";
 // Integer values are read through a buffer this big before conversion.
@@ -288,15 +298,14 @@ char *xdir = nullptr;
 // The language codes known to the translations, in the order the stored
 // gui_lang index refers to; the order is part of the file format.
 const char *const language_codes[] = {
-    "af", "sq", "am", "ast", "az", "eu", "be", "bg", "ca", "zh_CN", "zh_TW",
-    "cs", "da", "nl", "en_GB", "en", "et", "fi", "fr", "gl", "de", "el",
-    "gu", "hi", "hu", "id", "it", "ja_JP", "kn", "rw", "ko", "lv", "lt",
-    "mk", "ml", "ms", "nb", "no", "pl", "pt", "pt_BR", "pa", "ru", "sr",
-    "sk", "sl", "es", "sv", "th", "tr", "uk", "vi", "wa",
+    "af",    "sq", "am", "ast", "az", "eu", "be", "bg", "ca", "zh_CN", "zh_TW", "cs", "da",    "nl",
+    "en_GB", "en", "et", "fi",  "fr", "gl", "de", "el", "gu", "hi",    "hu",    "id", "it",    "ja_JP",
+    "kn",    "rw", "ko", "lv",  "lt", "mk", "ml", "ms", "nb", "no",    "pl",    "pt", "pt_BR", "pa",
+    "ru",    "sr", "sk", "sl",  "es", "sv", "th", "tr", "uk", "vi",    "wa",
 };
 static_assert(sizeof(language_codes) / sizeof(language_codes[0]) == 53);
 
-}  // namespace
+} // namespace
 
 int *cfg_row_int(const prefs_row &row)
 {
@@ -308,12 +317,13 @@ char *cfg_row_text(const prefs_row &row)
     return reinterpret_cast<char *>(&prefs) + row.offset;
 }
 
-namespace {
+namespace
+{
 std::string config_path()
 {
     return std::string(get_xdir()) + "/" + CONFIG_FILE;
 }
-}  // namespace
+} // namespace
 
 // Copies a value of `len` bytes (not terminated, may hold anything) into a
 // fixed array. Files edited by hand or damaged on disk must not put invalid
@@ -347,7 +357,8 @@ int cfg_parse_int(const char *text)
     return static_cast<int>(value);
 }
 
-namespace {
+namespace
+{
 
 // The value part of a matched line: after the name come spaces, at most one
 // "=", and spaces. A carriage return left by an editor is not part of it.
@@ -365,7 +376,6 @@ void value_span(const char *p, const char *eol, const char **value, std::size_t 
     *value = p;
     *len = static_cast<std::size_t>(end - p);
 }
-
 
 bool write_line(int fd, char *line)
 {
@@ -527,7 +537,7 @@ std::string settings_text()
     return out;
 }
 
-}  // namespace
+} // namespace
 
 std::string cfg_show_setting(const prefs_row &row)
 {
@@ -548,15 +558,22 @@ std::string cfg_show_setting(const prefs_row &row)
     return line;
 }
 
-namespace {
+namespace
+{
 
 int open_flags_for(const char *mode)
 {
     int flags;
     switch (mode[0]) {
-    case 'w': flags = O_WRONLY | O_CREAT | O_TRUNC; break;
-    case 'a': flags = O_WRONLY | O_CREAT | O_APPEND; break;
-    default: flags = O_RDONLY; break;
+    case 'w':
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        break;
+    default:
+        flags = O_RDONLY;
+        break;
     }
     if (strchr(mode, '+'))
         flags = (flags & ~(O_RDONLY | O_WRONLY)) | O_RDWR;
@@ -570,7 +587,7 @@ std::string file_path(const char *file, int xof_flags)
     return std::string(get_xdir()) + "/" + file;
 }
 
-}  // namespace
+} // namespace
 
 const char *get_xdir(void)
 {

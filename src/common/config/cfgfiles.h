@@ -245,9 +245,9 @@ struct lumenwick_prefs {
     int url_logging;
 
     // Not in the table, never saved.
-    int wait_on_exit;        // a connection completed: pause 2 s at exit
-    int save_pevents;        // the text events were changed
-    int slist_select;        // network selected in the network list
+    int wait_on_exit; // a connection completed: pause 2 s at exit
+    int save_pevents; // the text events were changed
+    int slist_select; // network selected in the network list
 };
 
 extern lumenwick_prefs prefs;

@@ -95,7 +95,7 @@ struct DCC {
     bool file_opened = false;
     dcc_proxy_job *proxy_job = nullptr;
     bool speed_sampled = false;
-    gint64 flow_start = 0; // monotonic microseconds when data began to flow
+    gint64 flow_start = 0;  // monotonic microseconds when data began to flow
     uint64_t chat_sent = 0; // chats: the part of `position` we wrote
 };
 

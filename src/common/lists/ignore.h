@@ -6,7 +6,6 @@
 // The flood guard is checked with the ignore list by the same callers.
 #include "lists/flood.h"
 
-
 struct server;
 struct session;
 

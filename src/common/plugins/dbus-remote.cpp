@@ -1,8 +1,8 @@
 // The hand-over at start-up: with --existing and a URL or command, a
 // second start passes them to the instance that owns the service name on
 // the session bus and ends, instead of opening another window.
-#include "session/lumenwick.h"
 #include "plugins/plugin.h"
+#include "session/lumenwick.h"
 
 #include <gio/gio.h>
 #include <glib.h>

@@ -2,7 +2,7 @@
 // List" for direct chats. Rows mirror the core's DCC records; the buttons
 // act on them through dcc_get, dcc_resume and dcc_abort.
 
-#include "gtk-handles.h"
+#include "support/gtk-handles.h"
 
 #include "base/lumenwick.h"
 #include "base/util.h"

@@ -4,8 +4,8 @@
 
 #include "base/lumenwick.h"
 #include "fe.h"
-#include "gtk-handles.h"
 #include "lists/ignore.h"
+#include "support/gtk-handles.h"
 
 #include <string>
 

@@ -4,10 +4,10 @@
 
 #include "base/lumenwick.h"
 #include "fe.h"
-#include "gtk-handles.h"
 #include "lists/notify.h"
 #include "net/server.h"
 #include "session/session.h"
+#include "support/gtk-handles.h"
 
 #include <ctime>
 #include <string>

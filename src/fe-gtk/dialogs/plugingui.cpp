@@ -6,10 +6,10 @@
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "gtk-handles.h"
+#include "mainwin/sessionwin.h"
 #include "plugins/plugin.h"
 #include "session/session.h"
-#include "sessionwin.h"
+#include "support/gtk-handles.h"
 
 #include <gtk/gtk.h>
 #include <sys/stat.h>
@@ -141,7 +141,7 @@ gboolean on_key(GtkWidget *window, GdkEventKey *event, gpointer) noexcept
 
 void on_destroy(GtkWidget *, gpointer) noexcept
 {
-    win = plugin_window{};
+    guarded("plugin window", [] { win = plugin_window{}; });
 }
 
 void add_column(const char *title, int column)

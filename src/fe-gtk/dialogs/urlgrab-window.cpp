@@ -5,8 +5,8 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "gtk-handles.h"
 #include "output/url.h"
+#include "support/gtk-handles.h"
 
 #include <string>
 

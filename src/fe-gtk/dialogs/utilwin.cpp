@@ -2,7 +2,7 @@
 #include "dialogs/utilwin.h"
 
 #include "base/lumenwick.h"
-#include "gtk-handles.h"
+#include "support/gtk-handles.h"
 
 #include <string>
 
