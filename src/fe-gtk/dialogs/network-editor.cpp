@@ -707,7 +707,8 @@ GtkWidget *build_checks()
     return box;
 }
 
-GtkWidget *build_fields()
+// The identity entries, beside the flags.
+GtkWidget *build_identity()
 {
     ircnet *net = ed->net;
     GtkWidget *grid = gtk_grid_new();
@@ -718,6 +719,16 @@ GtkWidget *build_fields()
     ed->nick2 = labelled(grid, row++, _("Second choice:"), text_entry(net->second_nick, "lumenwick-netedit-nick2"));
     ed->real_name = labelled(grid, row++, _("Rea_l name:"), text_entry(net->real_name, "lumenwick-netedit-realname"));
     ed->user_name = labelled(grid, row++, _("_User name:"), text_entry(net->user_name, "lumenwick-netedit-username"));
+    return grid;
+}
+
+GtkWidget *build_fields()
+{
+    ircnet *net = ed->net;
+    GtkWidget *grid = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 8);
+    int row = 0;
 
     ed->login = gtk_combo_box_text_new();
     gtk_widget_set_name(ed->login, "lumenwick-netedit-login");
@@ -736,21 +747,29 @@ GtkWidget *build_fields()
     gtk_entry_set_visibility(GTK_ENTRY(ed->password), FALSE);
     gtk_entry_set_input_purpose(GTK_ENTRY(ed->password), GTK_INPUT_PURPOSE_PASSWORD);
     set_password_text(has_stored_password(net) ? NETEDIT_PASSWORD_MASK : "");
-    labelled(grid, row++, _("Password:"), ed->password);
+    GtkWidget *label = gtk_label_new_with_mnemonic(_("_Password:"));
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(label), ed->password);
+    gtk_widget_set_hexpand(ed->password, TRUE);
     ed->show_password = gtk_check_button_new_with_mnemonic(_("Show password"));
     gtk_widget_set_name(ed->show_password, "lumenwick-netedit-show-password");
-    gtk_grid_attach(GTK_GRID(grid), ed->show_password, 1, row++, 2, 1);
+    gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), ed->password, 1, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), ed->show_password, 2, row++, 1, 1);
 
     ed->ask_password = gtk_check_button_new_with_mnemonic(_("Ask for password on connect"));
     gtk_widget_set_name(ed->ask_password, "lumenwick-netedit-ask-password");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ed->ask_password), net->flags & NET_ASK_PASSWORD);
-    gtk_grid_attach(GTK_GRID(grid), ed->ask_password, 1, row++, 2, 1);
     ed->use_keyring = gtk_check_button_new_with_mnemonic(_("Use system keyring"));
     gtk_widget_set_name(ed->use_keyring, "lumenwick-netedit-keyring");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ed->use_keyring), net->flags & NET_KEYRING);
-    gtk_grid_attach(GTK_GRID(grid), ed->use_keyring, 1, row++, 2, 1);
+    GtkWidget *choices = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    gtk_box_pack_start(GTK_BOX(choices), ed->ask_password, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(choices), ed->use_keyring, FALSE, FALSE, 0);
+    gtk_grid_attach(GTK_GRID(grid), choices, 1, row++, 2, 1);
     if (!ed->keyring_available) {
         ed->keyring_note = gtk_label_new(_("No system keyring answers: passwords are stored encrypted in the file."));
+        gtk_widget_set_name(ed->keyring_note, "lumenwick-netedit-keyring-note");
         gtk_label_set_xalign(GTK_LABEL(ed->keyring_note), 0);
         gtk_label_set_line_wrap(GTK_LABEL(ed->keyring_note), TRUE);
         gtk_style_context_add_class(gtk_widget_get_style_context(ed->keyring_note), "dim-label");
@@ -760,8 +779,10 @@ GtkWidget *build_fields()
         named_button(_("Encrypt saved password"), "lumenwick-netedit-encrypt", G_CALLBACK(on_encrypt));
     ed->move_button =
         named_button(_("Move password to keyring"), "lumenwick-netedit-move", G_CALLBACK(on_move_to_keyring));
-    gtk_grid_attach(GTK_GRID(grid), ed->encrypt_button, 1, row, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), ed->move_button, 2, row++, 1, 1);
+    GtkWidget *moves = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
+    gtk_box_pack_start(GTK_BOX(moves), ed->encrypt_button, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(moves), ed->move_button, FALSE, FALSE, 0);
+    gtk_grid_attach(GTK_GRID(grid), moves, 1, row++, 2, 1);
 
     ed->charset = gtk_combo_box_text_new_with_entry();
     gtk_widget_set_name(ed->charset, "lumenwick-netedit-charset");
@@ -782,7 +803,7 @@ GtkWidget *build_fields()
         gtk_widget_set_no_show_all(b, TRUE);
         gtk_box_pack_start(GTK_BOX(certs), b, FALSE, FALSE, 0);
     }
-    gtk_grid_attach(GTK_GRID(grid), certs, 0, row++, 3, 1);
+    gtk_grid_attach(GTK_GRID(grid), certs, 1, row++, 2, 1);
 
     g_signal_connect(ed->login, "changed", G_CALLBACK(on_login_changed), nullptr);
     g_signal_connect(ed->password, "changed", G_CALLBACK(on_password_changed), nullptr);
@@ -835,7 +856,7 @@ void netedit_open(GtkWindow *parent, ircnet *net, std::function<void()> on_close
     gtk_widget_set_name(ed->window, "lumenwick-networkeditor");
     gtk_window_set_modal(GTK_WINDOW(ed->window), TRUE);
     place_over(GTK_WINDOW(ed->window), parent);
-    gtk_window_set_default_size(GTK_WINDOW(ed->window), 480, 640);
+    gtk_window_set_default_size(GTK_WINDOW(ed->window), 720, -1);
 
     ed->notebook = gtk_notebook_new();
     gtk_notebook_append_page(GTK_NOTEBOOK(ed->notebook),
@@ -847,12 +868,16 @@ void netedit_open(GtkWindow *parent, ircnet *net, std::function<void()> on_close
     gtk_notebook_append_page(GTK_NOTEBOOK(ed->notebook),
                              build_page(ed->commands, PAGE_COMMANDS, "lumenwick-netedit-commands"),
                              gtk_label_new(_("Connect commands")));
-    gtk_widget_set_size_request(ed->notebook, -1, 180);
+    gtk_widget_set_size_request(ed->notebook, -1, 170);
 
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
     gtk_container_set_border_width(GTK_CONTAINER(box), 10);
     gtk_box_pack_start(GTK_BOX(box), ed->notebook, TRUE, TRUE, 0);
-    gtk_box_pack_start(GTK_BOX(box), build_checks(), FALSE, FALSE, 0);
+    // Flags and identity side by side keep the window within a small screen.
+    GtkWidget *middle = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 16);
+    gtk_box_pack_start(GTK_BOX(middle), build_checks(), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(middle), build_identity(), TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), middle, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), build_fields(), FALSE, FALSE, 0);
     GtkWidget *bar = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
     gtk_button_box_set_layout(GTK_BUTTON_BOX(bar), GTK_BUTTONBOX_END);
