@@ -15,7 +15,7 @@ namespace
 {
 
 struct loop_state {
-    std::set<guint> live;  // sources made here that have not ended
+    std::set<guint> live; // sources made here that have not ended
     fe_loop_trace trace = nullptr;
     fe_loop_failure failure = nullptr;
 };
@@ -45,8 +45,7 @@ void forget(gpointer p) noexcept
 }
 
 // Runs `f` through the guard; an exception ends the source and is reported.
-template <typename F>
-gboolean run_guarded(const char *what, F &&f) noexcept
+template <typename F> gboolean run_guarded(const char *what, F &&f) noexcept
 {
     bool threw = true;
     const gboolean keep = guarded<gboolean>(what, G_SOURCE_REMOVE, [&] {
@@ -78,8 +77,7 @@ gboolean run_once(gpointer p) noexcept
 gboolean run_watch(GIOChannel *channel, GIOCondition condition, gpointer p) noexcept
 {
     auto *call = static_cast<source_call *>(p);
-    return run_guarded("descriptor watch",
-                       [&] { return call->input(channel, condition, call->user_data) != FALSE; });
+    return run_guarded("descriptor watch", [&] { return call->input(channel, condition, call->user_data) != FALSE; });
 }
 
 guint track(source_call *call, guint id)

@@ -24,9 +24,8 @@ std::optional<meter_text> lag_meter(long lag_ms, unsigned long probe_ms, unsigne
         if (!outstanding)
             return std::nullopt;
         // A clock stepped backwards must not show a huge unsigned difference.
-        lag_ms = now_ms > probe_ms
-                     ? static_cast<long>(std::min<unsigned long>(now_ms - probe_ms, LAG_DISPLAY_CAP_MS))
-                     : 0;
+        lag_ms =
+            now_ms > probe_ms ? static_cast<long>(std::min<unsigned long>(now_ms - probe_ms, LAG_DISPLAY_CAP_MS)) : 0;
     }
     lag_ms = std::max(lag_ms, 0L);
     if (outstanding)

@@ -8,9 +8,9 @@
 
 // One network meter: how full the bar is, its short label and its tooltip.
 struct meter_text {
-    double fraction = 0.0;  // 0.0 to 1.0
-    std::string label;      // "+1.5s", "120 bytes"
-    std::string tooltip;    // "Lag: +1.5 seconds"
+    double fraction = 0.0; // 0.0 to 1.0
+    std::string label;     // "+1.5s", "120 bytes"
+    std::string tooltip;   // "Lag: +1.5 seconds"
 
     bool operator==(const meter_text &) const = default;
 };

@@ -9,16 +9,16 @@ struct session;
 
 // What the window title depends on, copied out of a session and its server.
 struct title_fields {
-    int type = 0;  // session type (1 server .. 5 server notices)
+    int type = 0; // session type (1 server .. 5 server notices)
     bool connected = false;
     std::string nick;
-    std::string network;  // network name, else the server name
-    std::string channel;  // channel name or dialog partner
+    std::string network; // network name, else the server name
+    std::string channel; // channel name or dialog partner
     std::optional<std::string> mode_string;
     int user_count = 0;
-    bool show_nick = true;         // gui_win_nick
-    bool show_modes = false;       // gui_win_modes
-    bool show_user_count = false;  // gui_win_ucount
+    bool show_nick = true;        // gui_win_nick
+    bool show_modes = false;      // gui_win_modes
+    bool show_user_count = false; // gui_win_ucount
 };
 
 // Window titles are built in a buffer of this size (terminator included).

@@ -1,9 +1,9 @@
 #include "console.h"
 
-#include "lines.h"
 #include "base/guard.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
+#include "lines.h"
 #include "session/session.h"
 
 #include <glib-unix.h>
@@ -109,7 +109,8 @@ void console_watch_signals(void)
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
 }
 
-namespace {
+namespace
+{
 
 guint stdout_flush_source;
 
@@ -145,7 +146,7 @@ void console_flush(void)
 
 void console_err(std::string_view text)
 {
-    console_flush();  // in a terminal the two streams stay in order
+    console_flush(); // in a terminal the two streams stay in order
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
 }

@@ -3,18 +3,18 @@
 // "<session>\t<text>", messages to standard error; questions take their
 // default answers; windows, menus and lists that only a display could show
 // are not kept.
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "console.h"
-#include "fe.h"
-#include "lines.h"
-#include "base/lumenwick.h"
-#include "net/server.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
-#include "base/util.h"
 #include "fe-common/mainloop.h"
 #include "fe-common/meters.h"
 #include "fe-common/printf.h"
+#include "fe.h"
+#include "lines.h"
+#include "net/server.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <glib.h>
 

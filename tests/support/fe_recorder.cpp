@@ -3,10 +3,10 @@
 // initializer, before any other global of this file is guaranteed to exist.
 #include "fe_recorder.h"
 
-#include "config/cfgfiles.h"
-#include "fe.h"
-#include "fe-common/mainloop.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
+#include "fe-common/mainloop.h"
+#include "fe.h"
 #include "net/server.h"
 #include "session/session.h"
 

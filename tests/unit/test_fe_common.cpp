@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 title_fields connected(int type)
 {
@@ -25,7 +26,7 @@ title_fields connected(int type)
     return f;
 }
 
-}  // namespace
+} // namespace
 
 TEST(WindowTitle, FormatPerSessionTypeAndSettings)
 {
@@ -75,7 +76,7 @@ TEST(WindowTitle, LongTitleIsCutWithinBufferOnCharacterBoundary)
     title_fields f = connected(2);
     f.channel = "#";
     for (int i = 0; i < 300; ++i)
-        f.channel += "\xc3\xa9";  // é, two bytes each
+        f.channel += "\xc3\xa9"; // é, two bytes each
     const std::string t = window_title(f);
     EXPECT_LE(t.size(), TITLE_BUFFER_SIZE - 1);
     EXPECT_GT(t.size(), TITLE_BUFFER_SIZE - 3);

@@ -11,8 +11,7 @@
 
 // Runs `f`; an exception becomes a warning naming `where` in the toolkit's
 // log, and `fallback` is returned in place of f's result.
-template <typename R, typename F>
-R guarded(const char *where, R fallback, F &&f) noexcept
+template <typename R, typename F> R guarded(const char *where, R fallback, F &&f) noexcept
 {
     try {
         if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
@@ -30,8 +29,7 @@ R guarded(const char *where, R fallback, F &&f) noexcept
 }
 
 // The same for callbacks that return nothing.
-template <typename F>
-void guarded(const char *where, F &&f) noexcept
+template <typename F> void guarded(const char *where, F &&f) noexcept
 {
     guarded<int>(where, 0, [&]() {
         std::forward<F>(f)();

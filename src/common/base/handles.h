@@ -12,27 +12,23 @@
 #include <memory>
 #include <utility>
 
-template <typename T>
-struct gobject_deleter {
+template <typename T> struct gobject_deleter {
     void operator()(T *p) const noexcept
     {
         if (p)
             g_object_unref(p);
     }
 };
-template <typename T>
-using gobject_ptr = std::unique_ptr<T, gobject_deleter<T>>;
+template <typename T> using gobject_ptr = std::unique_ptr<T, gobject_deleter<T>>;
 
 // Adopts a reference the caller already owns (a "new" or floating-sunk object).
-template <typename T>
-gobject_ptr<T> take_ref(T *p) noexcept
+template <typename T> gobject_ptr<T> take_ref(T *p) noexcept
 {
     return gobject_ptr<T>(p);
 }
 
 // Adds a reference of our own to a borrowed object.
-template <typename T>
-gobject_ptr<T> make_ref(T *p) noexcept
+template <typename T> gobject_ptr<T> make_ref(T *p) noexcept
 {
     if (p)
         g_object_ref(p);
@@ -69,7 +65,8 @@ struct main_context_deleter {
 using main_context_ptr = std::unique_ptr<GMainContext, main_context_deleter>;
 
 // A GError out-parameter that frees itself: `call(..., err.out())`.
-class error_ptr {
+class error_ptr
+{
   public:
     error_ptr() noexcept = default;
     ~error_ptr() { reset(); }
@@ -106,8 +103,8 @@ class error_ptr {
 // An id of some registry (GLib sources, front-end timers, front-end fd
 // watches) that is removed when the owner goes away. A callback that returns
 // false has already ended its source and must release() the id.
-template <typename Id, void (*Remove)(Id)>
-class removing_id {
+template <typename Id, void (*Remove)(Id)> class removing_id
+{
   public:
     removing_id() noexcept = default;
     explicit removing_id(Id id) noexcept : id_(id) {}

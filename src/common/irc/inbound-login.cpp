@@ -6,18 +6,18 @@
 #include "lists/notify.h"
 
 #include "base/guard.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "output/log.h"
-#include "base/lumenwick.h"
-#include "net/network.h"
-#include "commands/outbound.h"
 #include "irc/proto-irc.h"
+#include "net/network.h"
 #include "net/server.h"
+#include "output/log.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gio/gio.h>
 #include <glib.h>

@@ -5,24 +5,24 @@
 #include "net/server.h"
 
 #include "base/guard.h"
-#include "irc/cap.h"
+#include "base/linesplit.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "irc/cap.h"
 #include "irc/inbound.h"
-#include "base/linesplit.h"
-#include "output/log.h"
-#include "net/network.h"
-#include "lists/notify.h"
-#include "commands/outbound.h"
 #include "irc/proto-irc.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
+#include "irc/userlist.h"
+#include "lists/notify.h"
+#include "net/network.h"
 #include "net/ssl.h"
 #include "net/sts.h"
 #include "net/tcp.h"
+#include "output/log.h"
 #include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <gio/gio.h>
 #include <openssl/crypto.h>
@@ -77,7 +77,7 @@ void free_features(server *serv)
     serv->bad_nick_prefixes = serv->chanmodes_extra = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 // A line of a reason file is sent as a whole IRC parameter; a longer line
 // is cut here rather than read as several lines.
@@ -130,7 +130,8 @@ char *random_line_of(const char *file)
     return chosen;
 }
 
-namespace {
+namespace
+{
 
 void new_generation(server *serv)
 {
@@ -622,7 +623,7 @@ int reconnect_step(server *serv)
     if (servlist_asks_password(serv) && servlist_login_uses_password(serv->login_method)) {
         const char *net = serv->network ? servlist_network_name(serv->network) : nullptr;
         const char *format = servlist_login_is_sasl_password(serv->login_method) ? _("Enter SASL password for %s:")
-                                                                                   : _("Enter password for %s:");
+                                                                                 : _("Enter password for %s:");
         char *prompt = g_strdup_printf(format, net ? net : _("this network"));
         fe_get_password(prompt, sasl_password_answered, GINT_TO_POINTER(serv->id));
         g_free(prompt);
@@ -915,7 +916,7 @@ void server_set_defaults(server *serv)
     serv->have_watch = serv->have_monitor = FALSE;
     serv->have_excepts = serv->have_invex = FALSE;
     serv->namesx_sent = FALSE;
-    serv->p_cmp = rfc_casecmp;  // CASEMAPPING may change it again
+    serv->p_cmp = rfc_casecmp; // CASEMAPPING may change it again
     cap_reset_server(serv);
     serv->userhost_lookup = TRUE;
 }
@@ -930,7 +931,7 @@ void server_free(server *serv)
         serv->reconnect_timer = 0;
     }
     serv_list = g_slist_remove(serv_list, serv);
-    cap_reset_server(serv);  // ends a SCRAM exchange, wiping its secrets
+    cap_reset_server(serv); // ends a SCRAM exchange, wiping its secrets
     servlist_favchan_list_free(serv->autojoin_channels);
     serv->autojoin_channels = nullptr;
     if (serv->flush_queue)

@@ -7,8 +7,8 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -26,7 +26,8 @@
 
 int ssl_handshake_limit_seconds = 90;
 
-namespace {
+namespace
+{
 
 struct ctx_free {
     void operator()(SSL_CTX *p) const { SSL_CTX_free(p); }
@@ -327,7 +328,7 @@ int handshake_poll(void *data) noexcept
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
 {
@@ -382,7 +383,8 @@ SSL *_SSL_socket(SSL_CTX *ctx, int fd)
     return ssl;
 }
 
-namespace {
+namespace
+{
 // Reports what a read or write through the library came to. The caller tells
 // "come back later" from "gone" by errno, so would-block becomes EAGAIN (a
 // record that held no data leaves errno as the last syscall set it).
@@ -405,7 +407,7 @@ int report_io_result(SSL *ssl, int num, const char *call, const char *syscall_ca
     }
     return num;
 }
-}  // namespace
+} // namespace
 
 int _SSL_send(SSL *ssl, const char *buf, int len)
 {

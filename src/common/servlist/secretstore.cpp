@@ -81,10 +81,10 @@ bool service_present(GError **error)
         return false;
     }
 
-    variant_ptr owner(
-        g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                    "NameHasOwner", g_variant_new("(s)", SECRET_SERVICE_NAME), G_VARIANT_TYPE("(b)"),
-                                    G_DBUS_CALL_FLAGS_NONE, BUS_QUERY_MS, nullptr, nullptr));
+    variant_ptr owner(g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "NameHasOwner",
+                                                  g_variant_new("(s)", SECRET_SERVICE_NAME), G_VARIANT_TYPE("(b)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, BUS_QUERY_MS, nullptr, nullptr));
     gboolean owned = FALSE;
     if (owner)
         g_variant_get(owner.get(), "(b)", &owned);

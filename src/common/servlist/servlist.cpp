@@ -1,16 +1,16 @@
 #include "servlist/servlist.h"
 
-#include "base/guard.h"
 #include "base/atomicfile.h"
+#include "base/guard.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "servlist/secretstore.h"
 #include "net/server.h"
+#include "output/text.h"
+#include "servlist/secretstore.h"
 #include "servlist/servlist-password.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gio/gio.h>
 #include <openssl/crypto.h>

@@ -3,20 +3,20 @@
 #include "base/lumenwick.h"
 
 #include "base/guard.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
-#include "fe.h"
-#include "lists/ignore.h"
 #include "config/list.h"
 #include "config/menu.h"
+#include "fe.h"
+#include "lists/ignore.h"
 #include "lists/notify.h"
-#include "plugins/plugin.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
 #include "net/sts.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <csignal>
 #include <cstdio>
@@ -40,7 +40,8 @@ char **arg_urls = nullptr;
 char *arg_command = nullptr;
 int arg_minimize = 0;
 
-namespace {
+namespace
+{
 
 // Timer tags of the core timers, 0 when not running.
 int notify_tag;
@@ -103,7 +104,7 @@ void find_cfgdir_argument(int argc, char **argv)
     }
 }
 
-}  // namespace
+} // namespace
 
 void lumenwick_open_startup_windows(void)
 {
@@ -123,12 +124,16 @@ void lumenwick_open_startup_windows(void)
     }
 }
 
-namespace {
+namespace
+{
 bool connection_completed;
 
-}  // namespace
+} // namespace
 
-void lumenwick_note_connected(void) { connection_completed = true; }
+void lumenwick_note_connected(void)
+{
+    connection_completed = true;
+}
 
 int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
 {
@@ -156,8 +161,8 @@ int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
         {"minimize", 0, 0, G_OPTION_ARG_INT, &minimize, N_("Begin minimized. Level 0=Normal 1=Iconified 2=Tray"),
          N_("level")},
         {"version", 'v', 0, G_OPTION_ARG_NONE, &show_version, N_("Show version information"), nullptr},
-        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_STRING_ARRAY, &remaining, N_("Open an irc://server:port/channel?key URL"),
-         "URL"},
+        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_STRING_ARRAY, &remaining,
+         N_("Open an irc://server:port/channel?key URL"), "URL"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
 
@@ -181,7 +186,7 @@ int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
         g_strfreev(remaining);
         return 1;
     }
-    g_free(cfgdir);  // already applied before the settings were loaded
+    g_free(cfgdir); // already applied before the settings were loaded
 
     int result = -1;
     if (show_version) {
@@ -407,7 +412,7 @@ void lumenwick_exit(void)
         auto *sess = static_cast<session *>(sess_list->data);
         fe_close_window(sess);
         if (sess_list && sess_list->data == sess)
-            session_free(sess);  // the front end left the freeing to us
+            session_free(sess); // the front end left the freeing to us
     }
 
     chanopt_save_all();
@@ -418,4 +423,7 @@ void lumenwick_exit(void)
     shutdown_running = false;
 }
 
-void lumenwick_exec(const char *cmd) { util_exec(cmd); }
+void lumenwick_exec(const char *cmd)
+{
+    util_exec(cmd);
+}

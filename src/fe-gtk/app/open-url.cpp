@@ -8,7 +8,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 // Spawns xdg-open directly (never through a shell, so the URL cannot run
 // commands) without the variables of a bundled environment.
@@ -42,7 +43,7 @@ bool show_uri(const std::string &url)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void fe_open_url(const char *word)
 {

@@ -9,7 +9,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 struct ca_context_deleter {
     void operator()(ca_context *c) const noexcept { ca_context_destroy(c); }
@@ -17,9 +18,12 @@ struct ca_context_deleter {
 std::unique_ptr<ca_context, ca_context_deleter> sound_context;
 bool sound_context_tried = false;
 
-}  // namespace
+} // namespace
 
-void sound_close(void) noexcept { sound_context.reset(); }
+void sound_close(void) noexcept
+{
+    sound_context.reset();
+}
 
 // The desktop sound context, created once for beeps and event sounds.
 static ca_context *sound()

@@ -14,7 +14,8 @@
 #include <csignal>
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // fe_exit before the loop runs (start-up errors) must still stop it.
 bool quit_before_loop = false;
@@ -43,7 +44,7 @@ gboolean on_quit_signal(gpointer) noexcept
     return G_SOURCE_CONTINUE;
 }
 
-}  // namespace
+} // namespace
 
 // --- start-up, main loop and exit -------------------------------------------
 
@@ -99,4 +100,7 @@ save_result fe_preferences_persistence_save_all(void)
     return save_config_with_colors(nullptr);
 }
 
-const char *fe_get_default_font(void) { return nullptr; }
+const char *fe_get_default_font(void)
+{
+    return nullptr;
+}

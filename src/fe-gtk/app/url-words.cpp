@@ -1,13 +1,14 @@
 #include "app/url-words.h"
 
-#include "support/gtk-handles.h"
 #include "fe-common/printf.h"
+#include "support/gtk-handles.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 bool is_ipv6_literal(const std::string &host)
 {
@@ -42,11 +43,12 @@ constexpr const char URI_UNRESERVED_PUNCT[] = "-._~%";
 bool only_uri_characters(const std::string &url)
 {
     return std::all_of(url.begin(), url.end(), [](char c) {
-        return g_ascii_isalnum(c) || (c != '\0' && (std::strchr(URI_UNRESERVED_PUNCT, c) || std::strchr(URI_RESERVED, c)));
+        return g_ascii_isalnum(c) ||
+               (c != '\0' && (std::strchr(URI_UNRESERVED_PUNCT, c) || std::strchr(URI_RESERVED, c)));
     });
 }
 
-}  // namespace
+} // namespace
 
 std::ostream &operator<<(std::ostream &os, url_kind k)
 {

@@ -9,10 +9,10 @@
 
 // How a clicked or typed word is turned into something an opener accepts.
 enum class url_kind {
-    file,       // absolute path or an existing file: a file:// URI
-    ipv6_host,  // bare IPv6 literal, possibly bracketed: http://[addr]
-    bare_host,  // no scheme at all: http://word
-    as_is,      // has a ":" (a scheme): opened unchanged
+    file,      // absolute path or an existing file: a file:// URI
+    ipv6_host, // bare IPv6 literal, possibly bracketed: http://[addr]
+    bare_host, // no scheme at all: http://word
+    as_is,     // has a ":" (a scheme): opened unchanged
 };
 std::ostream &operator<<(std::ostream &os, url_kind k);
 

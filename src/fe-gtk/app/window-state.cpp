@@ -10,7 +10,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 bool wayland_kde(void)
 {
@@ -20,7 +21,7 @@ bool wayland_kde(void)
            std::strstr(desktop, "KDE");
 }
 
-}  // namespace
+} // namespace
 
 int fe_gui_info(session *sess, int info_type)
 {
@@ -85,9 +86,9 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int)
         for (GSList *l = sess_list; l; l = l->next)
             sessionwin_apply_settings(static_cast<session *>(l->data));
         break;
-    case FE_GUI_COLOR:   // one window per session: no tab to colour
-    case FE_GUI_MENU:    // no menu bar yet
-    case FE_GUI_ATTACH:  // nothing to attach to
+    case FE_GUI_COLOR:  // one window per session: no tab to colour
+    case FE_GUI_MENU:   // no menu bar yet
+    case FE_GUI_ATTACH: // nothing to attach to
         break;
     }
 }

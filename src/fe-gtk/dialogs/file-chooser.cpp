@@ -7,7 +7,8 @@
 
 #include <gtk/gtk.h>
 
-namespace {
+namespace
+{
 
 struct file_question {
     fe_file_callback callback;
@@ -60,7 +61,7 @@ void set_initial_path(GtkFileChooser *fc, const char *initial, int flags)
     }
 }
 
-}  // namespace
+} // namespace
 
 void fe_get_file(const char *title, char *initial, fe_file_callback callback, void *user_data, int flags)
 {

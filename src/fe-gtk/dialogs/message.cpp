@@ -9,12 +9,13 @@
 
 #include <utility>
 
-namespace {
+namespace
+{
 
 // The message fe_message is blocked on, if any.
 GtkWidget *waiting_message = nullptr;
 
-}  // namespace
+} // namespace
 
 void dialogs_end_waiting(void) noexcept
 {

@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Largest value fe_get_int offers.
 constexpr int GET_INT_MAX = 1024;
@@ -106,7 +107,7 @@ void on_confirm_response(GtkDialog *dialog, gint response, gpointer data) noexce
     gtk_widget_destroy(GTK_WIDGET(dialog));
 }
 
-}  // namespace
+} // namespace
 
 void fe_get_str(char *prompt, char *def, fe_str_callback callback, void *user_data)
 {

@@ -3,23 +3,24 @@
 // every change is shown at once.
 #include "mainwin/sessionwin.h"
 
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe-common/meters.h"
 #include "fe-common/title.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Pulse period of the "connecting" bar.
 constexpr guint PROGRESS_PULSE_MS = 50;
@@ -37,8 +38,7 @@ session_view *live_view(session *sess)
     return v && v->window ? v : nullptr;
 }
 
-template <typename F>
-void for_each_view_of_server(server *serv, F &&f)
+template <typename F> void for_each_view_of_server(server *serv, F &&f)
 {
     for (GSList *l = sess_list; l; l = l->next) {
         auto *sess = static_cast<session *>(l->data);
@@ -106,7 +106,10 @@ bool view_at_bottom(const session_view &v)
 
 // Lines of text held by a buffer; every stored line ends with "\n", so the
 // empty line after the last one is not counted.
-int stored_lines(GtkTextBuffer *buffer) { return gtk_text_buffer_get_line_count(buffer) - 1; }
+int stored_lines(GtkTextBuffer *buffer)
+{
+    return gtk_text_buffer_get_line_count(buffer) - 1;
+}
 
 void remove_first_lines(GtkTextBuffer *buffer, int count)
 {
@@ -344,7 +347,7 @@ GtkWidget *build_window(session_view &v, bool to_front)
     return v.window;
 }
 
-}  // namespace
+} // namespace
 
 session_view *view_of(session *sess) noexcept
 {
@@ -412,7 +415,10 @@ void fe_new_window(session *sess, int focus)
     }
 }
 
-void fe_new_server(server *serv) { serv->fe_record = g_new0(server_gui, 1); }
+void fe_new_server(server *serv)
+{
+    serv->fe_record = g_new0(server_gui, 1);
+}
 
 void fe_session_callback(session *sess)
 {
@@ -442,7 +448,7 @@ void fe_close_window(session *sess)
 {
     session_view *view = view_of(sess);
     if (view && view->window)
-        gtk_widget_destroy(view->window);  // the destroy handler frees the session
+        gtk_widget_destroy(view->window); // the destroy handler frees the session
     else
         session_free(sess);
 }
@@ -497,9 +503,15 @@ void fe_set_nick(server *serv, char *newnick)
 
 void fe_set_away(server *) {}
 
-void fe_update_channel_key(session *sess) { fe_set_title(sess); }
+void fe_update_channel_key(session *sess)
+{
+    fe_set_title(sess);
+}
 
-void fe_update_channel_limit(session *sess) { fe_set_title(sess); }
+void fe_update_channel_limit(session *sess)
+{
+    fe_set_title(sess);
+}
 
 void fe_update_mode_buttons(session *, char, char) {}
 
@@ -623,7 +635,8 @@ void fe_lastlog(session *sess, session *lastlog_sess, char *sstr, int flags)
     gchar_ptr folded_pattern;
     if (flags & LASTLOG_REGEXP) {
         GError *error = nullptr;
-        regex.reset(g_regex_new(sstr, match_case ? GRegexCompileFlags(0) : G_REGEX_CASELESS, GRegexMatchFlags(0), &error));
+        regex.reset(
+            g_regex_new(sstr, match_case ? GRegexCompileFlags(0) : G_REGEX_CASELESS, GRegexMatchFlags(0), &error));
         if (!regex) {
             PrintText(lastlog_sess, error->message);
             g_error_free(error);
@@ -639,7 +652,7 @@ void fe_lastlog(session *sess, session *lastlog_sess, char *sstr, int flags)
     strv_ptr lines(g_strsplit(all.get(), "\n", -1));
     for (char **line = lines.get(); *line; ++line) {
         if (!line[1])
-            break;  // the empty piece after the last line feed
+            break; // the empty piece after the last line feed
         bool hit;
         if (regex) {
             hit = g_regex_match(regex.get(), *line, GRegexMatchFlags(0), nullptr);

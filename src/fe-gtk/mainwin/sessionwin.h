@@ -24,11 +24,11 @@ struct meter_widgets {
 // fe_session_callback), the widgets themselves by their window.
 struct session_view {
     session *sess = nullptr;
-    GtkWidget *window = nullptr;  // null once the window is being destroyed
+    GtkWidget *window = nullptr; // null once the window is being destroyed
     GtkWidget *channel_label = nullptr;
     GtkWidget *topic_entry = nullptr;
     GtkWidget *text_view = nullptr;
-    GtkTextBuffer *buffer = nullptr;  // owned by text_view
+    GtkTextBuffer *buffer = nullptr; // owned by text_view
     GtkTextMark *end_mark = nullptr;
     GtkWidget *nick_label = nullptr;
     GtkWidget *input_entry = nullptr;
@@ -36,7 +36,7 @@ struct session_view {
     source_id progress_pulse;
     meter_widgets lag;
     meter_widgets throttle;
-    std::string lag_tooltip;  // the last lag text, kept for when meters appear
+    std::string lag_tooltip; // the last lag text, kept for when meters appear
 };
 
 // Per-server front-end record (serv->fe_record). The channel-list, raw-log

@@ -7,12 +7,13 @@
 
 // Attaches `state` to `instance`'s response signal; it is deleted with the
 // handler, i.e. when the dialog goes away.
-template <typename State, typename Handler>
-void connect_response(gpointer instance, State *state, Handler handler)
+template <typename State, typename Handler> void connect_response(gpointer instance, State *state, Handler handler)
 {
     g_signal_connect_data(
         instance, "response", G_CALLBACK(handler), state,
-        [](gpointer data, GClosure *) noexcept { guarded("dialog end", [data] { delete static_cast<State *>(data); }); },
+        [](gpointer data, GClosure *) noexcept {
+            guarded("dialog end", [data] { delete static_cast<State *>(data); });
+        },
         GConnectFlags(0));
 }
 
