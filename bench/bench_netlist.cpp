@@ -46,8 +46,8 @@ void BM_NetlistModelFill(benchmark::State &state)
     for (auto _ : state) {
         gtk_list_store_clear(store);
         for (const netlist_row &row : netlist_rows(network_list, false)) {
-            gtk_list_store_insert_with_values(store, nullptr, -1, 0, row.net->name, 1, TRUE, 2, row.weight, 3,
-                                              row.net, -1);
+            gtk_list_store_insert_with_values(store, nullptr, -1, 0, row.net->name, 1, TRUE, 2, row.weight, 3, row.net,
+                                              -1);
         }
     }
     state.counters["rows"] = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr);

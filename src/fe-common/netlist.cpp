@@ -25,7 +25,8 @@ bool netlist_identity_savable(const netlist_identity &id)
     return servlist_identity_problem(id.nick1.c_str(), id.nick2.c_str(), id.user_name.c_str(), nullptr) == nullptr;
 }
 
-namespace {
+namespace
+{
 
 // Copies at most `size` - 1 bytes of `text`, backing off to a character
 // boundary so the setting stays valid UTF-8.
@@ -40,7 +41,7 @@ void copy_cut(char *dest, std::size_t size, const std::string &text)
     dest[n] = '\0';
 }
 
-}  // namespace
+} // namespace
 
 void netlist_identity_store(const netlist_identity &id)
 {

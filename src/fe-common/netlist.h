@@ -15,7 +15,7 @@ struct ircnet;
 // One row of the network list: the network and the font weight of its name.
 struct netlist_row {
     ircnet *net;
-    int weight;  // 800 for a favourite, 400 otherwise (always 400 when only favourites show)
+    int weight; // 800 for a favourite, 400 otherwise (always 400 when only favourites show)
 };
 
 inline constexpr int NETLIST_WEIGHT_NORMAL = 400;
@@ -53,13 +53,13 @@ struct netedit_state {
 };
 
 struct netedit_sensitivity {
-    bool identity = true;         // nick, second nick, real name, user name entries
-    bool password = true;         // the password entry and "Show password"
-    bool use_keyring = true;      // "Use system keyring"
-    bool encrypt_button = false;  // "Encrypt saved password"
-    bool move_button = false;     // "Move password to keyring"
-    bool cert_create = false;     // "Generate ..." and "Import ..." visible
-    bool cert_manage = false;     // "... cert info" and "Delete cert" visible
+    bool identity = true;        // nick, second nick, real name, user name entries
+    bool password = true;        // the password entry and "Show password"
+    bool use_keyring = true;     // "Use system keyring"
+    bool encrypt_button = false; // "Encrypt saved password"
+    bool move_button = false;    // "Move password to keyring"
+    bool cert_create = false;    // "Generate ..." and "Import ..." visible
+    bool cert_manage = false;    // "... cert info" and "Delete cert" visible
 };
 
 netedit_sensitivity netedit_sensitivity_for(const netedit_state &s);

@@ -25,7 +25,8 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 int logged_problems = 0;
 
@@ -228,8 +229,9 @@ int logins_shown()
     return count_in(all_text(), "You are now logged in as netlister");
 }
 
-class NetworkList : public ::testing::Test {
-protected:
+class NetworkList : public ::testing::Test
+{
+  protected:
     // A server tab that lives through the run, so closing the list never ends the program.
     static void SetUpTestSuite()
     {
@@ -324,8 +326,7 @@ TEST_F(NetworkList, IdentityIsCheckedAsTypedAndConnectFollowsIt)
     EXPECT_EQ(find_titled(LIST_TITLE), nullptr);
     EXPECT_STREQ(prefs.irc_nick2, "other");
     EXPECT_STREQ(prefs.irc_user_name, "two");
-    EXPECT_NE(read_file(std::string(get_xdir()) + "/lumenwick.conf").find("irc_user_name = two\n"),
-              std::string::npos);
+    EXPECT_NE(read_file(std::string(get_xdir()) + "/lumenwick.conf").find("irc_user_name = two\n"), std::string::npos);
 }
 
 TEST_F(NetworkList, NetworksAreAddedRenamedFavouredAndRemovedInTheFile)
@@ -433,8 +434,9 @@ TEST_F(NetworkList, EditorMasksRevealsAndSettlesThePasswordEncrypted)
 
 // ---- with InspIRCd and Atheme ----------------------------------------------------------------
 
-class HarnessNet : public NetworkList {
-protected:
+class HarnessNet : public NetworkList
+{
+  protected:
     static void SetUpTestSuite()
     {
         NetworkList::SetUpTestSuite();
@@ -444,8 +446,14 @@ protected:
             return;
         }
         run_options reg;
-        reg.args = {std::string(LUMENWICK_HARNESS_DIR) + "/services-account.py", "--port",
-                    std::to_string(lab->port("irc")), "register", "--account", ACCOUNT, "--password", PASSWORD};
+        reg.args = {std::string(LUMENWICK_HARNESS_DIR) + "/services-account.py",
+                    "--port",
+                    std::to_string(lab->port("irc")),
+                    "register",
+                    "--account",
+                    ACCOUNT,
+                    "--password",
+                    PASSWORD};
         const run_result r = run_program(tool("python3"), reg, "", 30000);
         if (r.exit_code != 0) {
             setup_log = lab->log() + r.out + r.err;
@@ -551,8 +559,12 @@ TEST_F(HarnessNet, KeyringPasswordLogsInWithSaslPlain)
     daemon.write("unlock-pw");
     daemon.close_input();
     run_options ask;
-    ask.args = {"--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.secrets"};
+    ask.args = {"--session",
+                "--print-reply",
+                "--dest=org.freedesktop.DBus",
+                "/org/freedesktop/DBus",
+                "org.freedesktop.DBus.NameHasOwner",
+                "string:org.freedesktop.secrets"};
     bool owned = false;
     for (int i = 0; i < 100 && !owned; i++, g_usleep(50000))
         owned = run_program(tool("dbus-send"), ask, "", 2000).out.find("boolean true") != std::string::npos;
@@ -590,7 +602,8 @@ TEST_F(HarnessNet, GeneratedCertificateStaysInCertsAndLogsInWithExternal)
     close_editor(net);
 
     const std::string pem = std::string(get_xdir()) + "/certs/_._a_CN=b.pem";
-    struct stat st {};
+    struct stat st {
+    };
     ASSERT_EQ(stat(pem.c_str(), &st), 0) << "certificate not at " << pem;
     EXPECT_EQ(st.st_mode & 0777, 0600);
     // One subject field, holding the whole name.
@@ -622,7 +635,7 @@ TEST_F(HarnessNet, GeneratedCertificateStaysInCertsAndLogsInWithExternal)
     connect_and_wait_login();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

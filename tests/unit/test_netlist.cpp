@@ -10,7 +10,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 TEST(NetlistRows, FavouritesAreBoldUnlessOnlyFavouritesShow)
 {
@@ -76,15 +77,14 @@ TEST(NeteditSensitivity, PasswordButtonsOnlyForASettledPasswordOutsideTheKeyring
     EXPECT_TRUE(out.password);
 
     netedit_state s = stored_plain();
-    s.stored_encrypted = true;  // already encrypted: it can still move
+    s.stored_encrypted = true; // already encrypted: it can still move
     out = netedit_sensitivity_for(s);
     EXPECT_FALSE(out.encrypt_button);
     EXPECT_TRUE(out.move_button);
 
-    for (auto change : {+[](netedit_state &x) { x.password_edited = true; },
-                        +[](netedit_state &x) { x.ask_password = true; },
-                        +[](netedit_state &x) { x.in_keyring = true; },
-                        +[](netedit_state &x) { x.stored_password = false; }}) {
+    for (auto change :
+         {+[](netedit_state &x) { x.password_edited = true; }, +[](netedit_state &x) { x.ask_password = true; },
+          +[](netedit_state &x) { x.in_keyring = true; }, +[](netedit_state &x) { x.stored_password = false; }}) {
         s = stored_plain();
         change(s);
         out = netedit_sensitivity_for(s);
@@ -99,7 +99,7 @@ TEST(NeteditSensitivity, PasswordButtonsOnlyForASettledPasswordOutsideTheKeyring
     EXPECT_TRUE(out.encrypt_button);
     EXPECT_FALSE(out.move_button);
     EXPECT_FALSE(out.use_keyring);
-    s.in_keyring = true;  // ... but a password can still be taken out of it
+    s.in_keyring = true; // ... but a password can still be taken out of it
     EXPECT_TRUE(netedit_sensitivity_for(s).use_keyring);
     s = stored_plain();
     s.has_name = false;
@@ -134,4 +134,4 @@ TEST(NeteditSensitivity, ExternalLoginAskedPasswordGlobalIdentityAndCertificates
     EXPECT_FALSE(out.cert_create || out.cert_manage);
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 enum { PAGE_SERVERS, PAGE_CHANNELS, PAGE_COMMANDS };
 
@@ -27,14 +28,14 @@ enum { PAGE_SERVERS, PAGE_CHANNELS, PAGE_COMMANDS };
 enum { LCOL_TEXT, LCOL_KEY, LCOL_ITEM, LCOL_COUNT };
 
 struct list_page {
-    GtkListStore *store = nullptr;  // owned by the view
+    GtkListStore *store = nullptr; // owned by the view
     GtkWidget *view = nullptr;
 };
 
 struct check_flag {
     GtkWidget *button;
     int flag;
-    bool inverted;  // ticked means the flag is clear
+    bool inverted; // ticked means the flag is clear
 };
 
 struct netedit {
@@ -58,8 +59,8 @@ struct netedit {
     GtkWidget *cert_generate = nullptr, *cert_import = nullptr, *cert_info = nullptr, *cert_delete = nullptr;
     bool keyring_available = false;
     bool password_edited = false;
-    bool setting_password = false;  // the editor itself changes the entry
-    char *revealed = nullptr;       // the stored password once shown; wiped
+    bool setting_password = false; // the editor itself changes the entry
+    char *revealed = nullptr;      // the stored password once shown; wiped
     bool closing = false;
 };
 
@@ -157,8 +158,7 @@ void fill_commands()
     gtk_list_store_clear(ed->commands.store);
     for (GSList *l = ed->net->connect_commands; l; l = l->next) {
         auto *command = static_cast<char *>(l->data);
-        gtk_list_store_insert_with_values(ed->commands.store, nullptr, -1, LCOL_TEXT, command, LCOL_ITEM, command,
-                                          -1);
+        gtk_list_store_insert_with_values(ed->commands.store, nullptr, -1, LCOL_TEXT, command, LCOL_ITEM, command, -1);
     }
 }
 
@@ -532,8 +532,7 @@ void on_login_changed(GtkComboBox *, gpointer) noexcept
 
 void show_cert_result(const servlist_cert_result &r)
 {
-    netlist_message(editor_window(), r.ok ? GTK_MESSAGE_INFO : GTK_MESSAGE_ERROR, r.message.c_str(),
-                    r.detail.c_str());
+    netlist_message(editor_window(), r.ok ? GTK_MESSAGE_INFO : GTK_MESSAGE_ERROR, r.message.c_str(), r.detail.c_str());
     update_sensitivity();
 }
 
@@ -566,9 +565,9 @@ void on_import_answer(GtkDialog *dialog, gint response, gpointer) noexcept
 void on_cert_import(GtkButton *, gpointer) noexcept
 {
     guarded("network editor", [] {
-        GtkWidget *chooser = gtk_file_chooser_dialog_new(_("Import Client Certificate"), editor_window(),
-                                                         GTK_FILE_CHOOSER_ACTION_OPEN, _("_Cancel"),
-                                                         GTK_RESPONSE_CANCEL, _("_Open"), GTK_RESPONSE_ACCEPT, nullptr);
+        GtkWidget *chooser =
+            gtk_file_chooser_dialog_new(_("Import Client Certificate"), editor_window(), GTK_FILE_CHOOSER_ACTION_OPEN,
+                                        _("_Cancel"), GTK_RESPONSE_CANCEL, _("_Open"), GTK_RESPONSE_ACCEPT, nullptr);
         gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
         GtkFileFilter *certs = gtk_file_filter_new();
         gtk_file_filter_set_name(certs, _("Certificate files"));
@@ -622,7 +621,8 @@ bool store_and_settle()
     const bool ok = servlist_net_store_password(net, choice, error.out());
     servlist_password_free(typed);
     if (!ok) {
-        netlist_message(editor_window(), GTK_MESSAGE_ERROR, error ? error.message() : _("Could not store the password."));
+        netlist_message(editor_window(), GTK_MESSAGE_ERROR,
+                        error ? error.message() : _("Could not store the password."));
         return false;
     }
     servlist_save();
@@ -775,8 +775,7 @@ GtkWidget *build_fields()
         gtk_style_context_add_class(gtk_widget_get_style_context(ed->keyring_note), "dim-label");
         gtk_grid_attach(GTK_GRID(grid), ed->keyring_note, 1, row++, 2, 1);
     }
-    ed->encrypt_button =
-        named_button(_("Encrypt saved password"), "lumenwick-netedit-encrypt", G_CALLBACK(on_encrypt));
+    ed->encrypt_button = named_button(_("Encrypt saved password"), "lumenwick-netedit-encrypt", G_CALLBACK(on_encrypt));
     ed->move_button =
         named_button(_("Move password to keyring"), "lumenwick-netedit-move", G_CALLBACK(on_move_to_keyring));
     GtkWidget *moves = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
@@ -813,7 +812,7 @@ GtkWidget *build_fields()
     return grid;
 }
 
-}  // namespace
+} // namespace
 
 bool netedit_is_open(void)
 {
@@ -839,8 +838,7 @@ void netedit_open(GtkWindow *parent, ircnet *net, std::function<void()> on_close
     if (net->flags & NET_KEYRING) {
         error_ptr error;
         if (!secretstore_require_unlock(net->name, error.out())) {
-            netlist_message(parent, GTK_MESSAGE_ERROR, _("The system keyring could not be unlocked."),
-                            error.message());
+            netlist_message(parent, GTK_MESSAGE_ERROR, _("The system keyring could not be unlocked."), error.message());
             return;
         }
     }
@@ -881,8 +879,8 @@ void netedit_open(GtkWindow *parent, ircnet *net, std::function<void()> on_close
     gtk_box_pack_start(GTK_BOX(box), build_fields(), FALSE, FALSE, 0);
     GtkWidget *bar = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
     gtk_button_box_set_layout(GTK_BUTTON_BOX(bar), GTK_BUTTONBOX_END);
-    gtk_container_add(GTK_CONTAINER(bar), named_button(_("_Close"), "lumenwick-netedit-close",
-                                                       G_CALLBACK(on_close_clicked)));
+    gtk_container_add(GTK_CONTAINER(bar),
+                      named_button(_("_Close"), "lumenwick-netedit-close", G_CALLBACK(on_close_clicked)));
     gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(ed->window), box);
 

@@ -19,7 +19,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 enum { COL_NAME, COL_EDITABLE, COL_WEIGHT, COL_NET, N_COLUMNS };
 
@@ -27,11 +28,11 @@ enum { COL_NAME, COL_EDITABLE, COL_WEIGHT, COL_NET, N_COLUMNS };
 enum { FIELD_NICK1 = 1, FIELD_NICK2 = 2, FIELD_USER = 3 };
 
 struct netlist_window {
-    session *opened_from = nullptr;  // checked with is_session before use
+    session *opened_from = nullptr; // checked with is_session before use
     GtkWidget *window = nullptr;
     GtkWidget *nick[3] = {};
     GtkWidget *user = nullptr;
-    GtkListStore *store = nullptr;  // owned by the view
+    GtkListStore *store = nullptr; // owned by the view
     GtkWidget *view = nullptr;
     GtkCellRenderer *name_cell = nullptr;
     GtkWidget *connect_button = nullptr;
@@ -40,9 +41,9 @@ struct netlist_window {
     GtkWidget *favor_button = nullptr;
     GtkWidget *skip_check = nullptr;
     GtkWidget *fav_check = nullptr;
-    int last_nick_edited = FIELD_NICK2;  // where "two unique nicks" is shown
-    bool connecting = false;             // closed by Connect, not by the user
-    bool filling = false;                // the store is being refilled
+    int last_nick_edited = FIELD_NICK2; // where "two unique nicks" is shown
+    bool connecting = false;            // closed by Connect, not by the user
+    bool filling = false;               // the store is being refilled
 };
 
 netlist_window *win = nullptr;
@@ -78,8 +79,7 @@ void update_validation()
 {
     const netlist_identity id = identity_from_entries();
     int field = 0;
-    const char *problem =
-        servlist_identity_problem(id.nick1.c_str(), id.nick2.c_str(), id.user_name.c_str(), &field);
+    const char *problem = servlist_identity_problem(id.nick1.c_str(), id.nick2.c_str(), id.user_name.c_str(), &field);
     // Two equal nicks: the entry being typed in is the one to fix.
     if (problem && field == FIELD_NICK2 && !id.nick1.empty() && !id.nick2.empty())
         field = win->last_nick_edited;
@@ -245,8 +245,8 @@ void on_add(GtkButton *, gpointer) noexcept
         // Shown first even while only favourites are listed, so its name
         // can be typed at once.
         win->filling = true;
-        gtk_list_store_insert_with_values(win->store, nullptr, 0, COL_NAME, net->name, COL_EDITABLE, TRUE,
-                                          COL_WEIGHT, NETLIST_WEIGHT_NORMAL, COL_NET, net, -1);
+        gtk_list_store_insert_with_values(win->store, nullptr, 0, COL_NAME, net->name, COL_EDITABLE, TRUE, COL_WEIGHT,
+                                          NETLIST_WEIGHT_NORMAL, COL_NET, net, -1);
         win->filling = false;
         select_position(0);
         edit_name_of(net);
@@ -281,10 +281,9 @@ void on_remove(GtkButton *, gpointer) noexcept
         ircnet *net = selected_net();
         if (!net)
             return;
-        GtkWidget *dialog =
-            gtk_message_dialog_new(list_gtk_window(), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                   GTK_MESSAGE_QUESTION, GTK_BUTTONS_OK_CANCEL,
-                                   _("Really remove network \"%s\" and all its servers?"), net->name ? net->name : "");
+        GtkWidget *dialog = gtk_message_dialog_new(
+            list_gtk_window(), GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_MESSAGE_QUESTION,
+            GTK_BUTTONS_OK_CANCEL, _("Really remove network \"%s\" and all its servers?"), net->name ? net->name : "");
         connect_response(dialog, new remove_question{net}, on_remove_answer);
         gtk_widget_show_all(dialog);
     });
@@ -565,7 +564,7 @@ GtkWidget *build_bottom()
     return bar;
 }
 
-}  // namespace
+} // namespace
 
 void fe_serverlist_open(session *sess)
 {
