@@ -363,6 +363,19 @@ TEST_F(NetworkList, NetworksAreAddedRenamedFavouredAndRemovedInTheFile)
     EXPECT_EQ(servlist_net_find("Window Net", nullptr, strcmp), nullptr);
     EXPECT_EQ(row_count(view), before);
     EXPECT_EQ(servlist_file().find("N=Window Net\n"), std::string::npos);
+
+    // A save that fails is reported, and the change stays in memory.
+    const std::string path = std::string(get_xdir()) + "/servlist.conf";
+    const std::string saved = servlist_file();
+    std::filesystem::create_directories(path + ".new/x");
+    auto *first = static_cast<ircnet *>(network_list->data);
+    select_row(view, 0);
+    click(list_widget("lumenwick-netlist-favor"));
+    EXPECT_TRUE(first->flags & NET_FAVORITE);
+    EXPECT_EQ(servlist_file(), saved);
+    EXPECT_NE(close_messages().find("Could not save"), std::string::npos);
+    std::filesystem::remove_all(path + ".new");
+    first->flags &= ~NET_FAVORITE;
 }
 
 TEST_F(NetworkList, EditorMasksRevealsAndSettlesThePasswordEncrypted)

@@ -603,6 +603,9 @@ void replace_field(char *&field, GtkWidget *entry)
 bool store_and_settle()
 {
     ircnet *net = ed->net;
+    // A command removed the network meanwhile: nothing is left to store.
+    if (!g_slist_find(network_list, net))
+        return true;
     replace_field(net->nick, ed->nick);
     replace_field(net->second_nick, ed->nick2);
     replace_field(net->real_name, ed->real_name);

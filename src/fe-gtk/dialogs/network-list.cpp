@@ -117,14 +117,22 @@ ircnet *net_at(GtkTreeIter *iter)
     return static_cast<ircnet *>(net);
 }
 
+void fill_list(const ircnet *keep = nullptr);
+
 ircnet *selected_net(GtkTreeIter *iter_out = nullptr)
 {
     GtkTreeIter iter;
     if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(win->view)), nullptr, &iter))
         return nullptr;
+    ircnet *net = net_at(&iter);
+    // A command may have removed the network while the window was open.
+    if (!g_slist_find(network_list, net)) {
+        fill_list();
+        return nullptr;
+    }
     if (iter_out)
         *iter_out = iter;
-    return net_at(&iter);
+    return net;
 }
 
 void select_position(int pos)
@@ -152,7 +160,7 @@ int position_of(const ircnet *net)
 
 // Refills the view from the server list and selects `keep` (when listed),
 // else the remembered position.
-void fill_list(const ircnet *keep = nullptr)
+void fill_list(const ircnet *keep)
 {
     win->filling = true;
     gtk_list_store_clear(win->store);
@@ -462,6 +470,7 @@ GtkWidget *identity_entry(GtkWidget *grid, int row, const char *label_text, cons
     GtkWidget *entry = gtk_entry_new();
     gtk_entry_set_max_length(GTK_ENTRY(entry), max_len);
     gtk_entry_set_text(GTK_ENTRY(entry), value);
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
     gtk_widget_set_hexpand(entry, TRUE);
     gtk_widget_set_name(entry, name);
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), entry);
