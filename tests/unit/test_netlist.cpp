@@ -1,6 +1,6 @@
-// What the network list window decides without a display: the rows it
-// shows, the identity it copies into the settings, and the editor's
-// sensitivity for the states a network's password can be in.
+// What the network list window decides without a display: the identity it
+// copies into the settings, and the editor's sensitivity for the states a
+// network's password can be in. (The rows shown are checked on the window.)
 #include "config/cfgfiles.h"
 #include "fe-common/netlist.h"
 #include "servlist/servlist.h"
@@ -12,37 +12,6 @@
 
 namespace
 {
-
-TEST(NetlistRows, FavouritesAreBoldUnlessOnlyFavouritesShow)
-{
-    ircnet a{}, b{}, c{};
-    a.flags = NET_FAVORITE;
-    c.flags = NET_FAVORITE | NET_KEYRING;
-    GSList *list = g_slist_append(g_slist_append(g_slist_append(nullptr, &a), &b), &c);
-
-    const auto all = netlist_rows(list, false);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0].net, &a);
-    EXPECT_EQ(all[0].weight, NETLIST_WEIGHT_FAVORITE);
-    EXPECT_EQ(all[1].weight, NETLIST_WEIGHT_NORMAL);
-    EXPECT_EQ(all[2].weight, NETLIST_WEIGHT_FAVORITE);
-
-    const auto favourites = netlist_rows(list, true);
-    ASSERT_EQ(favourites.size(), 2u);
-    EXPECT_EQ(favourites[0].net, &a);
-    EXPECT_EQ(favourites[1].net, &c);
-    EXPECT_EQ(favourites[1].weight, NETLIST_WEIGHT_NORMAL);
-    g_slist_free(list);
-}
-
-TEST(NetlistIdentity, CaseFoldedTwinNicksOrEmptyFieldsAreNotSaved)
-{
-    EXPECT_TRUE(netlist_identity_savable({"alice", "alice_", "", "al"}));
-    // IRC case folding: [ and { are the same letter.
-    EXPECT_FALSE(netlist_identity_savable({"Alice[", "alice{", "x", "al"}));
-    EXPECT_FALSE(netlist_identity_savable({"alice", "", "", "al"}));
-    EXPECT_FALSE(netlist_identity_savable({"alice", "bob", "", ""}));
-}
 
 TEST(NetlistIdentity, StoredCutAtBlankAndNeverInsideACharacter)
 {
