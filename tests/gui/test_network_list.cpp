@@ -132,6 +132,19 @@ void edit_cell(GtkWidget *view, int row, int column, const char *text)
     g_list_free(cells);
 }
 
+// A key press with Shift held, delivered to `widget` as the toolkit would.
+void shift_key(GtkWidget *widget, guint keyval)
+{
+    GdkEvent *event = gdk_event_new(GDK_KEY_PRESS);
+    event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    event->key.keyval = keyval;
+    event->key.state = GDK_SHIFT_MASK;
+    event->key.time = GDK_CURRENT_TIME;
+    gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_widget_event(widget, event);
+    gdk_event_free(event);
+}
+
 int row_count(GtkWidget *view)
 {
     return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(GTK_TREE_VIEW(view)), nullptr);
@@ -349,6 +362,14 @@ TEST_F(NetworkList, NetworksAreAddedRenamedFavouredAndRemovedInTheFile)
     EXPECT_EQ(weight, 800);
     EXPECT_NE(servlist_file().find("F=" + std::to_string(net->flags) + "\n"), std::string::npos);
     EXPECT_TRUE(net->flags & NET_FAVORITE);
+
+    // Shift+Down moves the network one place, not the selection.
+    shift_key(view, GDK_KEY_Down);
+    EXPECT_EQ(g_slist_index(network_list, net), 1);
+    EXPECT_EQ(row_text(view, 1), "Window Net");
+    EXPECT_EQ(prefs.gui_slist_select, 1);
+    shift_key(view, GDK_KEY_Up);
+    EXPECT_EQ(network_list->data, net);
 
     // Favourites only: the one favourite, in normal weight.
     tick(list_widget("lumenwick-netlist-favonly"), true);
@@ -646,6 +667,16 @@ TEST_F(HarnessNet, GeneratedCertificateStaysInCertsAndLogsInWithExternal)
     const run_result r = run_program(tool("python3"), add, "", 30000);
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     connect_and_wait_login();
+
+    // Deleting it brings back the buttons that make one.
+    open_list();
+    open_editor_of(net);
+    click(w("lumenwick-netedit-cert-delete"));
+    EXPECT_NE(close_messages().find("Client certificate removed for \"../a/CN=b\"."), std::string::npos);
+    EXPECT_TRUE(gtk_widget_get_visible(w("lumenwick-netedit-cert-generate")));
+    EXPECT_FALSE(gtk_widget_get_visible(w("lumenwick-netedit-cert-delete")));
+    EXPECT_FALSE(std::filesystem::exists(pem));
+    close_editor(net);
 }
 
 } // namespace
