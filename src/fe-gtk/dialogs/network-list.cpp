@@ -96,7 +96,8 @@ void update_validation()
 }
 
 // Stores a valid identity in the settings and saves the server list and the
-// configuration; an invalid one is left unsaved.
+// configuration; an invalid one is left unsaved. The list window is about to
+// close whenever this runs, so a warning goes over the main window.
 void save_identity()
 {
     const netlist_identity id = identity_from_entries();
@@ -105,7 +106,7 @@ void save_identity()
     netlist_identity_store(id);
     servlist_save();
     if (!save_config())
-        netlist_message(list_gtk_window(), GTK_MESSAGE_WARNING, _("Could not save lumenwick.conf."));
+        netlist_message(main_window(), GTK_MESSAGE_WARNING, _("Could not save lumenwick.conf."));
 }
 
 // ---- the list ---------------------------------------------------------------------------
