@@ -238,6 +238,7 @@ void on_channel_edited(GtkCellRendererText *cell, gchar *path_text, gchar *new_t
             g_free(fav->key);
             fav->key = *text ? g_strdup(text.get()) : nullptr;
             gtk_list_store_set(ed->channels.store, &iter, LCOL_KEY, fav->key ? fav->key : "", -1);
+            OPENSSL_cleanse(text.get(), std::strlen(text.get()));
         } else if (!*text) {
             servlist_favchan_remove(ed->net, fav);
             fill_channels();
