@@ -7,11 +7,13 @@
 #include "base/util.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "dialogs/plugingui.h"
 #include "fe-common/meters.h"
 #include "fe-common/title.h"
 #include "fe.h"
 #include "net/server.h"
 #include "output/text.h"
+#include "plugins/plugin.h"
 #include "session/session.h"
 
 #include <cstring>
@@ -237,10 +239,56 @@ gboolean on_window_focus_in(GtkWidget *window, GdkEvent *, gpointer data) noexce
     guarded("window focus", [&] {
         auto *view = static_cast<session_view *>(data);
         gtk_window_set_urgency_hint(GTK_WINDOW(window), FALSE);
+        if (!is_session(view->sess))
+            return;
+        const bool switched = current_sess != view->sess;
+        make_current(view->sess);
+        // Each tab is its own window for now: focusing one also brings its tab
+        // to front. A hook may close the session.
+        if (switched)
+            plugin_emit_dummy_print(view->sess, "Focus Tab");
         if (is_session(view->sess))
-            make_current(view->sess);
+            plugin_emit_dummy_print(view->sess, "Focus Window");
     });
     return FALSE;
+}
+
+// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
+// key does nothing more.
+gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer data) noexcept
+{
+    return guarded("input key", FALSE, [&]() -> gboolean {
+        auto *view = static_cast<session_view *>(data);
+        if (!is_session(view->sess))
+            return FALSE;
+        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
+        return plugin_emit_keypress(view->sess, event->state, event->keyval, ch) ? TRUE : FALSE;
+    });
+}
+
+void on_open_plugins(GtkMenuItem *, gpointer data) noexcept
+{
+    guarded("plugins window", [&] {
+        auto *view = static_cast<session_view *>(data);
+        plugingui_open(is_session(view->sess) ? view->sess : current_sess);
+    });
+}
+
+// Until the menu bar exists, the plugin window is reached from the input
+// line's context menu.
+void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer data) noexcept
+{
+    guarded("input popup", [&] {
+        if (!GTK_IS_MENU(popup))
+            return;
+        GtkWidget *separator = gtk_separator_menu_item_new();
+        GtkWidget *item = gtk_menu_item_new_with_mnemonic(_("_Plugins and Scripts..."));
+        g_signal_connect(item, "activate", G_CALLBACK(on_open_plugins), data);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
+        gtk_widget_show(separator);
+        gtk_widget_show(item);
+    });
 }
 
 void on_input_activate(GtkEntry *entry, gpointer data) noexcept
@@ -344,6 +392,8 @@ GtkWidget *build_window(session_view &v, bool to_front)
     g_signal_connect(v.window, "destroy", G_CALLBACK(on_window_destroy), &v);
     g_signal_connect(v.window, "focus-in-event", G_CALLBACK(on_window_focus_in), &v);
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), &v);
+    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), &v);
+    g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), &v);
     return v.window;
 }
 
