@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <glib.h>
+#include <glib/gstdio.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -210,6 +211,25 @@ TEST_F(Servlist, ClientCertificatesForTheListWindow)
     EXPECT_TRUE(servlist_cert_exists(other));
     EXPECT_STREQ(servlist_identity_problem("nick", "NICK", "user", nullptr), "You must have two unique nick names.");
     EXPECT_EQ(servlist_identity_problem("nick", "nick_", "user", nullptr), nullptr);
+}
+
+// A name with a path, a leading dot or control characters stays one plain
+// file in certs/; without the tool the user is told what is missing.
+TEST_F(Servlist, CertificateNamesStayInTheFolderAndAMissingToolIsNamed)
+{
+    ircnet *net = servlist_net_add("..\x01/a\nb\x7f", false);
+    EXPECT_EQ(servlist_cert_path(net), std::string(dir) + "/certs/_.__a_b_.pem");
+
+    const std::string path = g_getenv("PATH");
+    gchar *empty = g_dir_make_tmp("lwk-nopath-XXXXXX", nullptr);
+    g_setenv("PATH", empty, TRUE);
+    const servlist_cert_result r = servlist_cert_generate(net);
+    g_setenv("PATH", path.c_str(), TRUE);
+    g_rmdir(empty);
+    g_free(empty);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.detail.find("openssl command-line tool was not found"), std::string::npos) << r.detail;
+    EXPECT_FALSE(servlist_cert_exists(net));
 }
 
 // ---- connecting ------------------------------------------------------------------

@@ -585,6 +585,19 @@ bool ssl_host_is_valid_sni(const char *host)
     return true;
 }
 
+std::string ssl_client_cert_name(const char *network)
+{
+    std::string safe = network ? network : "";
+    for (char &c : safe) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f)
+            c = '_';
+    }
+    if (!safe.empty() && safe[0] == '.')
+        safe[0] = '_';
+    return safe;
+}
+
 void ssl_load_client_cert(server *serv)
 {
     serv->client_cert_loaded = FALSE;
@@ -593,16 +606,7 @@ void ssl_load_client_cert(server *serv)
 
     // The network name comes from the user's server list or a server's tab
     // name; it must not lead out of the certs folder or to a hidden file.
-    std::string safe;
-    if (const char *net = server_get_network(serv, false)) {
-        safe = net;
-        for (char &c : safe) {
-            if (c == '/' || c == '\\')
-                c = '_';
-        }
-        if (!safe.empty() && safe[0] == '.')
-            safe[0] = '_';
-    }
+    const std::string safe = ssl_client_cert_name(server_get_network(serv, false));
 
     std::string path;
     bool have_cert = false;

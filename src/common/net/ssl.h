@@ -3,6 +3,8 @@
 // host-name verification, and the read and write wrappers.
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 
 struct server;
@@ -76,6 +78,10 @@ bool ssl_host_is_valid_sni(const char *host);
 // directory into the server's context; sets client_cert_loaded when both the
 // certificate and its key loaded.
 void ssl_load_client_cert(server *serv);
+// The file name (without ".pem") under certs/ of a network's client
+// certificate: '/', '\\' and control characters become '_', and so does a
+// leading '.', so no name leads out of the folder or to a hidden file.
+std::string ssl_client_cert_name(const char *network);
 // Starts the TLS handshake on the connected serv->sock, polled every 300 ms;
 // on success the server goes on to its connected step, on failure it is
 // reported ("Connection Failed") and cleaned up.

@@ -3,6 +3,7 @@
 #include "base/atomicfile.h"
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
+#include "net/ssl.h"
 #include "servlist/servlist.h"
 
 #include <glib.h>
@@ -26,14 +27,7 @@ std::string certs_dir()
 
 std::string safe_name(const ircnet *net)
 {
-    std::string name = net && net->name ? net->name : "";
-    for (char &c : name) {
-        if (c == '/' || c == '\\')
-            c = '_';
-    }
-    if (!name.empty() && name[0] == '.')
-        name[0] = '_';
-    return name;
+    return ssl_client_cert_name(net ? net->name : nullptr);
 }
 
 std::string display_name(const ircnet *net)
@@ -62,6 +56,15 @@ struct tool_run {
 // belongs to this program rather than to the tool.
 tool_run run_openssl(const std::string &dir, const std::vector<std::string> &args)
 {
+    tool_run run;
+    // Without the tool, say so rather than pass on the wrapper's complaint.
+    char *tool = g_find_program_in_path("openssl");
+    if (!tool) {
+        run.err = _("The openssl command-line tool was not found. Install it to make and read client "
+                    "certificates.");
+        return run;
+    }
+    g_free(tool);
     std::vector<std::string> full{"timeout", std::to_string(TOOL_TIMEOUT_S), "openssl"};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -72,7 +75,6 @@ tool_run run_openssl(const std::string &dir, const std::vector<std::string> &arg
     char *out = nullptr, *err = nullptr;
     int status = -1;
     GError *error = nullptr;
-    tool_run run;
     if (g_spawn_sync(dir.c_str(), argv.data(), env, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status,
                      &error)) {
         run.ok = g_spawn_check_wait_status(status, nullptr);
