@@ -63,9 +63,11 @@ void chanlist_filter::set(const chanlist_filter_settings &settings)
     settings_ = settings;
     find_folded_ = folded(settings.find);
     regex_.reset();
+    // Case-insensitive, with the usual extended syntax (groups, alternation,
+    // + and ?). Not PCRE's "extended" flag: that makes "#" start a comment,
+    // and every channel name starts with one.
     if (settings.type == CHANLIST_REGEX && !settings.find.empty())
-        regex_.reset(g_regex_new(settings.find.c_str(),
-                                 GRegexCompileFlags(G_REGEX_CASELESS | G_REGEX_EXTENDED | G_REGEX_OPTIMIZE),
+        regex_.reset(g_regex_new(settings.find.c_str(), GRegexCompileFlags(G_REGEX_CASELESS | G_REGEX_OPTIMIZE),
                                  GRegexMatchFlags(0), nullptr));
 }
 
@@ -110,10 +112,12 @@ bool chanlist_model::add(std::string_view channel, std::string_view users, std::
     char *stripped = strip_color(std::string(topic).c_str(), -1, STRIP_ALL);
     row->topic = valid_utf8(stripped ? stripped : "");
     g_free(stripped);
-    char *key = g_utf8_collate_key(row->channel.c_str(), -1);
-    row->key = key ? key : row->channel;
-    g_free(key);
     row->channel_folded = folded(row->channel);
+    // Collated folded, so that case never splits the list (the C locale
+    // collates byte-wise).
+    char *key = g_utf8_collate_key(row->channel_folded.c_str(), -1);
+    row->key = key ? key : row->channel_folded;
+    g_free(key);
     row->topic_folded = folded(row->topic);
     row->users = parse_users(users);
     chanlist_row *raw = row.get();
