@@ -745,7 +745,9 @@ void fe_chan_list_end(server *serv)
     chanlist_window *w = window_of(serv);
     if (!w)
         return;
-    flush(w);
+    // The rest of the queue goes in with the sort: the view is rebuilt once
+    // rather than told of every row.
+    w->model.flush();
     resort(w);
     update_label(w);
     gtk_widget_set_sensitive(w->download, TRUE);
