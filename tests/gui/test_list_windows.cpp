@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,34 @@ std::string cell(GtkWidget *tree, int row, int column)
     return out;
 }
 
+// Saves what `window` shows as PNG in the working directory and returns
+// how many distinct colours its `area` child has (a blank list has two or three).
+int screenshot(GtkWidget *window, GtkWidget *area, const char *name)
+{
+    gtk_window_present(GTK_WINDOW(window));
+    pump_until([] { return false; }, 300); // let it draw
+    GdkWindow *gdk = gtk_widget_get_window(window);
+    const int w = gdk_window_get_width(gdk), h = gdk_window_get_height(gdk);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_window(gdk, 0, 0, w, h);
+    if (!shot)
+        return 0;
+    gdk_pixbuf_save(shot, name, "png", nullptr, nullptr);
+    GtkAllocation a;
+    gtk_widget_get_allocation(area, &a);
+    int x0 = 0, y0 = 0;
+    gtk_widget_translate_coordinates(area, window, 0, 0, &x0, &y0);
+    std::set<guint32> colours;
+    const int stride = gdk_pixbuf_get_rowstride(shot), nch = gdk_pixbuf_get_n_channels(shot);
+    const guchar *px = gdk_pixbuf_get_pixels(shot);
+    for (int y = std::max(0, y0); y < std::min(h, y0 + a.height); y++)
+        for (int x = std::max(0, x0); x < std::min(w, x0 + a.width); x++) {
+            const guchar *p = px + y * stride + x * nch;
+            colours.insert(guint32(p[0]) << 16 | guint32(p[1]) << 8 | p[2]);
+        }
+    g_object_unref(shot);
+    return int(colours.size());
+}
+
 class ListWindows : public ::testing::Test
 {
   protected:
@@ -199,6 +228,9 @@ TEST_F(ListWindows, ChannelListDownloadsFiltersSortsAndJoinsThenBansAreRemoved)
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "Displaying 7715000/7715000 users on 50000/50000 channels.");
     std::printf("longest main-loop iteration while 50,000 rows arrived: %.1f ms\n", longest / 1000.0);
 
+    // Rows are drawn (text in several shades), not an empty list.
+    EXPECT_GT(screenshot(window, tree, "chanlist.png"), 8);
+
     // Sorted by users, most first, once the list ended; topics lost their colours.
     EXPECT_EQ(cell(tree, 0, 1), "304");
     EXPECT_EQ(cell(tree, 0, 2).rfind("topic of ", 0), 0u) << cell(tree, 0, 2);
@@ -243,6 +275,7 @@ TEST_F(ListWindows, ChannelListDownloadsFiltersSortsAndJoinsThenBansAreRemoved)
         return false;
     });
     EXPECT_EQ(boxes, 4);
+    EXPECT_GT(screenshot(bans, btree, "banlist.png"), 8);
     // An operator with nothing selected may clear, not remove.
     EXPECT_FALSE(gtk_widget_get_sensitive(find_button(bans, "Remove")));
     EXPECT_TRUE(gtk_widget_get_sensitive(find_button(bans, "Clear")));
