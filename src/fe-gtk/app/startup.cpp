@@ -6,6 +6,7 @@
 #include "dialogs/message.h"
 #include "fe.h"
 #include "mainwin/sessionwin.h"
+#include "session/lumenwick.h"
 #include "support/gtk-handles.h"
 
 #include <glib-unix.h>
