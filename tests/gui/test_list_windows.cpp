@@ -3,8 +3,8 @@
 // of 50,000 channels is downloaded, filtered, sorted and joined from; the new
 // channel's ban list is fetched and entries are removed with one MODE line.
 #include "base/lumenwick.h"
-#include "config/cfgfiles.h"
 #include "commands/outbound.h"
+#include "config/cfgfiles.h"
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
 #include "fe.h"
@@ -108,7 +108,8 @@ GtkWidget *find_child(GtkWidget *root, const std::function<bool(GtkWidget *)> &m
 GtkWidget *find_button(GtkWidget *root, const char *label)
 {
     return find_child(root, [&](GtkWidget *w) {
-        return GTK_IS_BUTTON(w) && !GTK_IS_TOGGLE_BUTTON(w) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), label) == 0;
+        return GTK_IS_BUTTON(w) && !GTK_IS_TOGGLE_BUTTON(w) &&
+               g_strcmp0(gtk_button_get_label(GTK_BUTTON(w)), label) == 0;
     });
 }
 
@@ -170,9 +171,8 @@ class ListWindows : public ::testing::Test
     void SetUp() override
     {
         const gchar *argv[] = {"python3", LUMENWICK_HARNESS_DIR "/list-ircd.py", "50000", nullptr};
-        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_SEARCH_PATH,
-                                             nullptr, nullptr, &ircd_proc.pid, &ircd_proc.in, &ircd_proc.out, nullptr,
-                                             nullptr));
+        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                                             nullptr, &ircd_proc.pid, &ircd_proc.in, &ircd_proc.out, nullptr, nullptr));
         fcntl(ircd_proc.out, F_SETFL, fcntl(ircd_proc.out, F_GETFL) | O_NONBLOCK);
         ircd = &ircd_proc;
         ASSERT_TRUE(pump_until([&] { return !ircd_proc.lines.empty(); }, 10000));

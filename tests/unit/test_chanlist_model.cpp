@@ -23,10 +23,8 @@ struct sample {
 
 // Rows with names and topics that tell the search types apart.
 const sample rows[] = {
-    {"#linux", "900", "Linux help: \x02no\x02 pastes"},
-    {"#Ärger", "12", "complaints"},
-    {"#python", "450", "Python talk, see #linux for OS"},
-    {"#tiny", "2", "almost empty"},
+    {"#linux", "900", "Linux help: \x02no\x02 pastes"},     {"#Ärger", "12", "complaints"},
+    {"#python", "450", "Python talk, see #linux for OS"},   {"#tiny", "2", "almost empty"},
     {"#big", "25000", "channels larger than ten thousand"},
 };
 
