@@ -293,8 +293,10 @@ TEST_F(ListWindows, ChannelListDownloadsFiltersSortsAndJoinsThenBansAreRemoved)
                ircd_proc.got("MODE " + picked + " -bb old!*@* newest!*@*");
     })) << lines();
     gtk_widget_destroy(bans);
+    prefs.gui_chanlist_width_topic = 0;
     gtk_widget_destroy(window);
     EXPECT_FALSE(fe_is_chanwindow(serv));
+    EXPECT_GT(prefs.gui_chanlist_width_topic, 1); // the widths are kept for next time
 }
 
 } // namespace

@@ -483,6 +483,9 @@ void on_destroy(GtkWidget *, gpointer data) noexcept
 {
     guarded("channel list close", [&] {
         std::unique_ptr<chanlist_window> w(static_cast<chanlist_window *>(data));
+        // The children are still there while the window's own handler has
+        // not run.
+        store_widths(w.get());
         w->flush_timer.reset();
         w->blink_timer.reset();
         // Closed with its server (fe_server_callback cleared the record first)
@@ -675,17 +678,6 @@ chanlist_window *build(server *serv)
                          return TRUE;
                      }),
                      nullptr);
-    g_signal_connect(w->window, "delete-event",
-                     G_CALLBACK(+[](GtkWidget *, GdkEvent *, gpointer data) noexcept -> gboolean {
-                         guarded("channel list widths", [data] { store_widths(static_cast<chanlist_window *>(data)); });
-                         return FALSE;
-                     }),
-                     w.get());
-    g_signal_connect(w->window, "unrealize", G_CALLBACK(+[](GtkWidget *, gpointer data) noexcept {
-                         guarded("channel list widths", [data] { store_widths(static_cast<chanlist_window *>(data)); });
-                     }),
-                     w.get());
-
     w->model.set_filter(filter_settings(w.get()));
     update_label(w.get());
     w->flush_timer.reset(g_timeout_add(
