@@ -9,7 +9,7 @@ PACKAGES=(
   gettext
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev llvm
-  xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick
+  xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick xclip xdotool
   python3 openssl
   inspircd microsocks tinyproxy dante-server atheme-services
   libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography

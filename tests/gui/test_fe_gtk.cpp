@@ -7,6 +7,7 @@
 #include "mainwin/sessionwin.h"
 #include "net/server.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -88,14 +89,10 @@ GtkWidget *dialog_entry(GtkWidget *dialog)
     return found;
 }
 
+// The session's lines as saving would write them (formatting removed).
 std::string buffer_text(session *sess)
 {
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(view_of(sess)->buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(view_of(sess)->buffer, &start, &end, FALSE);
-    std::string s = text;
-    g_free(text);
-    return s;
+    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
 }
 
 void print(session *sess, const char *text, time_t stamp = 0)
@@ -343,10 +340,13 @@ session *SessionWindow::anchor = nullptr;
 
 TEST_F(SessionWindow, PrintedLinesGetStampAndLoseFormatting)
 {
+    // Without the nick column the stamp is part of the line's text.
+    prefs.text_indent = 0;
     prefs.stamp_text = 1;
     g_strlcpy(prefs.stamp_text_format, "<%H:%M> ", sizeof prefs.stamp_text_format);
     print(anchor, "\002alice\002\t\00304red\003 text\nsecond\n", 5 * 3600 + 7 * 60);
     EXPECT_EQ(buffer_text(anchor), "<05:07> alice red text\n<05:07> second\n");
+    prefs.text_indent = 1;
 }
 
 TEST_F(SessionWindow, ClearRemovesFirstOrLastLinesAndMaxLinesDropsOldest)
@@ -360,10 +360,13 @@ TEST_F(SessionWindow, ClearRemovesFirstOrLastLinesAndMaxLinesDropsOldest)
     fe_text_clear(anchor, 0);
     EXPECT_EQ(buffer_text(anchor), "");
 
-    prefs.text_max_lines = 2;
-    for (const char *line : {"a", "b", "c"})
+    prefs.text_max_lines = 3;
+    sessionwin_apply_settings(anchor);
+    for (const char *line : {"a", "b", "c", "d"})
         print(anchor, line);
-    EXPECT_EQ(buffer_text(anchor), "b\nc\n");
+    EXPECT_EQ(buffer_text(anchor), "b\nc\nd\n");
+    prefs.text_max_lines = 0;
+    sessionwin_apply_settings(anchor);
 }
 
 TEST_F(SessionWindow, LastlogCopiesMatchingLines)

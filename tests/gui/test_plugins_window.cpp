@@ -8,6 +8,7 @@
 #include "fe.h"
 #include "mainwin/sessionwin.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -122,14 +123,10 @@ bool build_example(const fs::path &out, std::string *log)
     return ran && g_spawn_check_wait_status(status, nullptr);
 }
 
+// The session's lines as saving would write them (formatting removed).
 std::string buffer_text(session *sess)
 {
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(view_of(sess)->buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(view_of(sess)->buffer, &start, &end, FALSE);
-    std::string s = text;
-    g_free(text);
-    return s;
+    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
 }
 
 TEST(PluginsWindow, LoadCopiesAPluginFromOutsideIntoAddonsListsItAndUnloads)

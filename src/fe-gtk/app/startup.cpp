@@ -8,6 +8,7 @@
 #include "mainwin/sessionwin.h"
 #include "session/lumenwick.h"
 #include "support/gtk-handles.h"
+#include "theme/theme-gtk.h"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -69,6 +70,7 @@ int fe_args(int argc, char *argv[])
 void fe_init(void)
 {
     gtk_window_set_default_icon_name(APPLICATION_ID);
+    theme_startup();
     sessionwin_apply_font();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
@@ -97,8 +99,14 @@ void fe_cleanup(void) {}
 
 save_result fe_preferences_persistence_save_all(void)
 {
-    // The colours file joins this save with the theme runtime.
-    return save_config_with_colors(nullptr);
+    // The colours file is saved with the settings: neither replaces its old
+    // file unless both could be written.
+    static const colors_saver colors = {
+        [](char **path) -> int { return theme_runtime_save_prepare(path) ? 1 : 0; },
+        [](const char *path) -> int { return theme_runtime_save_finalize(path) ? 1 : 0; },
+        [](const char *path) { theme_runtime_save_discard(path); },
+    };
+    return save_config_with_colors(&colors);
 }
 
 const char *fe_get_default_font(void)

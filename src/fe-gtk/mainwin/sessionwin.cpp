@@ -16,6 +16,8 @@
 #include "output/text.h"
 #include "plugins/plugin.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
+#include "theme/theme-gtk.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -27,8 +29,6 @@ namespace
 
 // Pulse period of the "connecting" bar.
 constexpr guint PROGRESS_PULSE_MS = 50;
-// Room for a formatted time stamp (the format itself is at most 64 bytes).
-constexpr std::size_t STAMP_BUFFER_SIZE = 128;
 
 bool first_window_done = false;
 gobject_ptr<GtkCssProvider> font_provider;
@@ -51,117 +51,25 @@ template <typename F> void for_each_view_of_server(server *serv, F &&f)
     }
 }
 
-// A CSS font declaration from a Pango font name such as "Monospace Bold 9".
-std::string css_font_rules(const char *font_name)
+// The text view settings, as the main window will apply them.
+void apply_text_settings(session_view &v)
 {
-    std::unique_ptr<PangoFontDescription, decltype(&pango_font_description_free)> desc(
-        pango_font_description_from_string(font_name), pango_font_description_free);
-    std::string css;
-    const PangoFontMask set = pango_font_description_get_set_fields(desc.get());
-    if (set & PANGO_FONT_MASK_FAMILY) {
-        strv_ptr families(g_strsplit(pango_font_description_get_family(desc.get()), ",", -1));
-        std::string list;
-        for (char **f = families.get(); *f; ++f) {
-            gchar_ptr name(g_strstrip(g_strdup(*f)));
-            if (!*name)
-                continue;
-            std::string quoted;
-            for (const char *c = name.get(); *c; ++c) {
-                if (*c == '"' || *c == '\\')
-                    quoted += '\\';
-                quoted += *c;
-            }
-            list += (list.empty() ? "\"" : ", \"") + quoted + "\"";
-        }
-        if (!list.empty())
-            css += "font-family: " + list + "; ";
-    }
-    if (set & PANGO_FONT_MASK_SIZE) {
-        const double size = static_cast<double>(pango_font_description_get_size(desc.get())) / PANGO_SCALE;
-        char number[G_ASCII_DTOSTR_BUF_SIZE];
-        g_ascii_dtostr(number, sizeof number, size);
-        css += std::string("font-size: ") + number +
-               (pango_font_description_get_size_is_absolute(desc.get()) ? "px; " : "pt; ");
-    }
-    if (set & PANGO_FONT_MASK_WEIGHT)
-        css += "font-weight: " + std::to_string(static_cast<int>(pango_font_description_get_weight(desc.get()))) + "; ";
-    if (set & PANGO_FONT_MASK_STYLE) {
-        switch (pango_font_description_get_style(desc.get())) {
-        case PANGO_STYLE_ITALIC:
-            css += "font-style: italic; ";
-            break;
-        case PANGO_STYLE_OBLIQUE:
-            css += "font-style: oblique; ";
-            break;
-        default:
-            css += "font-style: normal; ";
-            break;
-        }
-    }
-    return css;
+    auto *x = GTK_XTEXT(v.text_view);
+    gtk_xtext_set_max_lines(x, prefs.text_max_lines);
+    gtk_xtext_set_wordwrap(x, prefs.text_wordwrap);
+    gtk_xtext_set_show_marker(x, prefs.text_show_marker);
+    gtk_xtext_set_show_separator(x, prefs.text_indent && prefs.text_show_sep);
+    gtk_xtext_set_indent(x, prefs.text_indent);
+    gtk_xtext_set_max_indent(x, prefs.text_max_indent);
+    gtk_xtext_set_thin_separator(x, prefs.text_thin_sep);
+    if (v.buffer)
+        gtk_xtext_set_time_stamp(v.buffer, prefs.stamp_text);
 }
 
-bool view_at_bottom(const session_view &v)
+const char *text_font_name()
 {
-    GtkAdjustment *adj = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(v.text_view));
-    return gtk_adjustment_get_value(adj) + gtk_adjustment_get_page_size(adj) >= gtk_adjustment_get_upper(adj) - 1.0;
-}
-
-// Lines of text held by a buffer; every stored line ends with "\n", so the
-// empty line after the last one is not counted.
-int stored_lines(GtkTextBuffer *buffer)
-{
-    return gtk_text_buffer_get_line_count(buffer) - 1;
-}
-
-void remove_first_lines(GtkTextBuffer *buffer, int count)
-{
-    GtkTextIter start, end;
-    gtk_text_buffer_get_start_iter(buffer, &start);
-    gtk_text_buffer_get_iter_at_line(buffer, &end, count);
-    gtk_text_buffer_delete(buffer, &start, &end);
-}
-
-void remove_last_lines(GtkTextBuffer *buffer, int count)
-{
-    GtkTextIter start, end;
-    gtk_text_buffer_get_iter_at_line(buffer, &start, MAX(stored_lines(buffer) - count, 0));
-    gtk_text_buffer_get_end_iter(buffer, &end);
-    gtk_text_buffer_delete(buffer, &start, &end);
-}
-
-void append_line(session_view &v, const std::string &line)
-{
-    const bool follow = view_at_bottom(v);
-    GtkTextIter end;
-    gtk_text_buffer_get_end_iter(v.buffer, &end);
-    gtk_text_buffer_insert(v.buffer, &end, line.data(), static_cast<int>(line.size()));
-    gtk_text_buffer_insert(v.buffer, &end, "\n", 1);
-
-    if (prefs.text_max_lines > 0 && stored_lines(v.buffer) > prefs.text_max_lines)
-        remove_first_lines(v.buffer, stored_lines(v.buffer) - prefs.text_max_lines);
-    if (follow)
-        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(v.text_view), v.end_mark);
-}
-
-// The stamp in the local time zone, formatted like the log's stamps: strftime
-// speaks the locale's encoding, the text view UTF-8.
-std::string stamp_prefix(time_t stamp)
-{
-    if (!prefs.stamp_text || !prefs.stamp_text_format[0])
-        return {};
-    const time_t when = stamp ? stamp : time(nullptr);
-    struct tm local;
-    if (!localtime_r(&when, &local))
-        return {};
-    gchar_ptr format(g_locale_from_utf8(prefs.stamp_text_format, -1, nullptr, nullptr, nullptr));
-    if (!format)
-        return {};
-    char buf[STAMP_BUFFER_SIZE];
-    if (strftime_validated(buf, sizeof buf, format.get(), &local) == 0)
-        return {};
-    gchar_ptr text(g_locale_to_utf8(buf, -1, nullptr, nullptr, nullptr));
-    return text ? text.get() : std::string();
+    const char *font = prefs.text_font_main[0] ? prefs.text_font_main : prefs.text_font;
+    return font[0] ? font : "Sans 10";
 }
 
 void set_label_shortened(GtkWidget *label, const char *name)
@@ -360,18 +268,15 @@ GtkWidget *build_window(session_view &v, bool to_front)
 
     GtkWidget *scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
-    v.text_view = gtk_text_view_new();
+    v.text_view = gtk_xtext_new(nullptr, prefs.text_indent && prefs.text_show_sep);
     gtk_widget_set_name(v.text_view, "lumenwick-textview");
-    gtk_text_view_set_editable(GTK_TEXT_VIEW(v.text_view), FALSE);
-    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(v.text_view), FALSE);
-    gtk_text_view_set_monospace(GTK_TEXT_VIEW(v.text_view), TRUE);
-    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(v.text_view), prefs.text_wordwrap ? GTK_WRAP_WORD_CHAR : GTK_WRAP_CHAR);
-    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(v.text_view), 4);
-    gtk_widget_set_can_focus(v.text_view, FALSE);
-    v.buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(v.text_view));
-    GtkTextIter end;
-    gtk_text_buffer_get_end_iter(v.buffer, &end);
-    v.end_mark = gtk_text_buffer_create_mark(v.buffer, "lumenwick-end", &end, FALSE);
+    v.buffer = gtk_xtext_buffer_new(GTK_XTEXT(v.text_view));
+    apply_text_settings(v);
+    if (!gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name())) {
+        fe_message(_("Failed to open any font. I'm out of here!"), FE_MSG_WAIT | FE_MSG_ERROR);
+        exit(1);
+    }
+    gtk_xtext_buffer_show(GTK_XTEXT(v.text_view), v.buffer, true);
     gtk_container_add(GTK_CONTAINER(scroll), v.text_view);
     gtk_box_pack_start(GTK_BOX(vbox), scroll, TRUE, TRUE, 0);
 
@@ -433,9 +338,10 @@ void sessionwin_apply_font(void) noexcept
                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     }
     // Themes make a bar 150 px wide by default; meters sit beside the input line.
-    const std::string css = "#lumenwick-textview { " + (font[0] ? css_font_rules(font) : std::string()) +
-                            "}\n"
-                            "#lumenwick-lagometer trough, #lumenwick-throttlemeter trough { min-width: 48px; }\n";
+    for (GSList *l = sess_list; l; l = l->next)
+        if (session_view *v = live_view(static_cast<session *>(l->data)))
+            gtk_xtext_set_font(GTK_XTEXT(v->text_view), text_font_name());
+    const std::string css = "#lumenwick-lagometer trough, #lumenwick-throttlemeter trough { min-width: 48px; }\n";
     GError *error = nullptr;
     if (!gtk_css_provider_load_from_data(font_provider.get(), css.c_str(), -1, &error)) {
         g_warning("Cannot use the text font '%s': %s", font, error->message);
@@ -476,6 +382,8 @@ void fe_session_callback(session *sess)
     banlist_session_gone(sess);
     std::unique_ptr<session_view> view(view_of(sess));
     sess->view = nullptr;
+    if (view)
+        gtk_xtext_buffer_free(std::exchange(view->buffer, nullptr));
     if (!view || !view->window)
         return;
     GtkWidget *window = std::exchange(view->window, nullptr);
@@ -618,7 +526,8 @@ void sessionwin_apply_settings(session *sess)
         return;
     apply_meter_visibility(v->lag, prefs.gui_lagometer);
     apply_meter_visibility(v->throttle, prefs.gui_throttlemeter);
-    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(v->text_view), prefs.text_wordwrap ? GTK_WRAP_WORD_CHAR : GTK_WRAP_CHAR);
+    apply_text_settings(*v);
+    gtk_xtext_set_font(GTK_XTEXT(v->text_view), text_font_name());
     fe_set_title(sess);
 }
 
@@ -627,94 +536,38 @@ void sessionwin_apply_settings(session *sess)
 void fe_print_text(session *sess, char *text, time_t stamp, gboolean)
 {
     session_view *v = live_view(sess);
-    if (!v || !text)
+    if (!v || !text || !v->buffer)
         return;
-
-    std::string raw(text);
-    const std::size_t bell = raw.find('\a');
-    if (bell != std::string::npos) {
-        if (!prefs.input_filter_beep)
-            gdk_display_beep(gdk_display_get_default());
-        for (char &c : raw)
-            if (c == '\a')
-                c = ' ';
-    }
-    // Formatting codes are dropped until the real text view can draw them.
-    gchar_ptr plain(strip_color(raw.c_str(), -1, STRIP_ALL));
-    if (!g_utf8_validate(plain.get(), -1, nullptr))
-        plain.reset(g_utf8_make_valid(plain.get(), -1));
-
-    const std::string prefix = stamp_prefix(stamp);
-    strv_ptr lines(g_strsplit(plain.get(), "\n", -1));
-    for (char **line = lines.get(); *line; ++line) {
-        // A final line feed ends the text; it does not start another line.
-        if (!line[1] && !**line && line != lines.get())
-            break;
-        std::string shown = prefix + *line;
-        const std::size_t tab = shown.find('\t', prefix.size());
-        if (tab != std::string::npos)
-            shown[tab] = ' ';
-        append_line(*v, shown);
-    }
+    // Invalid UTF-8 would upset Pango; the stored line stays readable.
+    gchar_ptr valid(g_utf8_validate(text, -1, nullptr) ? nullptr : g_utf8_make_valid(text, -1));
+    gtk_xtext_print(v->buffer, valid ? valid.get() : text, prefs.text_indent, stamp);
 }
 
 void fe_text_clear(session *sess, int lines)
 {
     session_view *v = live_view(sess);
-    if (!v)
-        return;
-    if (lines == 0)
-        gtk_text_buffer_set_text(v->buffer, "", 0);
-    else if (lines > 0)
-        remove_first_lines(v->buffer, lines);
-    else
-        remove_last_lines(v->buffer, -lines);
+    if (v && v->buffer)
+        gtk_xtext_clear(v->buffer, lines);
 }
 
 void fe_lastlog(session *sess, session *lastlog_sess, char *sstr, int flags)
 {
     session_view *from = live_view(sess);
     session_view *to = live_view(lastlog_sess);
-    if (!from || !to || !sstr)
+    if (!from || !to || !sstr || !from->buffer || !to->buffer)
         return;
-    if (stored_lines(from->buffer) <= 0) {
+    if (gtk_xtext_is_empty(from->buffer)) {
         PrintText(lastlog_sess, _("Search buffer is empty.\n"));
         return;
     }
-
-    const bool match_case = flags & LASTLOG_MATCHCASE;
-    std::unique_ptr<GRegex, decltype(&g_regex_unref)> regex(nullptr, g_regex_unref);
-    gchar_ptr folded_pattern;
-    if (flags & LASTLOG_REGEXP) {
-        GError *error = nullptr;
-        regex.reset(
-            g_regex_new(sstr, match_case ? GRegexCompileFlags(0) : G_REGEX_CASELESS, GRegexMatchFlags(0), &error));
-        if (!regex) {
-            PrintText(lastlog_sess, error->message);
-            g_error_free(error);
-            return;
-        }
-    } else {
-        folded_pattern.reset(match_case ? g_strdup(sstr) : g_utf8_casefold(sstr, -1));
+    char *error = nullptr;
+    if (!gtk_xtext_set_search_pattern(to->buffer, sstr, flags, &error)) {
+        if (error)
+            PrintText(lastlog_sess, error);
+        g_free(error);
+        return;
     }
-
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(from->buffer, &start, &end);
-    gchar_ptr all(gtk_text_buffer_get_text(from->buffer, &start, &end, FALSE));
-    strv_ptr lines(g_strsplit(all.get(), "\n", -1));
-    for (char **line = lines.get(); *line; ++line) {
-        if (!line[1])
-            break; // the empty piece after the last line feed
-        bool hit;
-        if (regex) {
-            hit = g_regex_match(regex.get(), *line, GRegexMatchFlags(0), nullptr);
-        } else {
-            gchar_ptr hay(match_case ? g_strdup(*line) : g_utf8_casefold(*line, -1));
-            hit = std::strstr(hay.get(), folded_pattern.get()) != nullptr;
-        }
-        if (hit)
-            append_line(*to, *line);
-    }
+    gtk_xtext_lastlog(to->buffer, from->buffer);
 }
 
 // --- input box -------------------------------------------------------------

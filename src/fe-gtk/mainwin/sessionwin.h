@@ -10,6 +10,7 @@
 #include <string>
 
 struct session;
+struct xtext_buffer;
 struct server;
 
 // One meter (lag or send queue): a bar and a label inside a box that carries
@@ -27,9 +28,8 @@ struct session_view {
     GtkWidget *window = nullptr; // null once the window is being destroyed
     GtkWidget *channel_label = nullptr;
     GtkWidget *topic_entry = nullptr;
-    GtkWidget *text_view = nullptr;
-    GtkTextBuffer *buffer = nullptr; // owned by text_view
-    GtkTextMark *end_mark = nullptr;
+    GtkWidget *text_view = nullptr; // a GtkXText
+    xtext_buffer *buffer = nullptr; // the session's own; freed with the session
     GtkWidget *nick_label = nullptr;
     GtkWidget *input_entry = nullptr;
     GtkWidget *progress_bar = nullptr;
@@ -53,7 +53,7 @@ session_view *view_of(session *sess) noexcept;
 GtkWindow *session_window(session *sess) noexcept;
 // The window dialogs are placed over: the current session's, else any.
 GtkWindow *main_window(void) noexcept;
-// Sets the text views' font from text_font_main (text_font when empty).
+// Sets the text views' font from text_font_main (text_font, "Sans 10" when empty).
 void sessionwin_apply_font(void) noexcept;
 // Re-applies the settings a session's window depends on (/GUI APPLY).
 void sessionwin_apply_settings(session *sess);
