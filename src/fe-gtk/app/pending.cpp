@@ -1,5 +1,4 @@
-// The fe_ functions whose windows (raw log, URL grabber, user list, channel
-// list, ban lists, menus, tray) do not
+// The fe_ functions whose windows (raw log, user list, menus, tray) do not
 // exist yet: accepted and ignored, so the core falls back to printing.
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
@@ -26,22 +25,6 @@ void fe_uselect(session *, char *[], int, int) {}
 void fe_set_typing(session *, const char *, const char *) {}
 void fe_userlist_update(session *, User *) {}
 
-void fe_open_chan_list(server *, char *, int) {}
-int fe_is_chanwindow(server *)
-{
-    return 0;
-}
-void fe_add_chan_list(server *, char *, char *, char *) {}
-void fe_chan_list_end(server *) {}
-// No ban window is open, so no list is pending: the core prints the entries.
-gboolean fe_add_ban_list(session *, char *, char *, char *, int)
-{
-    return FALSE;
-}
-gboolean fe_ban_list_end(session *, int)
-{
-    return FALSE;
-}
 void fe_pluginlist_update(void)
 {
     plugingui_refresh();

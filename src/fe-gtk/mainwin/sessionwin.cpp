@@ -7,6 +7,7 @@
 #include "base/util.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "dialogs/banlist.h"
 #include "dialogs/plugingui.h"
 #include "fe-common/meters.h"
 #include "fe-common/title.h"
@@ -378,6 +379,7 @@ void fe_new_server(server *serv)
 
 void fe_session_callback(session *sess)
 {
+    banlist_session_gone(sess);
     std::unique_ptr<session_view> view(view_of(sess));
     sess->view = nullptr;
     if (view)

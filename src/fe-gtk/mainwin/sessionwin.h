@@ -39,10 +39,11 @@ struct session_view {
     std::string lag_tooltip; // the last lag text, kept for when meters appear
 };
 
-// Per-server front-end record (serv->fe_record). The channel-list, raw-log
-// and join windows do not exist yet; the record reserves their places.
+// Per-server front-end record (serv->fe_record). The raw-log and join
+// windows do not exist yet; the record reserves their places.
 struct server_gui {
     GtkWidget *chanlist_window;
+    int chanlist_min_users; // the minimum last used in this server's list, 0: none yet
     GtkWidget *rawlog_window;
     GtkWidget *join_dialog;
 };
