@@ -11,6 +11,7 @@
 #include "servlist/servlist-password.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -200,11 +201,7 @@ std::string all_text()
         session_view *v = view_of(static_cast<session *>(l->data));
         if (!v || !v->buffer)
             continue;
-        GtkTextIter start, end;
-        gtk_text_buffer_get_bounds(v->buffer, &start, &end);
-        gchar *text = gtk_text_buffer_get_text(v->buffer, &start, &end, FALSE);
-        s += text;
-        g_free(text);
+        s += gtk_xtext_buffer_model(v->buffer).save_text();
     }
     return s;
 }
