@@ -94,7 +94,9 @@ void BM_AppendShown(benchmark::State &state)
         for (int i = 0; i < 100000; ++i) {
             const std::string nick = "<nick" + std::to_string(i % 13) + ">";
             const std::string text = "message " + std::to_string(i) +
-                                     " with \x03" "04colour\x03 and \x02" "bold\x02 text to fill it";
+                                     " with \x03"
+                                     "04colour\x03 and \x02"
+                                     "bold\x02 text to fill it";
             gtk_xtext_append_indent(buf, nick.c_str(), -1, text.c_str(), -1, 1700000000 + i);
             if (i % 100 == 99)
                 pump();
@@ -107,7 +109,7 @@ void BM_AppendShown(benchmark::State &state)
 }
 BENCHMARK(BM_AppendShown)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

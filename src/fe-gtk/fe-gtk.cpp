@@ -1,12 +1,12 @@
 // Start-up, the main loop, timers and descriptor watches, sounds, URLs and
 // window state for the GTK front end; plus the fe_ functions whose windows
 // (channel list, ban lists, DCC, tray, user list) do not exist yet.
+#include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "dialogs.h"
 #include "fe-formats.h"
 #include "fe.h"
 #include "gtk-handles.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "sessionwin.h"
@@ -22,7 +22,8 @@
 #include <memory>
 #include <string>
 
-namespace {
+namespace
+{
 
 // fe_exit before the loop runs (start-up errors) must still stop it.
 bool quit_before_loop = false;
@@ -45,8 +46,14 @@ struct watch_call {
     void *user_data;
 };
 
-void free_timer_call(gpointer p) noexcept { delete static_cast<timer_call *>(p); }
-void free_watch_call(gpointer p) noexcept { delete static_cast<watch_call *>(p); }
+void free_timer_call(gpointer p) noexcept
+{
+    delete static_cast<timer_call *>(p);
+}
+void free_watch_call(gpointer p) noexcept
+{
+    delete static_cast<watch_call *>(p);
+}
 
 gboolean run_timer(gpointer data) noexcept
 {
@@ -133,7 +140,7 @@ bool wayland_kde(void)
            std::strstr(desktop, "KDE");
 }
 
-}  // namespace
+} // namespace
 
 // --- start-up, main loop and exit -------------------------------------------
 
@@ -196,7 +203,10 @@ save_result fe_preferences_persistence_save_all(void)
     return save_config_with_colors(&colors);
 }
 
-const char *fe_get_default_font(void) { return nullptr; }
+const char *fe_get_default_font(void)
+{
+    return nullptr;
+}
 
 // --- timers, idle calls and descriptor watches ------------------------------
 
@@ -212,7 +222,10 @@ int fe_timeout_add_seconds(int interval_s, fe_timer_func callback, void *user_da
                                                        new timer_call{callback, user_data}, free_timer_call));
 }
 
-void fe_timeout_remove(int tag) { remove_source(tag); }
+void fe_timeout_remove(int tag)
+{
+    remove_source(tag);
+}
 
 void fe_idle_add(fe_idle_func callback, void *user_data)
 {
@@ -225,11 +238,14 @@ int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
 
     // The watch keeps its own reference; the descriptor stays the caller's.
     std::unique_ptr<GIOChannel, decltype(&g_io_channel_unref)> channel(g_io_channel_unix_new(fd), g_io_channel_unref);
-    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition,
-                                                run_watch, new watch_call{callback, user_data}, free_watch_call));
+    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition, run_watch,
+                                                new watch_call{callback, user_data}, free_watch_call));
 }
 
-void fe_input_remove(int tag) { remove_source(tag); }
+void fe_input_remove(int tag)
+{
+    remove_source(tag);
+}
 
 // --- window state ---------------------------------------------------------------
 
@@ -296,9 +312,9 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int)
         for (GSList *l = sess_list; l; l = l->next)
             sessionwin_apply_settings(static_cast<session *>(l->data));
         break;
-    case FE_GUI_COLOR:   // one window per session: no tab to colour
-    case FE_GUI_MENU:    // no menu bar yet
-    case FE_GUI_ATTACH:  // nothing to attach to
+    case FE_GUI_COLOR:  // one window per session: no tab to colour
+    case FE_GUI_MENU:   // no menu bar yet
+    case FE_GUI_ATTACH: // nothing to attach to
         break;
     }
 }
@@ -354,7 +370,10 @@ void fe_add_rawlog(server *, char *, int, int) {}
 void fe_url_add(const char *) {}
 
 void fe_userlist_insert(session *, User *, gboolean) {}
-int fe_userlist_remove(session *, User *) { return 0; }
+int fe_userlist_remove(session *, User *)
+{
+    return 0;
+}
 void fe_userlist_rehash(session *, User *) {}
 void fe_userlist_numbers(session *sess)
 {
@@ -368,12 +387,21 @@ void fe_set_typing(session *, const char *, const char *) {}
 void fe_userlist_update(session *, User *) {}
 
 void fe_open_chan_list(server *, char *, int) {}
-int fe_is_chanwindow(server *) { return 0; }
+int fe_is_chanwindow(server *)
+{
+    return 0;
+}
 void fe_add_chan_list(server *, char *, char *, char *) {}
 void fe_chan_list_end(server *) {}
 // No ban window is open, so no list is pending: the core prints the entries.
-gboolean fe_add_ban_list(session *, char *, char *, char *, int) { return FALSE; }
-gboolean fe_ban_list_end(session *, int) { return FALSE; }
+gboolean fe_add_ban_list(session *, char *, char *, char *, int)
+{
+    return FALSE;
+}
+gboolean fe_ban_list_end(session *, int)
+{
+    return FALSE;
+}
 void fe_ignore_update(int) {}
 void fe_notify_update(char *) {}
 void fe_notify_ask(char *, char *) {}
@@ -385,9 +413,18 @@ void fe_menu_update(menu_entry *) {}
 void fe_dcc_add(DCC *) {}
 void fe_dcc_update(DCC *) {}
 void fe_dcc_remove(DCC *) {}
-int fe_dcc_open_recv_win(int) { return 0; }
-int fe_dcc_open_send_win(int) { return 0; }
-int fe_dcc_open_chat_win(int) { return 0; }
+int fe_dcc_open_recv_win(int)
+{
+    return 0;
+}
+int fe_dcc_open_send_win(int)
+{
+    return 0;
+}
+int fe_dcc_open_chat_win(int)
+{
+    return 0;
+}
 void fe_dcc_send_filereq(session *, char *, int, int) {}
 
 void fe_tray_set_icon(int) {}

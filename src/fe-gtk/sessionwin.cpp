@@ -6,22 +6,23 @@
 #include "textview/gtkxtext.h"
 #include "theme/theme-gtk.h"
 
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe-formats.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Pulse period of the "connecting" bar.
 constexpr guint PROGRESS_PULSE_MS = 50;
@@ -37,8 +38,7 @@ session_view *live_view(session *sess)
     return v && v->window ? v : nullptr;
 }
 
-template <typename F>
-void for_each_view_of_server(server *serv, F &&f)
+template <typename F> void for_each_view_of_server(server *serv, F &&f)
 {
     for (GSList *l = sess_list; l; l = l->next) {
         auto *sess = static_cast<session *>(l->data);
@@ -250,7 +250,7 @@ GtkWidget *build_window(session_view &v, bool to_front)
     return v.window;
 }
 
-}  // namespace
+} // namespace
 
 session_view *view_of(session *sess) noexcept
 {
@@ -319,7 +319,10 @@ void fe_new_window(session *sess, int focus)
     }
 }
 
-void fe_new_server(server *serv) { serv->fe_record = g_new0(server_gui, 1); }
+void fe_new_server(server *serv)
+{
+    serv->fe_record = g_new0(server_gui, 1);
+}
 
 void fe_session_callback(session *sess)
 {
@@ -351,7 +354,7 @@ void fe_close_window(session *sess)
 {
     session_view *view = view_of(sess);
     if (view && view->window)
-        gtk_widget_destroy(view->window);  // the destroy handler frees the session
+        gtk_widget_destroy(view->window); // the destroy handler frees the session
     else
         session_free(sess);
 }
@@ -420,9 +423,15 @@ void fe_set_nick(server *serv, char *newnick)
 
 void fe_set_away(server *) {}
 
-void fe_update_channel_key(session *sess) { fe_set_title(sess); }
+void fe_update_channel_key(session *sess)
+{
+    fe_set_title(sess);
+}
 
-void fe_update_channel_limit(session *sess) { fe_set_title(sess); }
+void fe_update_channel_limit(session *sess)
+{
+    fe_set_title(sess);
+}
 
 void fe_update_mode_buttons(session *, char, char) {}
 

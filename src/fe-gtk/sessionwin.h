@@ -25,18 +25,18 @@ struct meter_widgets {
 // fe_session_callback), the widgets themselves by their window.
 struct session_view {
     session *sess = nullptr;
-    GtkWidget *window = nullptr;  // null once the window is being destroyed
+    GtkWidget *window = nullptr; // null once the window is being destroyed
     GtkWidget *channel_label = nullptr;
     GtkWidget *topic_entry = nullptr;
-    GtkWidget *text_view = nullptr;  // a GtkXText
-    xtext_buffer *buffer = nullptr;  // the session's own; freed with the session
+    GtkWidget *text_view = nullptr; // a GtkXText
+    xtext_buffer *buffer = nullptr; // the session's own; freed with the session
     GtkWidget *nick_label = nullptr;
     GtkWidget *input_entry = nullptr;
     GtkWidget *progress_bar = nullptr;
     source_id progress_pulse;
     meter_widgets lag;
     meter_widgets throttle;
-    std::string lag_tooltip;  // the last lag text, kept for when meters appear
+    std::string lag_tooltip; // the last lag text, kept for when meters appear
 };
 
 // Per-server front-end record (serv->fe_record). The channel-list, raw-log

@@ -1,9 +1,9 @@
 // The GTK front end in-process on a real display (run through with-xvfb.sh):
 // main-loop sources, the questions and message boxes, and the session window
 // driven by the real core. Any GLib warning or critical fails the test.
+#include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "sessionwin.h"
@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 int logged_problems = 0;
 
@@ -89,7 +90,10 @@ GtkWidget *dialog_entry(GtkWidget *dialog)
 }
 
 // The session's lines as saving would write them (formatting removed).
-std::string buffer_text(session *sess) { return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text(); }
+std::string buffer_text(session *sess)
+{
+    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
+}
 
 void print(session *sess, const char *text, time_t stamp = 0)
 {
@@ -97,8 +101,9 @@ void print(session *sess, const char *text, time_t stamp = 0)
     fe_print_text(sess, copy.data(), stamp, FALSE);
 }
 
-class FrontEnd : public ::testing::Test {
-protected:
+class FrontEnd : public ::testing::Test
+{
+  protected:
     void SetUp() override { logged_problems = 0; }
     void TearDown() override { EXPECT_EQ(logged_problems, 0) << "GLib logged warnings or criticals"; }
 };
@@ -111,16 +116,18 @@ TEST_F(MainLoopSources, TimersRepeatUntilFalseAndRemovalIsSafe)
 {
     static int runs, removed_runs, idle_runs;
     runs = removed_runs = idle_runs = 0;
-    const int id = fe_timeout_add(5, [](void *) { return ++runs < 3 ? 1 : 0; }, nullptr);
+    const int id = fe_timeout_add(
+        5, [](void *) { return ++runs < 3 ? 1 : 0; }, nullptr);
     EXPECT_NE(id, 0);
-    fe_timeout_remove(fe_timeout_add(5, [](void *) { return ++removed_runs; }, nullptr));
+    fe_timeout_remove(fe_timeout_add(
+        5, [](void *) { return ++removed_runs; }, nullptr));
     fe_idle_add([](void *) { return ++idle_runs < 4 ? 1 : 0; }, nullptr);
     ASSERT_TRUE(pump_until([] { return runs == 3 && idle_runs == 4; }));
     pump_for(50);
     EXPECT_EQ(runs, 3);
     EXPECT_EQ(idle_runs, 4);
     EXPECT_EQ(removed_runs, 0);
-    fe_timeout_remove(id);  // the core may remove a timer that already ended
+    fe_timeout_remove(id); // the core may remove a timer that already ended
 }
 
 TEST_F(MainLoopSources, ReadWatchSeesDataThenHangUp)
@@ -137,7 +144,7 @@ TEST_F(MainLoopSources, ReadWatchSeesDataThenHangUp)
             ++calls;
             seen = GIOCondition(seen | cond);
             char c;
-            return read(g_io_channel_unix_get_fd(ch), &c, 1) > 0;  // EOF ends the watch
+            return read(g_io_channel_unix_get_fd(ch), &c, 1) > 0; // EOF ends the watch
         },
         nullptr);
     EXPECT_NE(id, 0);
@@ -146,7 +153,7 @@ TEST_F(MainLoopSources, ReadWatchSeesDataThenHangUp)
     EXPECT_TRUE(seen & G_IO_IN);
     close(fds[1]);
     ASSERT_TRUE(pump_until([] { return (seen & G_IO_HUP) != 0; }));
-    fe_input_remove(id);  // already ended by the callback
+    fe_input_remove(id); // already ended by the callback
     close(fds[0]);
 }
 
@@ -243,8 +250,9 @@ TEST_F(Questions, YesNoAndConfirmRunTheMatchingCallback)
     EXPECT_EQ(yes_answers, 1);
     EXPECT_EQ(no_answers, 1);
 
-    fe_confirm("bob is offering DCC Chat. Do you want to accept?", [](void *) { ++accepted; },
-               [](void *) { ++aborted; }, nullptr);
+    fe_confirm(
+        "bob is offering DCC Chat. Do you want to accept?", [](void *) { ++accepted; }, [](void *) { ++aborted; },
+        nullptr);
     EXPECT_EQ(accepted + aborted, 0);
     gtk_dialog_response(GTK_DIALOG(find_titled(DISPLAY_NAME)), GTK_RESPONSE_CANCEL);
     EXPECT_EQ(aborted, 1);
@@ -286,12 +294,12 @@ TEST_F(Questions, MessageTypeFollowsFlagsAndBrokenMarkupShowsAsText)
         GtkMessageType type;
         bool markup;
     };
-    for (const row &r : {row{"info", FE_MSG_INFO | FE_MSG_ERROR, GTK_MESSAGE_INFO, false},
-                         row{"error", FE_MSG_ERROR | FE_MSG_WARN, GTK_MESSAGE_ERROR, false},
-                         row{"warning", 0, GTK_MESSAGE_WARNING, false},
-                         row{"<b>bold</b>", FE_MSG_MARKUP, GTK_MESSAGE_WARNING, true},
-                         row{"<b>unclosed", FE_MSG_MARKUP | FE_MSG_INFO, GTK_MESSAGE_INFO, false}}) {
-        fe_message(r.text, r.flags);  // returns at once without the wait flag
+    for (const row &r :
+         {row{"info", FE_MSG_INFO | FE_MSG_ERROR, GTK_MESSAGE_INFO, false},
+          row{"error", FE_MSG_ERROR | FE_MSG_WARN, GTK_MESSAGE_ERROR, false},
+          row{"warning", 0, GTK_MESSAGE_WARNING, false}, row{"<b>bold</b>", FE_MSG_MARKUP, GTK_MESSAGE_WARNING, true},
+          row{"<b>unclosed", FE_MSG_MARKUP | FE_MSG_INFO, GTK_MESSAGE_INFO, false}}) {
+        fe_message(r.text, r.flags); // returns at once without the wait flag
         GtkWidget *dialog = find_message(r.text);
         ASSERT_NE(dialog, nullptr) << r.text;
         GtkMessageType type;
@@ -307,8 +315,9 @@ TEST_F(Questions, MessageTypeFollowsFlagsAndBrokenMarkupShowsAsText)
 
 // --- the session window with the real core ----------------------------------------------
 
-class SessionWindow : public FrontEnd {
-protected:
+class SessionWindow : public FrontEnd
+{
+  protected:
     // A server tab that lives through the suite, so closing others never ends the program.
     static session *anchor;
     static void SetUpTestSuite()
@@ -413,7 +422,7 @@ TEST_F(SessionWindow, TitleTopicChannelLabelAndLagMeter)
 
     const meter_widgets &lag = view_of(anchor)->lag;
     anchor->server->lag_probe_ms = 0;
-    fe_set_lag(anchor->server, -1);  // no probe outstanding: nothing changes
+    fe_set_lag(anchor->server, -1); // no probe outstanding: nothing changes
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "");
     fe_set_lag(anchor->server, 1234);
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "1.2s");
@@ -454,7 +463,7 @@ TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
     EXPECT_NE(fe_gui_info(anchor, 0), 2);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -466,7 +475,7 @@ int main(int argc, char **argv)
     gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
     set_xdir(dir);
     load_default_config();
-    prefs.identd_server = 0;  // never listen on a port from a test
+    prefs.identd_server = 0; // never listen on a port from a test
     arg_skip_plugins = 1;
     if (!gtk_init_check(nullptr, nullptr)) {
         std::fprintf(stderr, "no display: run through with-xvfb.sh\n");

@@ -312,7 +312,8 @@ bool theme_policy_is_app_dark_mode_active(void)
     return theme_policy_is_dark_mode_active(prefs.gui_dark_mode);
 }
 
-namespace {
+namespace
+{
 
 void follow_desktop_appearance()
 {
@@ -330,7 +331,7 @@ void follow_desktop_appearance()
     g_list_free(tops);
 }
 
-}  // namespace
+} // namespace
 
 void theme_startup(void)
 {
