@@ -3,13 +3,13 @@
 // handle_command — a raw command, a said line with its own-message event,
 // a 4 KB said line, and a user command — with the socket going to /dev/null
 // and the text front end printing to /dev/null.
-#include "config/cfgfiles.h"
-#include "config/list.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,12 +4,12 @@
 // event, the log file and the text front end (its output to /dev/null).
 // Once plain, once with the tags a modern server sends (time, account,
 // msgid: the reply cache is filled), and once without scrollback.
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
-#include "net/server.h"
-#include "session/session.h"
-#include "output/text.h"
+#include "config/cfgfiles.h"
 #include "irc/userlist.h"
+#include "net/server.h"
+#include "output/text.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,12 +3,12 @@
 // without any tab to show in, then with the tabs open so that every event is
 // formatted and handed to a front end. A mix of the lines a busy network
 // sends most: tagged PRIVMSG, JOIN and numerics.
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "irc/proto-irc.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 

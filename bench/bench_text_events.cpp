@@ -1,11 +1,11 @@
 // Every shown line is formatted from its event's compiled text and written to
 // the tab's log; both run once per line of a busy channel.
-#include "config/cfgfiles.h"
-#include "output/log.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "net/server.h"
-#include "session/session.h"
+#include "output/log.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +15,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 constexpr int EVENTS = 1000000;
 
@@ -95,4 +96,4 @@ void BM_FormatAndLogChannelMessage(benchmark::State &state)
 }
 BENCHMARK(BM_FormatAndLogChannelMessage)->Iterations(EVENTS)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

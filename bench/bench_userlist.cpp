@@ -4,13 +4,13 @@
 // as a server does, 353 lines of about 400 bytes and a closing 366, through
 // the whole line handler. Aim: at most 50 ms for 50k, and at most 12 times
 // the 10k time for 100k (the burst is sorted once, never shifted per nick).
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "irc/proto-irc.h"
-#include "net/server.h"
-#include "session/session.h"
-#include "output/text.h"
 #include "irc/userlist.h"
+#include "net/server.h"
+#include "output/text.h"
+#include "session/session.h"
 
 #include <benchmark/benchmark.h>
 

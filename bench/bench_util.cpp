@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 void BM_RfcCasecmp(benchmark::State &state)
 {
@@ -41,7 +42,9 @@ BENCHMARK(BM_MatchPathological)->Arg(64)->Arg(512);
 
 void BM_StripColor(benchmark::State &state)
 {
-    const std::string line = "\x03" "04,12hello\x02 world\x0f \x1funder\x1f \x03" "3green text and some more words to strip";
+    const std::string line = "\x03"
+                             "04,12hello\x02 world\x0f \x1funder\x1f \x03"
+                             "3green text and some more words to strip";
     std::vector<char> out(line.size() + 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(strip_color2(line.c_str(), static_cast<int>(line.size()), out.data(), STRIP_ALL));
@@ -49,7 +52,10 @@ void BM_StripColor(benchmark::State &state)
 }
 BENCHMARK(BM_StripColor);
 
-int compare_nicks(const void *a, const void *b, void *) { return rfc_casecmp(static_cast<const char *>(a), static_cast<const char *>(b)); }
+int compare_nicks(const void *a, const void *b, void *)
+{
+    return rfc_casecmp(static_cast<const char *>(a), static_cast<const char *>(b));
+}
 
 void BM_TreeInsertNicks(benchmark::State &state)
 {
@@ -68,4 +74,4 @@ void BM_TreeInsertNicks(benchmark::State &state)
 }
 BENCHMARK(BM_TreeInsertNicks)->Arg(2000)->Arg(20000);
 
-}  // namespace
+} // namespace

@@ -5,13 +5,13 @@
 // are refused through the command filter, however a line spells them.
 #include "fuzz_core.h"
 
-#include "config/cfgfiles.h"
-#include "config/list.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,11 +34,10 @@ guint builtin_user_commands;
 bool allowed(const char *name)
 {
     static const char *const refused[] = {
-        "ADDBUTTON", "ADDSERVER", "CHANOPT",  "CLOSE",     "DCC",      "DELBUTTON", "DNS",      "EXEC",
-        "EXECCONT",  "EXECKILL",  "EXECSTOP", "EXECWRITE", "GATE",     "GETBOOL",   "GETFILE",  "GETINT",
-        "GETSTR",    "GUI",       "IGNORE",   "KILLALL",   "LOAD",     "MENU",      "NEWSERVER", "NOTIFY",
-        "RECONNECT", "RELOAD",    "SEND",     "SERVCHAN",  "SERVER",   "SET",       "SPLAY",    "TRAY",
-        "UNIGNORE",  "UNLOAD",    "URL",
+        "ADDBUTTON", "ADDSERVER", "CHANOPT",   "CLOSE", "DCC",       "DELBUTTON", "DNS",       "EXEC",   "EXECCONT",
+        "EXECKILL",  "EXECSTOP",  "EXECWRITE", "GATE",  "GETBOOL",   "GETFILE",   "GETINT",    "GETSTR", "GUI",
+        "IGNORE",    "KILLALL",   "LOAD",      "MENU",  "NEWSERVER", "NOTIFY",    "RECONNECT", "RELOAD", "SEND",
+        "SERVCHAN",  "SERVER",    "SET",       "SPLAY", "TRAY",      "UNIGNORE",  "UNLOAD",    "URL",
     };
     for (const char *r : refused)
         if (g_ascii_strcasecmp(r, name) == 0)

@@ -3,8 +3,8 @@
 // or the terminal.
 #pragma once
 
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "output/text.h"
 
 #include <fcntl.h>

@@ -4,15 +4,15 @@
 // input. Replies only ever run "quote", which goes to a socket of -1.
 #include "fuzz_core.h"
 
-#include "config/cfgfiles.h"
-#include "irc/ctcp.h"
-#include "config/list.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
+#include "irc/ctcp.h"
 #include "irc/proto-irc.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <fcntl.h>
 #include <unistd.h>

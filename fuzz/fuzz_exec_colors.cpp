@@ -12,7 +12,10 @@
 namespace
 {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Checks the colour codes the converter wrote (the input held none).
 void check_codes(const std::string &out)

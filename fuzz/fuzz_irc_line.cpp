@@ -6,13 +6,13 @@
 // socket is -1 and lines leave at once, unqueued.
 #include "fuzz_core.h"
 
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "irc/proto-irc.h"
 #include "net/server.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
 
 #include <fcntl.h>
 #include <unistd.h>

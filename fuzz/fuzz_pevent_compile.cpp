@@ -11,7 +11,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 void check_output(const char *out)
 {
@@ -23,7 +24,7 @@ void check_output(const char *out)
         __builtin_trap();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Hostile arguments: long, full of codes, cut UTF-8 at the end.
     std::string long_arg;
     while (long_arg.size() < 5000)
-        long_arg += "\x03" "04,12\xe2\x82\xac\x02\x08";
+        long_arg += "\x03"
+                    "04,12\xe2\x82\xac\x02\x08";
     long_arg += "\xe2\x82";
     char empty[] = "";
     char nick[] = "n\x08ick";

@@ -10,7 +10,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 // Every text setting must come out terminated inside its array and valid
 // UTF-8, whatever the file held; the rest of the program relies on both.
@@ -28,7 +29,7 @@ void check_texts()
         __builtin_trap();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

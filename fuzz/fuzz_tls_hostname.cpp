@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int r = ssl_match_hostname_pattern(pattern.data(), pattern.size(), host.c_str());
     if (r != 0 && r != -1)
         abort();
-    const bool equal = pattern.size() == host.size() && g_ascii_strncasecmp(pattern.data(), host.c_str(), host.size()) == 0;
+    const bool equal =
+        pattern.size() == host.size() && g_ascii_strncasecmp(pattern.data(), host.c_str(), host.size()) == 0;
     if (pattern.find('\0') != std::string::npos) {
         if (r == 0)
             abort();

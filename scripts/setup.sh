@@ -8,7 +8,7 @@ PACKAGES=(
   libglib2.0-dev libgtk-3-dev libx11-dev libssl-dev libcanberra-dev
   gettext
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev llvm
+  clang clang-format libclang-rt-14-dev llvm
   xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick xclip xdotool
   python3 openssl
   inspircd microsocks tinyproxy dante-server atheme-services

@@ -101,13 +101,13 @@ typedef void (*fe_file_callback)(void *user_data, char *file);
 typedef void (*fe_confirm_callback)(void *user_data);
 
 // Start-up, main loop and exit.
-int fe_args(int argc, char *argv[]);  // -1 to go on, else the exit code
+int fe_args(int argc, char *argv[]); // -1 to go on, else the exit code
 void fe_init(void);
 void fe_main(void);
 void fe_exit(void);
 void fe_cleanup(void);
 save_result fe_preferences_persistence_save_all(void);
-const char *fe_get_default_font(void);  // null: keep the built-in font
+const char *fe_get_default_font(void); // null: keep the built-in font
 
 // Timers, idle calls and descriptor watches; ids are never 0.
 int fe_timeout_add(int interval_ms, fe_timer_func callback, void *user_data);

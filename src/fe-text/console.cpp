@@ -1,8 +1,9 @@
 #include "console.h"
 
-#include "lines.h"
+#include "base/guard.h"
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
+#include "lines.h"
 #include "session/session.h"
 
 #include <glib-unix.h>
@@ -50,40 +51,41 @@ void run_line(std::string &line)
     handle_multiline(target_session(), line.data(), TRUE, FALSE);
 }
 
+gboolean read_stdin(gint fd)
+{
+    char buf[READ_CHUNK];
+    const ssize_t got = read(fd, buf, sizeof buf);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN))
+        return G_SOURCE_CONTINUE;
+    if (got > 0) {
+        for (std::string &line : input().splitter.feed(std::string_view(buf, static_cast<std::size_t>(got))))
+            run_line(line);
+        return G_SOURCE_CONTINUE;
+    }
+    // End of input (or a read error, which leaves nothing more to read).
+    if (auto rest = input().splitter.finish())
+        run_line(*rest);
+    input().watch = 0;
+    if (!lumenwick_is_quitting)
+        lumenwick_exit();
+    return G_SOURCE_REMOVE;
+}
+
 gboolean on_stdin(gint fd, GIOCondition, gpointer) noexcept
 {
-    try {
-        char buf[READ_CHUNK];
-        const ssize_t got = read(fd, buf, sizeof buf);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN))
-            return G_SOURCE_CONTINUE;
-        if (got > 0) {
-            for (std::string &line : input().splitter.feed(std::string_view(buf, static_cast<std::size_t>(got))))
-                run_line(line);
-            return G_SOURCE_CONTINUE;
-        }
-        // End of input (or a read error, which leaves nothing more to read).
-        if (auto rest = input().splitter.finish())
-            run_line(*rest);
+    // After an internal error standard input is dropped.
+    const gboolean keep = guarded<gboolean>("standard input", G_SOURCE_REMOVE, [fd] { return read_stdin(fd); });
+    if (!keep)
         input().watch = 0;
-        if (!lumenwick_is_quitting)
-            lumenwick_exit();
-        return G_SOURCE_REMOVE;
-    } catch (...) {
-        g_warning("dropping standard input after an internal error");
-        input().watch = 0;
-        return G_SOURCE_REMOVE;
-    }
+    return keep;
 }
 
 gboolean on_quit_signal(gpointer) noexcept
 {
-    try {
+    guarded("quit signal", [] {
         if (!lumenwick_is_quitting)
             lumenwick_exit();
-    } catch (...) {
-        g_warning("an internal error interrupted the shutdown");
-    }
+    });
     return G_SOURCE_CONTINUE;
 }
 
@@ -107,14 +109,17 @@ void console_watch_signals(void)
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
 }
 
-namespace {
+namespace
+{
 
 guint stdout_flush_source;
 
-gboolean flush_stdout(gpointer)
+gboolean flush_stdout(gpointer) noexcept
 {
-    stdout_flush_source = 0;
-    fflush(stdout);
+    guarded("standard output", [] {
+        stdout_flush_source = 0;
+        fflush(stdout);
+    });
     return G_SOURCE_REMOVE;
 }
 
@@ -141,7 +146,7 @@ void console_flush(void)
 
 void console_err(std::string_view text)
 {
-    console_flush();  // in a terminal the two streams stay in order
+    console_flush(); // in a terminal the two streams stay in order
     fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
 }

@@ -3,16 +3,18 @@
 // "<session>\t<text>", messages to standard error; questions take their
 // default answers; windows, menus and lists that only a display could show
 // are not kept.
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "console.h"
+#include "fe-common/mainloop.h"
+#include "fe-common/meters.h"
+#include "fe-common/printf.h"
 #include "fe.h"
 #include "lines.h"
-#include "base/lumenwick.h"
-#include "meters.h"
 #include "net/server.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <glib.h>
 
@@ -73,71 +75,6 @@ void show_text(session *sess, std::string_view text)
             tab->buffer.append(std::move(line), kept_lines());
     }
     console_out(out);
-}
-
-// ---- main-loop sources ------------------------------------------------------
-
-struct source_call {
-    fe_timer_func timer = nullptr;
-    fe_input_func input = nullptr;
-    std::function<void()> once;
-    void *user_data = nullptr;
-};
-
-void free_call(gpointer p) noexcept
-{
-    delete static_cast<source_call *>(p);
-}
-
-gboolean run_timer(gpointer p) noexcept
-{
-    auto *c = static_cast<source_call *>(p);
-    try {
-        return c->timer(c->user_data) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-    } catch (...) {
-        g_warning("a timer stopped after an internal error");
-        return G_SOURCE_REMOVE;
-    }
-}
-
-gboolean run_once(gpointer p) noexcept
-{
-    try {
-        static_cast<source_call *>(p)->once();
-    } catch (...) {
-        g_warning("an answer was lost after an internal error");
-    }
-    return G_SOURCE_REMOVE;
-}
-
-gboolean run_input(GIOChannel *channel, GIOCondition condition, gpointer p) noexcept
-{
-    auto *c = static_cast<source_call *>(p);
-    try {
-        return c->input(channel, condition, c->user_data);
-    } catch (...) {
-        g_warning("a descriptor watch stopped after an internal error");
-        return G_SOURCE_REMOVE;
-    }
-}
-
-// Answers to questions arrive from the main loop, never inside the call
-// that asked, as they would from a dialog.
-void answer_later(std::function<void()> fn)
-{
-    auto *c = new source_call;
-    c->once = std::move(fn);
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_once, c, free_call);
-}
-
-void remove_source(int tag)
-{
-    if (tag <= 0)
-        return;
-    // A source whose callback already returned false is gone; removing it
-    // again is not the core's mistake.
-    if (GSource *src = g_main_context_find_source_by_id(nullptr, static_cast<guint>(tag)))
-        g_source_destroy(src);
 }
 
 struct main_loop_state {
@@ -243,59 +180,6 @@ const char *fe_get_default_font(void)
     return nullptr;
 }
 
-// ---- timers, idle calls and watches ----------------------------------------------
-
-int fe_timeout_add(int interval_ms, fe_timer_func callback, void *user_data)
-{
-    auto *c = new source_call;
-    c->timer = callback;
-    c->user_data = user_data;
-    return static_cast<int>(
-        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(interval_ms, 0)), run_timer, c, free_call));
-}
-
-int fe_timeout_add_seconds(int interval_s, fe_timer_func callback, void *user_data)
-{
-    auto *c = new source_call;
-    c->timer = callback;
-    c->user_data = user_data;
-    return static_cast<int>(g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(interval_s, 0)),
-                                                       run_timer, c, free_call));
-}
-
-void fe_timeout_remove(int tag)
-{
-    remove_source(tag);
-}
-
-void fe_idle_add(fe_idle_func callback, void *user_data)
-{
-    auto *c = new source_call;
-    c->timer = callback;
-    c->user_data = user_data;
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_timer, c, free_call);
-}
-
-int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
-{
-    const GIOCondition condition = fe_watch_condition(flags);
-
-    std::unique_ptr<GIOChannel, decltype(&g_io_channel_unref)> channel(g_io_channel_unix_new(fd), g_io_channel_unref);
-    g_io_channel_set_encoding(channel.get(), nullptr, nullptr);
-    g_io_channel_set_buffered(channel.get(), FALSE);
-    auto *c = new source_call;
-    c->input = callback;
-    c->user_data = user_data;
-    // The watch holds its own reference to the channel.
-    return static_cast<int>(g_io_add_watch_full(channel.get(), G_PRIORITY_DEFAULT, condition,
-                                                run_input, c, free_call));
-}
-
-void fe_input_remove(int tag)
-{
-    remove_source(tag);
-}
-
 // ---- sessions and windows ----------------------------------------------------------
 
 void fe_new_window(session *sess, int focus)
@@ -382,10 +266,8 @@ void fe_set_lag(server *serv, long lag)
     text_server *rec = record_of(serv);
     if (!rec)
         return;
-    const std::optional<long> shown = lag_to_show(lag, serv->lag_probe_ms, make_ping_time());
-    if (!shown)
-        return;
-    rec->lag = lag_meter(*shown, serv->lag_probe_ms != 0);
+    if (const std::optional<meter_text> meter = lag_meter(lag, serv->lag_probe_ms, make_ping_time()))
+        rec->lag = *meter;
 }
 
 void fe_set_throttle(server *serv)
@@ -558,17 +440,15 @@ int fe_dcc_open_chat_win(int)
 void fe_dcc_send_filereq(session *sess, char *nick, int, int)
 {
     // A graphical client would open a file chooser here.
-    char *hint =
-        g_strdup_printf(_("No file chooser here: give the file with /DCC SEND %s <file>\n"), nick ? nick : "<nick>");
-    show_text(sess, hint);
-    g_free(hint);
+    show_text(sess, printf_string(_("No file chooser here: give the file with /DCC SEND %s <file>\n"),
+                                  nick ? nick : "<nick>"));
 }
 
 // An offered file is declined, as a cancelled save dialog would.
 void fe_confirm(const char *, fe_confirm_callback, fe_confirm_callback noproc, void *user_data)
 {
     if (noproc)
-        answer_later([=] { noproc(user_data); });
+        fe_call_later([=] { noproc(user_data); });
 }
 
 // ---- questions: each takes its default answer ------------------------------------------
@@ -576,12 +456,12 @@ void fe_confirm(const char *, fe_confirm_callback, fe_confirm_callback noproc, v
 void fe_get_str(char *, char *def, fe_str_callback callback, void *user_data)
 {
     std::string text = def ? def : "";
-    answer_later([=]() mutable { callback(0, text.data(), user_data); });
+    fe_call_later([=]() mutable { callback(0, text.data(), user_data); });
 }
 
 void fe_get_password(char *, fe_str_callback callback, void *user_data)
 {
-    answer_later([=] {
+    fe_call_later([=] {
         char empty[] = "";
         callback(1, empty, user_data);
     });
@@ -589,17 +469,17 @@ void fe_get_password(char *, fe_str_callback callback, void *user_data)
 
 void fe_get_int(char *, int def, fe_int_callback callback, void *user_data)
 {
-    answer_later([=] { callback(0, def, user_data); });
+    fe_call_later([=] { callback(0, def, user_data); });
 }
 
 void fe_get_bool(char *, char *, fe_bool_callback callback, void *user_data)
 {
-    answer_later([=] { callback(0, user_data); });
+    fe_call_later([=] { callback(0, user_data); });
 }
 
 void fe_get_file(const char *, char *, fe_file_callback callback, void *user_data, int)
 {
-    answer_later([=] { callback(user_data, nullptr); });
+    fe_call_later([=] { callback(user_data, nullptr); });
 }
 
 void fe_open_url(const char *url)

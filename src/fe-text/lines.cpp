@@ -1,5 +1,6 @@
 #include "lines.h"
 
+#include "base/handles.h"
 #include "base/util.h"
 
 #include <glib.h>
@@ -8,14 +9,9 @@
 
 namespace
 {
-struct gfree {
-    void operator()(void *p) const noexcept { g_free(p); }
-};
-using gstring = std::unique_ptr<char, gfree>;
-
 std::string strip_all(std::string_view text)
 {
-    gstring plain(strip_color(std::string(text).c_str(), -1, STRIP_ALL));
+    gchar_ptr plain(strip_color(std::string(text).c_str(), -1, STRIP_ALL));
     return plain ? std::string(plain.get()) : std::string();
 }
 } // namespace
@@ -24,7 +20,7 @@ std::string make_valid_utf8(std::string_view bytes)
 {
     if (g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr))
         return std::string(bytes);
-    gstring valid(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())));
+    gchar_ptr valid(g_utf8_make_valid(bytes.data(), static_cast<gssize>(bytes.size())));
     return std::string(valid.get());
 }
 
@@ -113,26 +109,24 @@ lastlog_result lastlog_search(const std::deque<std::string> &lines, const char *
     const bool match_case = flags & LASTLOG_FLAG_MATCHCASE;
 
     if (flags & LASTLOG_FLAG_REGEXP) {
-        GError *error = nullptr;
+        error_ptr error;
         const auto compile_flags = static_cast<GRegexCompileFlags>(match_case ? 0 : G_REGEX_CASELESS);
-        GRegex *regex = g_regex_new(wanted.c_str(), compile_flags, G_REGEX_MATCH_DEFAULT, &error);
+        std::unique_ptr<GRegex, decltype(&g_regex_unref)> regex(
+            g_regex_new(wanted.c_str(), compile_flags, G_REGEX_MATCH_DEFAULT, error.out()), g_regex_unref);
         if (!regex) {
-            result.error = error ? error->message : "invalid regular expression";
-            if (error)
-                g_error_free(error);
+            result.error = error ? error.message() : "invalid regular expression";
             return result;
         }
         for (const std::string &line : lines)
-            if (g_regex_match(regex, strip_all(line).c_str(), G_REGEX_MATCH_DEFAULT, nullptr))
+            if (g_regex_match(regex.get(), strip_all(line).c_str(), G_REGEX_MATCH_DEFAULT, nullptr))
                 result.lines.push_back(line);
-        g_regex_unref(regex);
         return result;
     }
 
     auto fold = [&](const std::string &s) {
         if (match_case)
             return s;
-        gstring folded(g_utf8_casefold(s.c_str(), -1));
+        gchar_ptr folded(g_utf8_casefold(s.c_str(), -1));
         return std::string(folded.get());
     };
     const std::string needle = fold(wanted);

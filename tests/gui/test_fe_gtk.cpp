@@ -4,9 +4,9 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "mainwin/sessionwin.h"
 #include "net/server.h"
 #include "session/session.h"
-#include "sessionwin.h"
 #include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>

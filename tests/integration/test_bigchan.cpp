@@ -66,7 +66,8 @@ class crowd
             return false;
         proc_->wait_for(
             [&](const std::string &out) {
-                return out.find("ok " + n + "\n") != std::string::npos || out.find("fail " + n + " ") != std::string::npos;
+                return out.find("ok " + n + "\n") != std::string::npos ||
+                       out.find("fail " + n + " ") != std::string::npos;
             },
             SHORT_MS * 2);
         return proc_->out().find("ok " + n + "\n") != std::string::npos;
@@ -146,7 +147,8 @@ class BigChannel : public ConnectTest
                 continue;
             if (++wrong_marks <= 10)
                 ADD_FAILURE() << when << ": " << u << " should be" << (it->second.first ? " @" : "")
-                              << (it->second.second ? " +" : "") << (it->second.first || it->second.second ? "" : " plain");
+                              << (it->second.second ? " +" : "")
+                              << (it->second.first || it->second.second ? "" : " plain");
         }
         EXPECT_EQ(wrong_marks, 0) << when;
     }
@@ -229,7 +231,8 @@ TEST_F(BigChannel, TwoThousandMembersStayListedSortedAndMarkedThroughEveryChange
     // Status: given to several at once, taken from one, given to the client.
     const std::string op_line = people->nick(401) + " " + people->nick(402) + " " + people->nick(403);
     ASSERT_TRUE(people->send(0, std::string("MODE ") + CHANNEL + " +ooo " + op_line));
-    ASSERT_TRUE(people->send(0, std::string("MODE ") + CHANNEL + " +vv " + people->nick(404) + " " + people->nick(405)));
+    ASSERT_TRUE(
+        people->send(0, std::string("MODE ") + CHANNEL + " +vv " + people->nick(404) + " " + people->nick(405)));
     ASSERT_TRUE(people->send(0, std::string("MODE ") + CHANNEL + " -o " + people->nick(401)));
     ASSERT_TRUE(people->send(0, std::string("MODE ") + CHANNEL + " +ov " + NICK + " " + NICK));
     want[people->nick(402)] = want[people->nick(403)] = {true, false};

@@ -2,8 +2,8 @@
 // it logs and on its main-loop behaviour, so a fault here hides faults there.
 #include "fe_recorder.h"
 
-#include "fe.h"
 #include "base/lumenwick.h"
+#include "fe.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>

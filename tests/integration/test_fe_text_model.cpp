@@ -1,7 +1,6 @@
 // The pure parts of the text front end: input lines, output lines, the
-// per-session line store with its lastlog search, and the meter texts.
+// per-session line store with its lastlog search.
 #include "lines.h"
-#include "meters.h"
 
 #include <gtest/gtest.h>
 
@@ -93,35 +92,4 @@ TEST(Lastlog, RegularExpressionsAndTheirErrors)
     const lastlog_result bad = lastlog_search(lines, "ping (", LASTLOG_FLAG_REGEXP);
     EXPECT_FALSE(bad.error.empty());
     EXPECT_TRUE(bad.lines.empty());
-}
-
-TEST(Meters, LagOfAnAnsweredProbe)
-{
-    const meter_text m = lag_meter(1530, false);
-    EXPECT_EQ(m, (meter_text{"1.5s", "Lag: 1.5 seconds", 1.0}));
-    EXPECT_DOUBLE_EQ(lag_meter(250, false).fraction, 0.25);
-    EXPECT_EQ(lag_meter(0, false).label, "0.0s");
-}
-
-TEST(Meters, OutstandingProbeIsCappedAndMarked)
-{
-    EXPECT_EQ(lag_meter(45000, true), (meter_text{"+30.0s", "Lag: +30.0 seconds", 1.0}));
-    EXPECT_EQ(lag_meter(2300, true).label, "+2.3s");
-    EXPECT_EQ(lag_meter(45000, false).label, "45.0s") << "only an unanswered probe is capped";
-    EXPECT_EQ(lag_meter(-5, false).label, "0.0s") << "a clock stepped back shows no lag";
-}
-
-TEST(Meters, LagToShowFollowsTheProbe)
-{
-    EXPECT_EQ(lag_to_show(-1, 0, 5000), std::nullopt) << "no probe outstanding: nothing changes";
-    EXPECT_EQ(lag_to_show(-1, 1000, 46000), 45000);
-    EXPECT_EQ(lag_to_show(-1, 5000, 4000), 0);
-    EXPECT_EQ(lag_to_show(120, 0, 5000), 120) << "a measured lag is shown as given";
-}
-
-TEST(Meters, SendQueue)
-{
-    EXPECT_EQ(throttle_meter(512), (meter_text{"512 bytes", "Network send queue: 512 bytes", 0.5}));
-    EXPECT_DOUBLE_EQ(throttle_meter(4096).fraction, 1.0);
-    EXPECT_EQ(throttle_meter(0).label, "0 bytes");
 }

@@ -7,14 +7,14 @@
 // network's login method can be set as the server list would set it.
 #include "harness.h"
 
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 

@@ -199,12 +199,12 @@ listed_user user(const std::string &nick, bool op = false, bool voice = false, c
 
 TEST_F(ScriptedChannel, FivePrefixesWithHostsInNamesAndNamesxAskedForOnce)
 {
-    ASSERT_NO_FATAL_FAILURE(welcome({"PREFIX=(qaohv)~&@%+ NAMESX UHNAMES CHANTYPES=#& NETWORK=Scripted",
-                                     "NAMESX MODES=6 CASEMAPPING=rfc1459"},
-                                    true));
-    ASSERT_NO_FATAL_FAILURE(join({"~&alice!al@a.example", "@%bob!bo@b.example", "%+carol!ca@c.example",
-                                  "+dave!da@d.example", "&erin!er@e.example", "eve!ev@e.example",
-                                  "@tester!tuser@client.test"}));
+    ASSERT_NO_FATAL_FAILURE(welcome(
+        {"PREFIX=(qaohv)~&@%+ NAMESX UHNAMES CHANTYPES=#& NETWORK=Scripted", "NAMESX MODES=6 CASEMAPPING=rfc1459"},
+        true));
+    ASSERT_NO_FATAL_FAILURE(
+        join({"~&alice!al@a.example", "@%bob!bo@b.example", "%+carol!ca@c.example", "+dave!da@d.example",
+              "&erin!er@e.example", "eve!ev@e.example", "@tester!tuser@client.test"}));
     ASSERT_NO_FATAL_FAILURE(feed(""));
     EXPECT_EQ(count_in(ircd.received(1), "PROTOCTL NAMESX\r\n"), 1)
         << "asked for once per connection, however often NAMESX is announced\n"
@@ -212,9 +212,9 @@ TEST_F(ScriptedChannel, FivePrefixesWithHostsInNamesAndNamesxAskedForOnce)
 
     // The prefixes come off every nick; only @ and + show as op and voice.
     const std::vector<listed_user> want = {
-        user("alice", false, false, "al@a.example"), user("bob", true, false, "bo@b.example"),
-        user("carol", false, true, "ca@c.example"),  user("dave", false, true, "da@d.example"),
-        user("erin", false, false, "er@e.example"),  user("eve", false, false, "ev@e.example"),
+        user("alice", false, false, "al@a.example"),     user("bob", true, false, "bo@b.example"),
+        user("carol", false, true, "ca@c.example"),      user("dave", false, true, "da@d.example"),
+        user("erin", false, false, "er@e.example"),      user("eve", false, false, "ev@e.example"),
         user("tester", true, false, "tuser@client.test")};
     EXPECT_EQ(users(), want) << trace();
 
@@ -225,9 +225,9 @@ TEST_F(ScriptedChannel, FivePrefixesWithHostsInNamesAndNamesxAskedForOnce)
     EXPECT_EQ(tab_count(CHANNEL, "bob gives channel operator status to alice"), 1) << trace();
     EXPECT_EQ(tab_count(CHANNEL, "bob removes channel half-operator status from carol"), 1) << trace();
     const std::vector<listed_user> after = {
-        user("alice", true, false, "al@a.example"), user("bob", false, false, "bo@b.example"),
-        user("carol", false, true, "ca@c.example"), user("dave", false, false, "da@d.example"),
-        user("erin", false, true, "er@e.example"),  user("eve", false, false, "ev@e.example"),
+        user("alice", true, false, "al@a.example"),      user("bob", false, false, "bo@b.example"),
+        user("carol", false, true, "ca@c.example"),      user("dave", false, false, "da@d.example"),
+        user("erin", false, true, "er@e.example"),       user("eve", false, false, "ev@e.example"),
         user("tester", true, false, "tuser@client.test")};
     EXPECT_EQ(users(), after) << trace();
 
@@ -297,8 +297,7 @@ TEST_F(ScriptedChannel, OddChannelModesTakeTheirArgumentsAndShowAsTheyShould)
 
     // MODES=4: six nicks to op go out as four and two.
     ASSERT_TRUE(client->type("/op n1 n2 n3 n4 n5 n6"));
-    EXPECT_TRUE(ircd.wait_received(1, "MODE #chan +oooo n1 n2 n3 n4\r\nMODE #chan +oo n5 n6\r\n", SHORT_MS))
-        << trace();
+    EXPECT_TRUE(ircd.wait_received(1, "MODE #chan +oooo n1 n2 n3 n4\r\nMODE #chan +oo n5 n6\r\n", SHORT_MS)) << trace();
     ASSERT_NO_FATAL_FAILURE(expect_alive("modes"));
     finish_client();
 }
@@ -326,8 +325,8 @@ TEST_P(ScriptedCasemapping, DecidesWhichNicksAreOneAndTheirOrder)
 {
     const casemapping_case &c = GetParam();
     ASSERT_NO_FATAL_FAILURE(welcome({std::string("CASEMAPPING=") + c.token + " PREFIX=(ov)@+"}));
-    ASSERT_NO_FATAL_FAILURE(join({"a[1", "a{1", "B]2", "b}2", "Zed", "^w", "_u", "`v", "|p", "\\q", "abc", "ABD",
-                                  "tester"}));
+    ASSERT_NO_FATAL_FAILURE(
+        join({"a[1", "a{1", "B]2", "b}2", "Zed", "^w", "_u", "`v", "|p", "\\q", "abc", "ABD", "tester"}));
     std::vector<listed_user> got = users();
     EXPECT_EQ(listing::nicks_of(got), c.listed) << trace();
     EXPECT_EQ(listing::order_fault(got, c.cmp), "");
@@ -343,15 +342,15 @@ TEST_P(ScriptedCasemapping, DecidesWhichNicksAreOneAndTheirOrder)
 
 INSTANTIATE_TEST_SUITE_P(
     Folding, ScriptedCasemapping,
-    ::testing::Values(
-        casemapping_case{"rfc1459",
-                         listing::rfc1459_cmp,
-                         {"_u", "`v", "abc", "ABD", "a[1", "B]2", "tester", "Zed", "|p", "\\q", "^w"},
-                         {"_u", "`v", "abc", "ABD", "B]2", "tester", "Zed", "|p", "\\q", "~W"}},
-        casemapping_case{"ascii",
-                         listing::ascii_cmp,
-                         {"\\q", "^w", "_u", "`v", "a[1", "abc", "ABD", "a{1", "B]2", "b}2", "tester", "Zed", "|p"},
-                         {"\\q", "_u", "`v", "a[1", "abc", "ABD", "B]2", "b}2", "tester", "Zed", "|p", "~W"}}),
+    ::testing::Values(casemapping_case{"rfc1459",
+                                       listing::rfc1459_cmp,
+                                       {"_u", "`v", "abc", "ABD", "a[1", "B]2", "tester", "Zed", "|p", "\\q", "^w"},
+                                       {"_u", "`v", "abc", "ABD", "B]2", "tester", "Zed", "|p", "\\q", "~W"}},
+                      casemapping_case{
+                          "ascii",
+                          listing::ascii_cmp,
+                          {"\\q", "^w", "_u", "`v", "a[1", "abc", "ABD", "a{1", "B]2", "b}2", "tester", "Zed", "|p"},
+                          {"\\q", "_u", "`v", "a[1", "abc", "ABD", "B]2", "b}2", "tester", "Zed", "|p", "~W"}}),
     [](const ::testing::TestParamInfo<casemapping_case> &info) { return std::string(info.param.token); });
 
 // ---- volume -----------------------------------------------------------------------------------
@@ -464,9 +463,8 @@ TEST_F(ScriptedChannel, NetsplitQuitStormLeavesExactlyTheOthers)
     for (const std::string &item : items)
         if (!gone.count(item))
             want.push_back(item);
-    std::sort(want.begin(), want.end(), [](const std::string &a, const std::string &b) {
-        return listing::rfc1459_cmp(a, b) < 0;
-    });
+    std::sort(want.begin(), want.end(),
+              [](const std::string &a, const std::string &b) { return listing::rfc1459_cmp(a, b) < 0; });
     EXPECT_EQ(want.size(), static_cast<std::size_t>(MEMBERS - SPLIT + 1));
     EXPECT_TRUE(listing::nicks_of(got) == want) << listing::difference(want, listing::nicks_of(got));
     ASSERT_NO_FATAL_FAILURE(expect_alive("storm"));
@@ -512,11 +510,12 @@ TEST_F(ScriptedChannel, PrefixListChangingMidSessionKeepsTheListSound)
     EXPECT_EQ(tab_count(CHANNEL, "bob sets mode +q on #chan alice"), 1) << "q is no nick mode any more\n" << trace();
     ASSERT_NO_FATAL_FAILURE(expect_alive("fewer"));
     // Broken and extreme lists, each followed by mode changes and a join.
-    for (const char *prefix : {"PREFIX=", "PREFIX=(ov", "PREFIX=)", "PREFIX=(ov)@", "PREFIX=(o)@+%~&",
-                               "PREFIX=(abcdefghijklmnopqrstuvwxyz)!\"#$%&'*+,-./0123456789:;<=>?",
-                               "-PREFIX", "PREFIX=(qaohv)~&@%+"}) {
+    for (const char *prefix :
+         {"PREFIX=", "PREFIX=(ov", "PREFIX=)", "PREFIX=(ov)@", "PREFIX=(o)@+%~&",
+          "PREFIX=(abcdefghijklmnopqrstuvwxyz)!\"#$%&'*+,-./0123456789:;<=>?", "-PREFIX", "PREFIX=(qaohv)~&@%+"}) {
         const std::string tag = std::string("after ") + prefix;
-        ASSERT_NO_FATAL_FAILURE(feed(std::string(SERVER) + "005 tester " + prefix + " :are supported\r\n"
+        ASSERT_NO_FATAL_FAILURE(feed(std::string(SERVER) + "005 tester " + prefix +
+                                     " :are supported\r\n"
                                      ":bob!b@h MODE #chan +ov-h carol carol alice\r\n"
                                      ":bob!b@h MODE #chan +zyxw alice bob carol tester\r\n"
                                      ":~&+joiner!j@h JOIN #chan\r\n"
@@ -548,8 +547,8 @@ TEST_F(ScriptedChannel, MalformedRepliesAndPrefixesAreSurvivedAndShownWhereMeani
     ASSERT_NO_FATAL_FAILURE(feed(std::string(SERVER) + "324\r\n" + SERVER + "324 tester\r\n" + SERVER +
                                  "324 tester #chan\r\n" + SERVER + "324 tester #chan :\r\n" + SERVER +
                                  "324 tester #chan +kl\r\n" + SERVER + "324 tester #nowhere +k key\r\n" + SERVER +
-                                 "324 tester #chan +" + std::string(3000, 'l') + " " + std::string(3000, '9') +
-                                 "\r\n" + SERVER + "324 tester #chan +k " + std::string(500, 'k') + "\r\n"));
+                                 "324 tester #chan +" + std::string(3000, 'l') + " " + std::string(3000, '9') + "\r\n" +
+                                 SERVER + "324 tester #chan +k " + std::string(500, 'k') + "\r\n"));
     ASSERT_NO_FATAL_FAILURE(expect_alive("324"));
 
     // WHO replies with fields missing, overlong or for unknown nicks.
@@ -598,7 +597,8 @@ TEST_F(ScriptedChannel, MalformedRepliesAndPrefixesAreSurvivedAndShownWhereMeani
 
     // Nothing but prefixes, an empty prefix and empty nicks: no user without a
     // nick ever appears. (The fresh NAMES reply replaces the list.)
-    ASSERT_NO_FATAL_FAILURE(feed(std::string(SERVER) + "353 tester = #chan :@ + @+ alice +@  newbie robert tester\r\n" + SERVER +
+    ASSERT_NO_FATAL_FAILURE(feed(std::string(SERVER) + "353 tester = #chan :@ + @+ alice +@  newbie robert tester\r\n" +
+                                 SERVER +
                                  "366 tester #chan :End\r\n"
                                  ":!u@h JOIN #chan\r\n"
                                  ": JOIN #chan\r\n"

@@ -81,15 +81,13 @@ inline std::vector<listed_user> parse(std::string_view out, const std::string &c
 // `channel`; false (with `users` as far as seen) when the end marker did not come.
 // Looks for the marker only in the new output: a listing of 50,000 lines is
 // megabytes, and scanning all of it after every read would dominate the test.
-inline bool fetch(text_client &client, const std::string &channel, std::vector<listed_user> &users,
-                  int timeout_ms)
+inline bool fetch(text_client &client, const std::string &channel, std::vector<listed_user> &users, int timeout_ms)
 {
     const std::size_t from = client.out().size();
     client.type(std::string("/userlist\n") + END_COMMAND);
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeout_ms) * 1000;
     std::size_t marker = std::string::npos;
-    while ((marker = client.out().find(END_SHOWN, from)) == std::string::npos &&
-           g_get_monotonic_time() < deadline)
+    while ((marker = client.out().find(END_SHOWN, from)) == std::string::npos && g_get_monotonic_time() < deadline)
         client.settle(50);
     const std::size_t until = marker == std::string::npos ? client.out().size() : marker;
     users = parse(std::string_view(client.out()).substr(from, until - from), channel);

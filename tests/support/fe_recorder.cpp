@@ -3,9 +3,10 @@
 // initializer, before any other global of this file is guaranteed to exist.
 #include "fe_recorder.h"
 
-#include "config/cfgfiles.h"
-#include "fe.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
+#include "fe-common/mainloop.h"
+#include "fe.h"
 #include "net/server.h"
 #include "session/session.h"
 
@@ -14,7 +15,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <set>
 #include <utility>
 
 namespace fe_recorder
@@ -39,7 +39,6 @@ struct recorder_state {
     std::vector<failure_mark> failures;
     std::map<const session *, std::string> input_text;
     std::map<const session *, int> input_cursor;
-    std::set<guint> live_sources;
     answers canned;
     bool colors_save_fails = false;
     int window_state = 1;
@@ -128,81 +127,6 @@ void record(const char *name, std::string args, session *sess = nullptr, server 
     state().log.push_back(call{name, std::move(args), sess, serv});
 }
 
-// ---- main-loop sources -------------------------------------------------
-
-struct source_data {
-    guint id = 0;
-    fe_timer_func timer = nullptr;
-    fe_input_func input = nullptr;
-    std::function<void()> once;
-    void *user_data = nullptr;
-};
-
-void forget_source(gpointer p) noexcept
-{
-    auto *d = static_cast<source_data *>(p);
-    state().live_sources.erase(d->id);
-    delete d;
-}
-
-gboolean run_timer(gpointer p) noexcept
-{
-    auto *d = static_cast<source_data *>(p);
-    try {
-        return d->timer(d->user_data) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
-    } catch (...) {
-        ADD_FAILURE() << "a timer callback threw";
-        return G_SOURCE_REMOVE;
-    }
-}
-
-gboolean run_once(gpointer p) noexcept
-{
-    auto *d = static_cast<source_data *>(p);
-    try {
-        d->once();
-    } catch (...) {
-        ADD_FAILURE() << "a deferred answer threw";
-    }
-    return G_SOURCE_REMOVE;
-}
-
-gboolean run_input(GIOChannel *channel, GIOCondition condition, gpointer p) noexcept
-{
-    auto *d = static_cast<source_data *>(p);
-    try {
-        return d->input(channel, condition, d->user_data);
-    } catch (...) {
-        ADD_FAILURE() << "an input callback threw";
-        return G_SOURCE_REMOVE;
-    }
-}
-
-guint track(source_data *d, guint id)
-{
-    d->id = id;
-    state().live_sources.insert(id);
-    return id;
-}
-
-// Answers arrive from the main loop, as a dialog's response would.
-void later(std::function<void()> fn)
-{
-    auto *d = new source_data;
-    d->once = std::move(fn);
-    track(d, g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_once, d, forget_source));
-}
-
-void remove_source(int tag)
-{
-    if (tag <= 0)
-        return;
-    // The source may already be gone (its callback returned false); that is
-    // not an error for the core.
-    if (GSource *src = g_main_context_find_source_by_id(nullptr, static_cast<guint>(tag)))
-        g_source_destroy(src);
-}
-
 // ---- failure dump ------------------------------------------------------
 
 class dump_listener : public ::testing::EmptyTestEventListener
@@ -229,8 +153,22 @@ class dump_listener : public ::testing::EmptyTestEventListener
     }
 };
 
+void record_loop_call(const char *function, const std::string &args)
+{
+    record(function, args);
+}
+
+void loop_callback_threw(const char *what)
+{
+    ADD_FAILURE() << "a " << what << " callback threw";
+}
+
 [[maybe_unused]] const bool listener_installed = [] {
     ::testing::UnitTest::GetInstance()->listeners().Append(new dump_listener);
+    // Timers and watches run on the shared main-loop code; the log still
+    // shows every call the core made.
+    fe_loop_set_trace(record_loop_call);
+    fe_loop_set_failure_hook(loop_callback_threw);
     return true;
 }();
 
@@ -423,9 +361,7 @@ void run_for(int ms)
 
 void cancel_sources()
 {
-    const std::set<guint> ids = state().live_sources;
-    for (guint id : ids)
-        remove_source(static_cast<int>(id));
+    fe_sources_cancel_all();
 }
 
 } // namespace fe_recorder
@@ -499,68 +435,6 @@ const char *fe_get_default_font(void)
 {
     record("fe_get_default_font", "");
     return nullptr;
-}
-
-// ---- timers, idle calls and watches ---------------------------------------
-
-int fe_timeout_add(int interval_ms, fe_timer_func callback, void *user_data)
-{
-    auto *d = new source_data;
-    d->timer = callback;
-    d->user_data = user_data;
-    const guint id = track(d, g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(interval_ms, 0)),
-                                                 run_timer, d, forget_source));
-    record("fe_timeout_add", num(interval_ms) + " -> " + num(id));
-    return static_cast<int>(id);
-}
-
-int fe_timeout_add_seconds(int interval_s, fe_timer_func callback, void *user_data)
-{
-    auto *d = new source_data;
-    d->timer = callback;
-    d->user_data = user_data;
-    const guint id =
-        track(d, g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(interval_s, 0)), run_timer,
-                                            d, forget_source));
-    record("fe_timeout_add_seconds", num(interval_s) + " -> " + num(id));
-    return static_cast<int>(id);
-}
-
-void fe_timeout_remove(int tag)
-{
-    record("fe_timeout_remove", num(tag));
-    remove_source(tag);
-}
-
-void fe_idle_add(fe_idle_func callback, void *user_data)
-{
-    auto *d = new source_data;
-    d->timer = callback;
-    d->user_data = user_data;
-    const guint id = track(d, g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, run_timer, d, forget_source));
-    record("fe_idle_add", "-> " + num(id));
-}
-
-int fe_input_add(int fd, int flags, fe_input_func callback, void *user_data)
-{
-    const GIOCondition condition = fe_watch_condition(flags);
-    GIOChannel *channel = g_io_channel_unix_new(fd);
-    g_io_channel_set_encoding(channel, nullptr, nullptr);
-    g_io_channel_set_buffered(channel, FALSE);
-    auto *d = new source_data;
-    d->input = callback;
-    d->user_data = user_data;
-    const guint id = track(d, g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, condition,
-                                                  run_input, d, forget_source));
-    g_io_channel_unref(channel); // the watch keeps its own reference
-    record("fe_input_add", join(num(fd), num(flags)) + " -> " + num(id));
-    return static_cast<int>(id);
-}
-
-void fe_input_remove(int tag)
-{
-    record("fe_input_remove", num(tag));
-    remove_source(tag);
 }
 
 // ---- sessions and windows -----------------------------------------------------
@@ -928,7 +802,7 @@ void fe_confirm(const char *message, fe_confirm_callback yesproc, fe_confirm_cal
 {
     record("fe_confirm", quote(message));
     const bool accept = !state().canned.cancelled;
-    later([=] {
+    fe_call_later([=] {
         if (fe_confirm_callback fn = accept ? yesproc : noproc)
             fn(user_data);
     });
@@ -942,7 +816,7 @@ void fe_get_str(char *prompt, char *def, fe_str_callback callback, void *user_da
     const answers &a = state().canned;
     std::string text = a.text.value_or(def ? def : "");
     const int cancelled = a.cancelled;
-    later([=]() mutable { callback(cancelled, text.data(), user_data); });
+    fe_call_later([=]() mutable { callback(cancelled, text.data(), user_data); });
 }
 
 void fe_get_password(char *prompt, fe_str_callback callback, void *user_data)
@@ -951,7 +825,7 @@ void fe_get_password(char *prompt, fe_str_callback callback, void *user_data)
     const answers &a = state().canned;
     std::string text = a.text.value_or("");
     const int cancelled = a.cancelled;
-    later([=]() mutable { callback(cancelled, text.data(), user_data); });
+    fe_call_later([=]() mutable { callback(cancelled, text.data(), user_data); });
 }
 
 void fe_get_int(char *prompt, int def, fe_int_callback callback, void *user_data)
@@ -960,14 +834,14 @@ void fe_get_int(char *prompt, int def, fe_int_callback callback, void *user_data
     const answers &a = state().canned;
     const int value = a.number.value_or(def);
     const int cancelled = a.cancelled;
-    later([=] { callback(cancelled, value, user_data); });
+    fe_call_later([=] { callback(cancelled, value, user_data); });
 }
 
 void fe_get_bool(char *title, char *prompt, fe_bool_callback callback, void *user_data)
 {
     record("fe_get_bool", join(quote(title), quote(prompt)));
     const int yes = state().canned.yes;
-    later([=] { callback(yes, user_data); });
+    fe_call_later([=] { callback(yes, user_data); });
 }
 
 void fe_get_file(const char *title, char *initial, fe_file_callback callback, void *user_data, int flags)
@@ -977,7 +851,7 @@ void fe_get_file(const char *title, char *initial, fe_file_callback callback, vo
     std::vector<std::string> files;
     if (!a.cancelled)
         files = a.files;
-    later([=]() mutable {
+    fe_call_later([=]() mutable {
         // A cancelled chooser reports once with no path.
         if (files.empty()) {
             callback(user_data, nullptr);

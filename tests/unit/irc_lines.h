@@ -4,14 +4,14 @@
 // to feed server lines and open tabs.
 #pragma once
 
-#include "config/cfgfiles.h"
-#include "fe_recorder.h"
-#include "config/list.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
+#include "fe_recorder.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "net/tcp.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Replacing files without ever leaving a half-written or missing one.
 #include "base/atomicfile.h"
 
-#include <gtest/gtest.h>
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -16,7 +16,8 @@
 #include <sstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 std::string read_file(const std::string &path)
 {
@@ -32,8 +33,9 @@ bool exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-class AtomicFileTest : public ::testing::Test {
-protected:
+class AtomicFileTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         char *tmp = g_dir_make_tmp("lwk-atomic-XXXXXX", nullptr);
@@ -62,7 +64,7 @@ TEST_F(AtomicFileTest, CommitReplacesTheFileWithAPrivateOne)
         EXPECT_EQ(file.temp_path(), path + ".new");
         EXPECT_TRUE(file.write("new "));
         EXPECT_TRUE(file.write("content"));
-        EXPECT_EQ(read_file(path), "old");  // untouched until commit
+        EXPECT_EQ(read_file(path), "old"); // untouched until commit
         EXPECT_TRUE(file.commit());
         EXPECT_TRUE(file.ok());
     }
@@ -80,14 +82,14 @@ TEST_F(AtomicFileTest, AbandonedOrFailedWritesLeaveTheOldFile)
     {
         AtomicFile file(path);
         file.write("half");
-    }  // destroyed without commit
+    } // destroyed without commit
     EXPECT_EQ(read_file(path), "old");
     EXPECT_FALSE(exists(path + ".new"));
 
     {
         AtomicFile file(path);
         file.write("data");
-        file.fail();  // a write through fd() went wrong
+        file.fail(); // a write through fd() went wrong
         EXPECT_FALSE(file.commit());
     }
     EXPECT_EQ(read_file(path), "old");
@@ -166,4 +168,4 @@ TEST_F(AtomicFileTest, LinksAreNeitherFollowedForTheTemporaryNorReplaced)
     EXPECT_EQ(read_file(real), "v2");
 }
 
-}  // namespace
+} // namespace

@@ -1,17 +1,17 @@
 // Capability negotiation and SASL, driven through the real line parser: a
 // server line goes in, the exact lines the client answers come out of a
 // socket pair, and the capability flags are checked.
-#include "irc/cap.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
+#include "irc/cap.h"
 #include "irc/proto-irc.h"
 #include "irc/scram.h"
 #include "net/server.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 

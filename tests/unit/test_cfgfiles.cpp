@@ -1,10 +1,10 @@
 // Settings: defaults, lumenwick.conf reading and writing, the line helpers
 // and /SET as the user sees it.
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::string read_file(const std::string &path)
 {
@@ -55,8 +56,9 @@ const prefs_row &row_named(const char *name)
     return vars[0];
 }
 
-class Settings : public ::testing::Test {
-protected:
+class Settings : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         char *tmp = g_dir_make_tmp("lwk-cfg-XXXXXX", nullptr);
@@ -198,8 +200,8 @@ TEST_F(Settings, LanguageDefaultsFollowTheLocale)
         const char *lc_all, *lang;
         int index;
     } cases[] = {
-        {"de_DE.UTF-8", "", 20}, {"pt_BR.UTF-8", "", 40}, {"en_GB", "", 14}, {"", "zh_TW.Big5", 10},
-        {"xx_YY.UTF-8", "", 15}, {"", "", 15},
+        {"de_DE.UTF-8", "", 20}, {"pt_BR.UTF-8", "", 40}, {"en_GB", "", 14},
+        {"", "zh_TW.Big5", 10},  {"xx_YY.UTF-8", "", 15}, {"", "", 15},
     };
     for (auto &c : cases) {
         g_setenv("LC_ALL", c.lc_all, TRUE);
@@ -310,7 +312,8 @@ TEST_F(Settings, LoadingSurvivesDamagedFiles)
         long_nick += "é";
     std::string text = "garbage without equals\n=\n \n\n";
     text += "irc_nick1 = " + long_nick + "\n";
-    text += std::string("irc_nick2 = bad\xff\xfe" "bytes\n");
+    text += std::string("irc_nick2 = bad\xff\xfe"
+                        "bytes\n");
     text += std::string("irc_nick3 = nul\0after\n", 22);
     text += std::string("away_reason = ") + std::string(100000, 'x') + "\n";
     text += std::string("\0\0\0irc_quit_reason = hidden\n", 28);
@@ -326,7 +329,7 @@ TEST_F(Settings, LoadingSurvivesDamagedFiles)
     EXPECT_EQ(strlen(prefs.away_reason), sizeof(prefs.away_reason) - 1);
     EXPECT_STREQ(prefs.irc_quit_reason, "Leaving");
 
-    EXPECT_EQ(load_config(), 0);  // and reading the same file again is stable
+    EXPECT_EQ(load_config(), 0); // and reading the same file again is stable
     set_xdir((dir + "/missing").c_str());
     EXPECT_EQ(load_config(), -1);
 }
@@ -436,12 +439,12 @@ TEST_F(Settings, TwoPhaseSaveReplacesOnlyOnFinalize)
     ASSERT_EQ(save_config_prepare(&temp), 1);
     EXPECT_EQ(save_config_finalize(temp), 1);
     EXPECT_NE(read_file(conf).find("away_timeout = 22\n"), std::string::npos);
-    EXPECT_EQ(save_config_finalize(temp), 0);  // already moved
+    EXPECT_EQ(save_config_finalize(temp), 0); // already moved
     g_free(temp);
 }
 
 // A colours file that fails at one of its two phases, writing "colors.conf.new".
-int colors_fail_at = 0;  // 0 never, 1 prepare, 2 finalize
+int colors_fail_at = 0; // 0 never, 1 prepare, 2 finalize
 std::string colors_dir;
 const colors_saver test_colors = {
     [](char **temp) {
@@ -580,4 +583,4 @@ TEST_F(Settings, SetChangesValuesAndSavesThem)
     EXPECT_NE(read_file(conf).find("url_grabber = 1\n"), std::string::npos);
 }
 
-}  // namespace
+} // namespace

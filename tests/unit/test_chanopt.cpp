@@ -4,10 +4,12 @@
 
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
-class ChannelOptions : public TextSessions {
-protected:
+class ChannelOptions : public TextSessions
+{
+  protected:
     // Runs "/CHANOPT <args>" in `sess`; returns what it printed.
     std::vector<std::string> chanopt(session *sess, std::vector<const char *> args)
     {
@@ -27,7 +29,7 @@ protected:
     std::string conf() const { return read(path("chanopt.conf")); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ChannelOptions, CommandListsAndSetsByNameAliasAndPattern)
 {
@@ -66,7 +68,8 @@ TEST_F(ChannelOptions, ChangesReachTheFileAtOnceAndComeBackInNewTabs)
     chanopt(chan, {"-quiet", "alert_beep", "off"});
     chanopt(chan, {"-quiet", "text_logging", "on"});
     EXPECT_EQ(conf(), "network = Net\nchannel = #Chan\nalert_beep = 0\ntext_logging = 1\n");
-    struct stat sb {};
+    struct stat sb {
+    };
     ASSERT_EQ(stat(path("chanopt.conf").c_str(), &sb), 0);
     EXPECT_EQ(sb.st_mode & 0777, 0600u);
 
@@ -77,7 +80,7 @@ TEST_F(ChannelOptions, ChangesReachTheFileAtOnceAndComeBackInNewTabs)
     session *longer = channel(home, long_name.c_str());
     chanopt(longer, {"-quiet", "text_strip", "1"});
     session_free(chan);
-    chanopt_save_all(true);  // as at exit: the store is emptied
+    chanopt_save_all(true); // as at exit: the store is emptied
 
     session *again = channel(home, "#CHAN");
     EXPECT_EQ(again->alert_beep, SET_OFF);
@@ -93,12 +96,12 @@ TEST_F(ChannelOptions, ChangesReachTheFileAtOnceAndComeBackInNewTabs)
 
 TEST_F(ChannelOptions, FileIsReadForgivinglyAndNeverWipedBeforeItIsRead)
 {
-    write(path("chanopt.conf"), "channel = #orphan\nalert_beep = 1\n"  // no network yet: ignored
+    write(path("chanopt.conf"), "channel = #orphan\nalert_beep = 1\n" // no network yet: ignored
                                 "network = Net\r\n"
                                 "channel = #seen\r\n"
                                 "alert_tray = ON\r\n"
-                                "text_logging =\r\n"        // ends right after "=": unset
-                                "text_strip=0\n"            // no spaces
+                                "text_logging =\r\n" // ends right after "=": unset
+                                "text_strip=0\n"     // no spaces
                                 "bogus_option = 1\n"
                                 "no equals sign\n"
                                 "\n"

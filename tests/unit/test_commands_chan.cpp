@@ -5,8 +5,8 @@
 // and the bytes the client wrote are checked.
 #include "irc_lines.h"
 
-#include "irc/inbound.h"
 #include "commands/outbound.h"
+#include "irc/inbound.h"
 #include "irc/userlist.h"
 
 #include <algorithm>
@@ -83,10 +83,15 @@ TEST_F(ChanCommands, BanMasksForEveryTypeOfHostNamesAndAddresses)
 TEST_F(ChanCommands, BanMaskUsernameRules)
 {
     const std::pair<const char *, const char *> users[] = {
-        {"+pl", "*pl"}, {"-mi", "*mi"},           {"=eq", "*eq"},
-        {"^ca", "*ca"}, {"bob", "*bob"},          {"abcdefghi", "*abcdefghi"},
+        {"+pl", "*pl"},
+        {"-mi", "*mi"},
+        {"=eq", "*eq"},
+        {"^ca", "*ca"},
+        {"bob", "*bob"},
+        {"abcdefghi", "*abcdefghi"},
         // ten characters are kept whole; a marker is replaced at any length
-        {"abcdefghij", "abcdefghij"}, {"~abcdefghijk", "*abcdefghijk"},
+        {"abcdefghij", "abcdefghij"},
+        {"~abcdefghijk", "*abcdefghijk"},
     };
     int n = 0;
     for (const auto &[ident, part] : users) {
@@ -232,7 +237,8 @@ TEST_F(ChanCommands, QuietNeedsTheServersQListMode)
     run(chan, "quiet bob");
     run(chan, "quiet");
     run(chan, "unquiet *!*@x *!*@y");
-    EXPECT_EQ(sent(), "MODE #c +q *!*bob@*.d.tld\r\nMODE #c +q *!*@h.d.tld\r\nMODE #c +q\r\nMODE #c -qq *!*@x *!*@y\r\n");
+    EXPECT_EQ(sent(),
+              "MODE #c +q *!*bob@*.d.tld\r\nMODE #c +q *!*@h.d.tld\r\nMODE #c +q\r\nMODE #c -qq *!*@x *!*@y\r\n");
 }
 
 TEST_F(ChanCommands, UserListLines)
@@ -248,11 +254,30 @@ TEST_F(ChanCommands, UserListLines)
     const auto lines = fe_recorder::printed(chan);
     ASSERT_EQ(lines.size(), 4u) << fe_recorder::dump();
     const std::string pad38 = "~bob@h.d.tld" + std::string(38 - 12, ' ');
-    EXPECT_EQ(lines[0], "\x03" "06alice\t\x03" "14[\x03" "10" + std::string(38, ' ') +
-                            "\x03" "14] \x0fov\x03" "3=\x0f" "00 away=1 lt\x03" "3=\x0f" "0\n");
-    EXPECT_EQ(lines[1], "\x03" "06bob\t\x03" "14[\x03" "10" + pad38 + "\x03" "14] \x0fov\x03" "3=\x0f" "00 away=0 lt\x03" "3=\x0f" "0\n");
+    EXPECT_EQ(lines[0], "\x03"
+                        "06alice\t\x03"
+                        "14[\x03"
+                        "10" +
+                            std::string(38, ' ') +
+                            "\x03"
+                            "14] \x0fov\x03"
+                            "3=\x0f"
+                            "00 away=1 lt\x03"
+                            "3=\x0f"
+                            "0\n");
+    EXPECT_EQ(lines[1], "\x03"
+                        "06bob\t\x03"
+                        "14[\x03"
+                        "10" +
+                            pad38 +
+                            "\x03"
+                            "14] \x0fov\x03"
+                            "3=\x0f"
+                            "00 away=0 lt\x03"
+                            "3=\x0f"
+                            "0\n");
     const std::string lt = fe_recorder::strip_codes(lines[2]);
-    EXPECT_NE(lt.find("ov=01 away=0 lt=3"), std::string::npos) << lt;  // 30 or 31 seconds
+    EXPECT_NE(lt.find("ov=01 away=0 lt=3"), std::string::npos) << lt; // 30 or 31 seconds
     EXPECT_EQ(fe_recorder::strip_codes(lines[3]), "me\t[" + std::string(38, ' ') + "] ov=10 away=0 lt=0\n")
         << "own op bit";
 }
@@ -333,7 +358,8 @@ TEST_F(ChanCommands, DnsResolvesListedHostsAndAsksForUnknownOnes)
     // The answer to that USERHOST is what gets resolved.
     fe_recorder::reset();
     recv(":irc.test 302 me :alice=+~al@127.0.0.1");
-    EXPECT_TRUE(shown(home, "Looking up 127.0.0.1...") || shown(chan, "Looking up 127.0.0.1...")) << fe_recorder::dump();
+    EXPECT_TRUE(shown(home, "Looking up 127.0.0.1...") || shown(chan, "Looking up 127.0.0.1..."))
+        << fe_recorder::dump();
     // ... and only that one: a later USERHOST reply is shown as usual.
     fe_recorder::reset();
     recv(":irc.test 302 me :alice=+~al@127.0.0.2");
@@ -343,7 +369,8 @@ TEST_F(ChanCommands, DnsResolvesListedHostsAndAsksForUnknownOnes)
     run(chan, "dns alice");
     EXPECT_EQ(sent(), "USERHOST alice\r\n");
     recv(":irc.test 302 me :alice*=-~al@127.0.0.3");
-    EXPECT_TRUE(shown(home, "Looking up 127.0.0.3...") || shown(chan, "Looking up 127.0.0.3...")) << fe_recorder::dump();
+    EXPECT_TRUE(shown(home, "Looking up 127.0.0.3...") || shown(chan, "Looking up 127.0.0.3..."))
+        << fe_recorder::dump();
 
     run(chan, "dns 127.0.0.1");
     EXPECT_TRUE(shown(chan, "Looking up 127.0.0.1..."));
@@ -357,8 +384,8 @@ TEST_F(ChanCommands, ChannelCommandsNeedAChannelTab)
     // The server tab and a dialog have names, but no channel to act on.
     session *query = dialog("bob");
     for (session *tab : {home, query}) {
-        for (const char *cmd : {"ban bob", "unban x", "kick bob", "kickban bob", "op bob", "devoice bob", "mop",
-                                "mkick", "quiet bob"}) {
+        for (const char *cmd :
+             {"ban bob", "unban x", "kick bob", "kickban bob", "op bob", "devoice bob", "mop", "mkick", "quiet bob"}) {
             fe_recorder::reset();
             run(tab, cmd);
             EXPECT_TRUE(shown(tab, "No channel joined. Try /join #<channel>")) << cmd;

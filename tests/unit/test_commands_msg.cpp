@@ -3,8 +3,8 @@
 // passwords told to the nick service and the IRCv3 client tags.
 #include "irc_lines.h"
 
-#include "irc/inbound.h"
 #include "commands/outbound.h"
+#include "irc/inbound.h"
 #include "irc/userlist.h"
 
 #include <filesystem>

@@ -3,12 +3,12 @@
 // and what each command hands to the front end or to the later subsystems.
 #include "irc_lines.h"
 
-#include "dcc/dcc.h"
 #include "base/history.h"
-#include "irc/inbound.h"
+#include "commands/outbound.h"
 #include "config/list.h"
 #include "config/menu.h"
-#include "commands/outbound.h"
+#include "dcc/dcc.h"
+#include "irc/inbound.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -3,8 +3,8 @@
 // generic display; and the template expansion the replies go through.
 #include "irc_lines.h"
 
-#include "commands/outbound.h"
 #include "base/util.h"
+#include "commands/outbound.h"
 
 #include <cstring>
 

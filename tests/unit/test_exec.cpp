@@ -27,48 +27,80 @@ std::string convert(const std::string &text)
 
 TEST(ExecColors, ForegroundsFollowTheTable)
 {
-    EXPECT_EQ(convert("\x1b[31mred\x1b[0m"), "\x03" "04red\x0f");
-    EXPECT_EQ(convert("\x1b[30ma\x1b[32mb\x1b[33mc\x1b[34md\x1b[35me\x1b[36mf\x1b[37mg"),
-              "\x03" "01a\x03" "03b\x03" "05c\x03" "02d\x03" "10e\x03" "06f\x03" "01g");
+    EXPECT_EQ(convert("\x1b[31mred\x1b[0m"), "\x03"
+                                             "04red\x0f");
+    EXPECT_EQ(convert("\x1b[30ma\x1b[32mb\x1b[33mc\x1b[34md\x1b[35me\x1b[36mf\x1b[37mg"), "\x03"
+                                                                                          "01a\x03"
+                                                                                          "03b\x03"
+                                                                                          "05c\x03"
+                                                                                          "02d\x03"
+                                                                                          "10e\x03"
+                                                                                          "06f\x03"
+                                                                                          "01g");
     // The number before the last counts when the last is no foreground.
-    EXPECT_EQ(convert("\x1b[32;4mx"), "\x03" "03x");
+    EXPECT_EQ(convert("\x1b[32;4mx"), "\x03"
+                                      "03x");
 }
 
 TEST(ExecColors, BrightLastsUntilReset)
 {
     exec_color_state state;
-    EXPECT_EQ(exec_convert_ansi("\x1b[1;31ma", state), "\x03" "07a");
-    EXPECT_EQ(exec_convert_ansi("\x1b[34mb", state), "\x03" "12b") << "bright carries over to the next sequence";
-    EXPECT_EQ(exec_convert_ansi("\x1b[0mc\x1b[34md", state), "\x0f" "c\x03" "02d");
+    EXPECT_EQ(exec_convert_ansi("\x1b[1;31ma", state), "\x03"
+                                                       "07a");
+    EXPECT_EQ(exec_convert_ansi("\x1b[34mb", state), "\x03"
+                                                     "12b")
+        << "bright carries over to the next sequence";
+    EXPECT_EQ(exec_convert_ansi("\x1b[0mc\x1b[34md", state), "\x0f"
+                                                             "c\x03"
+                                                             "02d");
     // The two bright colours the table lacks stay in the 16 IRC colours.
-    EXPECT_EQ(convert("\x1b[01;36mx\x1b[1;37my"), "\x03" "13x\x03" "15y");
-    EXPECT_EQ(convert("\x1b[01;35mx"), "\x03" "11x");
+    EXPECT_EQ(convert("\x1b[01;36mx\x1b[1;37my"), "\x03"
+                                                  "13x\x03"
+                                                  "15y");
+    EXPECT_EQ(convert("\x1b[01;35mx"), "\x03"
+                                       "11x");
     // A bright switch alone brightens the colour already in use.
-    EXPECT_EQ(convert("\x1b[33mx\x1b[1my"), "\x03" "05x\x03" "08y");
+    EXPECT_EQ(convert("\x1b[33mx\x1b[1my"), "\x03"
+                                            "05x\x03"
+                                            "08y");
 }
 
 TEST(ExecColors, BackgroundsAndResets)
 {
-    EXPECT_EQ(convert("\x1b[31;42mx"), "\x03" "4,03x");
-    EXPECT_EQ(convert("\x1b[36mx\x1b[47my"), "\x03" "06x\x03" "6,01y") << "the foreground carries over";
-    EXPECT_EQ(convert("\x1b[44mx"), "\x03" "99,02x") << "no foreground yet: the default one";
-    EXPECT_EQ(convert("a\x1b[mb"), "a\x0f" "b");
-    EXPECT_EQ(convert("a\x1b[0mb"), "a\x0f" "b");
-    EXPECT_EQ(convert("a\x1b[31;mb"), "a\x0f" "b") << "an empty last number resets";
+    EXPECT_EQ(convert("\x1b[31;42mx"), "\x03"
+                                       "4,03x");
+    EXPECT_EQ(convert("\x1b[36mx\x1b[47my"), "\x03"
+                                             "06x\x03"
+                                             "6,01y")
+        << "the foreground carries over";
+    EXPECT_EQ(convert("\x1b[44mx"), "\x03"
+                                    "99,02x")
+        << "no foreground yet: the default one";
+    EXPECT_EQ(convert("a\x1b[mb"), "a\x0f"
+                                   "b");
+    EXPECT_EQ(convert("a\x1b[0mb"), "a\x0f"
+                                    "b");
+    EXPECT_EQ(convert("a\x1b[31;mb"), "a\x0f"
+                                      "b")
+        << "an empty last number resets";
     // A comma in the text right after a foreground would start a background.
-    EXPECT_EQ(convert("\x1b[31m,5 apples"), "\x03" "04\x02\x02,5 apples");
-    EXPECT_EQ(convert("\x1b[31;42m,5"), "\x03" "4,03,5") << "a comma after a background is text";
+    EXPECT_EQ(convert("\x1b[31m,5 apples"), "\x03"
+                                            "04\x02\x02,5 apples");
+    EXPECT_EQ(convert("\x1b[31;42m,5"), "\x03"
+                                        "4,03,5")
+        << "a comma after a background is text";
     EXPECT_EQ(convert("\x1b[0m,5"), "\x0f,5");
 }
 
 TEST(ExecColors, CodesOutsideTheTableAreSkipped)
 {
-    for (const char *seq : {"\x1b[49m", "\x1b[39m", "\x1b[100m", "\x1b[107m", "\x1b[90m", "\x1b[97m", "\x1b[48m",
-                            "\x1b[38;5;200m", "\x1b[38;5;31m", "\x1b[48;5;41m", "\x1b[38;2;31;32;33m", "\x1b[4m",
-                            "\x1b[38:5:31m", "\x1b[?31m"})
+    for (const char *seq :
+         {"\x1b[49m", "\x1b[39m", "\x1b[100m", "\x1b[107m", "\x1b[90m", "\x1b[97m", "\x1b[48m", "\x1b[38;5;200m",
+          "\x1b[38;5;31m", "\x1b[48;5;41m", "\x1b[38;2;31;32;33m", "\x1b[4m", "\x1b[38:5:31m", "\x1b[?31m"})
         EXPECT_EQ(convert("x"s + seq + "y"), "xy") << "sequence " << seq + 1;
     // An extended colour followed by a real code still gives that code.
-    EXPECT_EQ(convert("\x1b[38;5;200;32mz"), "\x03" "03z");
+    EXPECT_EQ(convert("\x1b[38;5;200;32mz"), "\x03"
+                                             "03z");
 }
 
 TEST(ExecColors, HugeNumbersAndLongSequencesStayBounded)
@@ -77,8 +109,10 @@ TEST(ExecColors, HugeNumbersAndLongSequencesStayBounded)
     EXPECT_EQ(convert("\x1b[18446744073709551647mx"), "x") << "wraps to 31 if parsed without a bound";
     EXPECT_EQ(convert("\x1b[4294967327mx"), "x") << "2^32 + 31";
     // Digits after the fifteenth of one number are ignored.
-    EXPECT_EQ(convert("\x1b[0000000000000003mx"), "\x0f" "x");
-    EXPECT_EQ(convert("\x1b[" + std::string(10000, ';') + "31mx"), "\x03" "04x");
+    EXPECT_EQ(convert("\x1b[0000000000000003mx"), "\x0f"
+                                                  "x");
+    EXPECT_EQ(convert("\x1b[" + std::string(10000, ';') + "31mx"), "\x03"
+                                                                   "04x");
     EXPECT_EQ(convert("\x1b[" + std::string(10000, '9') + "mx"), "x");
 }
 
@@ -87,9 +121,19 @@ TEST(ExecColors, OtherSequencesAndCarriageReturnsAreDropped)
     EXPECT_EQ(convert("\x1b[2Kclear\x1b[1;1H\x1b[?25l"), "clear");
     EXPECT_EQ(convert("50%\r100%\r\n"), "50%100%\n");
     EXPECT_EQ(convert("abc\x1b[31"), "abc") << "an unfinished sequence at the end";
-    EXPECT_EQ(convert("a\x1b" "b\x1b"), "ab") << "lone escapes";
-    EXPECT_EQ(convert("\x1b[3\x02" "bold"), "\x02" "bold") << "a control byte ends the sequence and is kept";
-    EXPECT_EQ(convert("\x02keep\x03" "04irc\x0f"), "\x02keep\x03" "04irc\x0f");
+    EXPECT_EQ(convert("a\x1b"
+                      "b\x1b"),
+              "ab")
+        << "lone escapes";
+    EXPECT_EQ(convert("\x1b[3\x02"
+                      "bold"),
+              "\x02"
+              "bold")
+        << "a control byte ends the sequence and is kept";
+    EXPECT_EQ(convert("\x02keep\x03"
+                      "04irc\x0f"),
+              "\x02keep\x03"
+              "04irc\x0f");
 }
 
 // Real children on the main loop, with a connected server and a channel.
@@ -136,7 +180,8 @@ TEST_F(Exec, OutputIsPrintedLineByLineWithColours)
     bool coloured = false;
     for (const auto &text : fe_recorder::printed(chan)) {
         EXPECT_TRUE(g_utf8_validate(text.c_str(), -1, nullptr)) << text;
-        coloured = coloured || text.find("\x03" "04red\x0f") != std::string::npos;
+        coloured = coloured || text.find("\x03"
+                                         "04red\x0f") != std::string::npos;
     }
     EXPECT_TRUE(coloured);
     EXPECT_EQ(sent(), "") << "without -o nothing goes to the server";
@@ -263,8 +308,7 @@ TEST_F(Exec, WritesReachTheChildsInput)
     ASSERT_TRUE(fe_recorder::run_until([&] { return shown_lines(chan).size() >= 3; }, 5000));
     run(chan, "execwrite -- -q");
     ASSERT_TRUE(fe_recorder::run_until([&] { return shown_lines(chan).size() >= 5; }, 5000));
-    EXPECT_EQ(shown_lines(chan),
-              (std::vector<std::string>{"hello there", "hello there", "quiet one", "-q", "-q"}));
+    EXPECT_EQ(shown_lines(chan), (std::vector<std::string>{"hello there", "hello there", "quiet one", "-q", "-q"}));
     run(chan, "execkill");
     ASSERT_TRUE(finished(chan));
 }

@@ -4,10 +4,10 @@
 // raw server lines through the real parser.
 #include "irc_lines.h"
 
-#include "irc/inbound.h"
-#include "servlist/servlist.h"
-#include "irc/userlist.h"
 #include "base/util.h"
+#include "irc/inbound.h"
+#include "irc/userlist.h"
+#include "servlist/servlist.h"
 
 #include <string>
 

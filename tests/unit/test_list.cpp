@@ -15,9 +15,10 @@
 #include <utility>
 #include <vector>
 
-namespace {
+namespace
+{
 
-using entries = std::vector<std::pair<std::string, std::string>>;  // name, command
+using entries = std::vector<std::pair<std::string, std::string>>; // name, command
 
 entries of(GSList *list)
 {
@@ -29,8 +30,9 @@ entries of(GSList *list)
     return out;
 }
 
-class ListFiles : public ::testing::Test {
-protected:
+class ListFiles : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         char *tmp = g_dir_make_tmp("lwk-list-XXXXXX", nullptr);
@@ -80,7 +82,7 @@ TEST_F(ListFiles, RecordsArePairedAndStrayLinesIgnored)
 TEST_F(ListFiles, FieldsAreCutAtCharacterBoundariesAndRepaired)
 {
     std::string long_name(126, 'n');
-    long_name += "é";  // would end at byte 128: does not fit in 127
+    long_name += "é"; // would end at byte 128: does not fit in 127
     std::string long_cmd(390, 'c');
     std::string data = "NAME " + long_name + "\nCMD " + long_cmd + "\n";
     const char damaged[] = "NAME bad\xc3 name\nCMD with\0nul\n";
@@ -98,7 +100,7 @@ TEST_F(ListFiles, FieldsAreCutAtCharacterBoundariesAndRepaired)
 
 TEST_F(ListFiles, BuiltInContentsOnlyWhenTheFileIsMissing)
 {
-    write("replace.conf", "");  // an emptied list stays empty
+    write("replace.conf", ""); // an emptied list stays empty
     list_load_all();
     EXPECT_EQ(of(replace_list), entries{});
     EXPECT_EQ(of(tabmenu_list), entries{});
@@ -109,8 +111,8 @@ TEST_F(ListFiles, BuiltInContentsOnlyWhenTheFileIsMissing)
                                            {"Chat", "dcc chat %s"},
                                            {"Clear", "clear"},
                                            {"Ping", "ping %s"}}));
-    EXPECT_EQ(of(button_list)[3], (std::pair<std::string, std::string>{
-                                      "Kick", "getstr \"bye\" \"kick %s\" \"Enter reason to kick %s:\""}));
+    EXPECT_EQ(of(button_list)[3],
+              (std::pair<std::string, std::string>{"Kick", "getstr \"bye\" \"kick %s\" \"Enter reason to kick %s:\""}));
     EXPECT_EQ(of(usermenu_list), (entries{{"Leave Channel", "part"},
                                           {"Join Channel...", "getstr # join \"Enter Channel to Join:\""},
                                           {"Server Links", "quote LINKS"},
@@ -169,4 +171,4 @@ TEST_F(ListFiles, EditingAndSavingRoundTrip)
     EXPECT_FALSE(list_save("saved.conf", list));
 }
 
-}  // namespace
+} // namespace

@@ -9,7 +9,8 @@
 #include <climits>
 #include <cstdint>
 
-namespace {
+namespace
+{
 
 // Every regular file below `root`, relative to it.
 std::vector<std::string> files_below(const std::string &root, const std::string &prefix = "")
@@ -47,8 +48,9 @@ void wait_for_next_second()
         g_usleep(20000);
 }
 
-class Logs : public TextSessions {
-protected:
+class Logs : public TextSessions
+{
+  protected:
     void SetUp() override
     {
         TextSessions::SetUp();
@@ -61,7 +63,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Logs, ChannelLogFollowsTheMaskWithBeginStampsAndEnding)
 {
@@ -80,7 +82,8 @@ TEST_F(Logs, ChannelLogFollowsTheMaskWithBeginStampsAndEnding)
     EXPECT_EQ(lines[2], "[22:13:20] <bob>\thello there");
     EXPECT_EQ(lines[3], local_time("[%H:%M:%S] ", time(nullptr)) + "<bob>\tagain");
 
-    struct stat sb {};
+    struct stat sb {
+    };
     ASSERT_EQ(stat(file.c_str(), &sb), 0);
     EXPECT_EQ(sb.st_mode & 0777, 0600u);
     ASSERT_EQ(stat(path("logs/libera").c_str(), &sb), 0);

@@ -1,8 +1,8 @@
 // Proxy handshakes, the connection child's report protocol, line splitting
 // and charset repair, and the socket helpers. The handshakes run against
 // scripted replies in memory; the socket helpers against 127.0.0.1.
-#include "config/cfgfiles.h"
 #include "base/linesplit.h"
+#include "config/cfgfiles.h"
 #include "net/network.h"
 
 #include <gtest/gtest.h>

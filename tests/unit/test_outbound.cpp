@@ -4,10 +4,10 @@
 #include "irc_lines.h"
 
 #include "base/history.h"
-#include "config/list.h"
 #include "commands/outbound.h"
-#include "servlist/servlist.h"
+#include "config/list.h"
 #include "irc/userlist.h"
+#include "servlist/servlist.h"
 
 #include <sys/stat.h>
 
@@ -321,7 +321,9 @@ TEST_F(Dispatch, HelpListsNamesFivePerLine)
     user_command("greet", "say hi");
     handle_command(chan, std::string("help").data(), true);
     const auto printed = fe_recorder::printed(chan);
-    auto has = [&](const std::string &text) { return std::find(printed.begin(), printed.end(), text) != printed.end(); };
+    auto has = [&](const std::string &text) {
+        return std::find(printed.begin(), printed.end(), text) != printed.end();
+    };
     EXPECT_TRUE(has("\nCommands Available:\n\n"));
     EXPECT_TRUE(has("  ADDBUTTON ADDSERVER ALLCHAN   ALLCHANL  ALLSERV   \n"));
     EXPECT_TRUE(has("\nUser defined commands:\n\n"));
@@ -371,7 +373,8 @@ TEST(CommandTable, SortedWithTheDocumentedFlags)
     for (gchar **it = items; *it; it++) {
         std::string item = *it;
         const auto paren = item.find(" (");
-        expected[item.substr(0, paren)] = paren == std::string::npos ? "" : item.substr(paren + 2, item.size() - paren - 3);
+        expected[item.substr(0, paren)] =
+            paren == std::string::npos ? "" : item.substr(paren + 2, item.size() - paren - 3);
     }
     g_strfreev(items);
 
@@ -392,7 +395,8 @@ TEST(CommandTable, SortedWithTheDocumentedFlags)
         EXPECT_EQ(find_internal_command(lower), &row);
         g_free(lower);
         const std::string name = row.name;
-        const bool no_help = name == "DEBUG" || name == "HELP" || name == "LIST" || name == "MODE" || name == "USERLIST";
+        const bool no_help =
+            name == "DEBUG" || name == "HELP" || name == "LIST" || name == "MODE" || name == "USERLIST";
         EXPECT_EQ(row.help == nullptr, no_help) << row.name;
     }
 }

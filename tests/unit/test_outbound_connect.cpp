@@ -1,14 +1,14 @@
 // The connection commands: how /SERVER and IRC URLs choose host, port, TLS
 // and the channel to join, what /DISCON, /FLUSHQ, /RECONNECT and /GATE ask
 // of the server, where /URL joins, and /ADDSERVER's edits of the server list.
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct connect_call {
     std::string host;
@@ -33,8 +34,8 @@ std::vector<int> connect_no_login;
 
 void rec_connect(server *serv, char *host, int port, int no_login)
 {
-    connects.push_back({host, port, serv->tls_enabled != 0, serv->allow_invalid_cert == 0, serv->direct_only != 0,
-                        serv->password});
+    connects.push_back(
+        {host, port, serv->tls_enabled != 0, serv->allow_invalid_cert == 0, serv->direct_only != 0, serv->password});
     connect_no_login.push_back(no_login);
 }
 void rec_join(server *, const char *channel, const char *key)
@@ -56,8 +57,9 @@ void rec_flush(server *serv)
     serv->queued_bytes = 0;
 }
 
-class ConnectCommands : public ::testing::Test {
-protected:
+class ConnectCommands : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         dir = g_dir_make_tmp("lwk-conncmd-XXXXXX", nullptr);
@@ -107,7 +109,7 @@ TEST_F(ConnectCommands, ServerChoosesTlsUnlessToldOtherwise)
     run("server -noproxy -ssl irc.example.org");
     ASSERT_EQ(connects.size(), 5u);
     EXPECT_EQ(connects[0].host, "irc.example.org");
-    EXPECT_EQ(connects[0].port, 0);  // the connection picks 6697 for TLS
+    EXPECT_EQ(connects[0].port, 0); // the connection picks 6697 for TLS
     EXPECT_TRUE(connects[0].tls);
     EXPECT_TRUE(connects[0].verify);
     EXPECT_FALSE(connects[1].tls);
@@ -173,7 +175,7 @@ TEST_F(ConnectCommands, DisconnectFlushAndReconnect)
     EXPECT_TRUE(fe_recorder::was_shown(sess, "Flushing server send queue, 42 bytes."));
 
     run("discon see you");
-    EXPECT_EQ(sess->quit_reason, nullptr);  // only for that disconnect
+    EXPECT_EQ(sess->quit_reason, nullptr); // only for that disconnect
 
     prefs.net_reconnect_delay = 10;
     sess->server->connected = TRUE;
@@ -295,10 +297,10 @@ TEST_F(ConnectCommands, UrlJoinsWhereItPointsOrOpensTheBrowser)
     serv->network = net;
     const unsigned tabs = g_slist_length(sess_list);
 
-    run("url irc://irc.example.org/lumen?sesame");      // connected host
-    run("url ircs://examplenet/#two");                    // network name
-    run("url irc://IRC2.example.org:6667/three");         // another server of the network
-    run("url irc://[::1]:6667/#far");                     // nothing connected there
+    run("url irc://irc.example.org/lumen?sesame"); // connected host
+    run("url ircs://examplenet/#two");             // network name
+    run("url irc://IRC2.example.org:6667/three");  // another server of the network
+    run("url irc://[::1]:6667/#far");              // nothing connected there
     serv->connected = FALSE;
 
     EXPECT_EQ(other_ops, (std::vector<std::string>{"join #lumen sesame", "join #two ", "join #three "}));
@@ -372,4 +374,4 @@ TEST_F(ConnectCommands, QuoteNeedsAConnection)
     EXPECT_TRUE(fe_recorder::was_shown(sess, "Not connected. Try /server <host> [<port>]"));
 }
 
-}  // namespace
+} // namespace

@@ -6,8 +6,8 @@
 
 #include "irc/cap.h"
 #include "irc/proto-irc.h"
-#include "servlist/servlist.h"
 #include "irc/userlist.h"
+#include "servlist/servlist.h"
 
 #include <cstring>
 #include <map>

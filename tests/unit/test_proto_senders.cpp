@@ -4,8 +4,8 @@
 #include "fe_recorder.h"
 #include "irc/proto-irc.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
 #include "net/tcp.h"
+#include "servlist/servlist.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,14 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using lines = std::vector<std::string>;
 
-class Senders : public ::testing::Test {
-protected:
+class Senders : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         dir = g_dir_make_tmp("lwk-proto-XXXXXX", nullptr);
@@ -239,4 +241,4 @@ TEST_F(Senders, QuitAndPartLeaveAheadOfAPastedBacklog)
     EXPECT_EQ(serv->queued_bytes, static_cast<int>(15 * pasted.size()));
 }
 
-}  // namespace
+} // namespace

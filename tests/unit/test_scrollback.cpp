@@ -9,12 +9,14 @@
 
 #include <csignal>
 
-namespace {
+namespace
+{
 
 using fe_recorder::calls_named;
 
-class Scrollback : public TextSessions {
-protected:
+class Scrollback : public TextSessions
+{
+  protected:
     void SetUp() override
     {
         TextSessions::SetUp();
@@ -37,7 +39,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Scrollback, LinesAreReplayedIntoTheReopenedTab)
 {
@@ -45,9 +47,9 @@ TEST_F(Scrollback, LinesAreReplayedIntoTheReopenedTab)
     session *chan = channel(home, "#Lumen");
     text_emit(XP_TE_GENERIC_MESSAGE, chan, "\002al\002", "\00304red", nullptr, nullptr, 1700000000);
     PrintTextTimeStamp(chan, "second\n", 1700000060);
-    EXPECT_EQ(read(file("libera", "#lumen")),
-              "T 1700000000 \002al\002\t\00304red\nT 1700000060 second\n");
-    struct stat sb {};
+    EXPECT_EQ(read(file("libera", "#lumen")), "T 1700000000 \002al\002\t\00304red\nT 1700000060 second\n");
+    struct stat sb {
+    };
     ASSERT_EQ(stat(file("libera", "#lumen").c_str(), &sb), 0);
     EXPECT_EQ(sb.st_mode & 0777, 0600u);
 
@@ -72,14 +74,14 @@ TEST_F(Scrollback, LinesAreReplayedIntoTheReopenedTab)
 TEST_F(Scrollback, SwitchedOffServerTabsAndUnknownNetworksKeepNothing)
 {
     session *home = network_tab("Net");
-    PrintText(home, "server tab line\n");  // gui_tab_server is on
+    PrintText(home, "server tab line\n"); // gui_tab_server is on
     session *off = channel(home, "#off");
     off->text_scrollback = SET_OFF;
     PrintText(off, "not kept\n");
     prefs.text_replay = 0;
     session *global_off = channel(home, "#global");
     PrintText(global_off, "not kept\n");
-    global_off->text_scrollback = SET_ON;  // the channel's own choice wins
+    global_off->text_scrollback = SET_ON; // the channel's own choice wins
     PrintText(global_off, "kept\n");
 
     session *nameless = new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
@@ -101,7 +103,8 @@ TEST_F(Scrollback, TrimKeepsTheNewestLinesAndCountsWhatWasDropped)
         content += "T 1700000000 old " + std::to_string(i) + "\n";
     write(file("net", "#c"), content);
     chan->scrollback_lines = 100;
-    struct stat before {};
+    struct stat before {
+    };
     stat(file("net", "#c").c_str(), &before);
 
     PrintText(chan, "line 101\n");
@@ -111,7 +114,8 @@ TEST_F(Scrollback, TrimKeepsTheNewestLinesAndCountsWhatWasDropped)
     EXPECT_NE(lines.back().find("line 101"), std::string::npos);
     EXPECT_EQ(chan->scrollback_lines, 1);
     // Written aside and renamed into place, private, nothing left behind.
-    struct stat after {};
+    struct stat after {
+    };
     stat(file("net", "#c").c_str(), &after);
     EXPECT_NE(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode & 0777, 0600u);
@@ -153,7 +157,8 @@ TEST_F(Scrollback, DamagedLinesAreSkippedAndOddTimesNeverCrash)
 
 // The file stays open between lines, so these tests also check that an open
 // descriptor never outlives the file it was opened on or the tab that owns it.
-namespace {
+namespace
+{
 
 // How many of this process's descriptors point into `dir`.
 int open_descriptors_below(const std::string &dir)
@@ -172,7 +177,7 @@ int open_descriptors_below(const std::string &dir)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(Scrollback, TheFileIsHeldOpenOnlyWhileTheTabSavesIntoIt)
 {
@@ -232,7 +237,7 @@ TEST_F(Scrollback, ADeletedOrReplacedFileIsFollowedByTheNextLine)
     chan->scrollback_lines = 0;
     twin->scrollback_lines = 5;
     PrintTextTimeStamp(chan, "from one\n", 1700000001);
-    PrintTextTimeStamp(twin, "from the twin\n", 1700000002);  // trims to 2 lines
+    PrintTextTimeStamp(twin, "from the twin\n", 1700000002); // trims to 2 lines
     PrintTextTimeStamp(chan, "one again\n", 1700000003);
     EXPECT_EQ(read(file("net", "#c")), "T 1700000001 from one\n"
                                        "T 1700000002 from the twin\n"
@@ -270,7 +275,8 @@ TEST_F(Scrollback, AFailedWriteClosesTheFileAndIsReportedOnce)
 
     // A file-size limit at the file's size makes every append fail (EFBIG),
     // as a full disk would.
-    struct rlimit saved {};
+    struct rlimit saved {
+    };
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
     struct rlimit tight = saved;

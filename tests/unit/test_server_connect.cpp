@@ -2,15 +2,15 @@
 // disconnect paths against peers of the test's own on 127.0.0.1: a plain
 // listener playing the IRC server, and scripted proxies on a thread (the
 // child negotiates with them while the main loop runs).
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
 #include "net/network.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

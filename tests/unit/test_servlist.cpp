@@ -1,16 +1,16 @@
 // The server list: servlist.conf read and written exactly, the built-in
 // networks, host matching, and what connecting a network does to the server
 // record (real connection attempts to closed ports on 127.0.0.1).
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
-#include "commands/outbound.h"
 #include "net/server.h"
 #include "servlist/servlist-cert.h"
 #include "servlist/servlist-password.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 

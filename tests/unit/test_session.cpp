@@ -1,12 +1,12 @@
 // Sessions, activity lists, the core timers, start-up decisions and shutdown.
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"
-#include "session/lastact.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
+#include "session/lastact.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // What a connected server sent; the protocol senders arrive later, so the
 // tests install recording ones.
@@ -28,14 +29,30 @@ void rec_part(server *, const char *channel, const char *reason)
 {
     sent.push_back(std::string("PART ") + channel + " :" + (reason ? reason : ""));
 }
-void rec_quit(server *, const char *reason) { sent.push_back(std::string("QUIT :") + (reason ? reason : "")); }
-void rec_ping(server *, const char *to, const char *text) { sent.push_back(std::string("PING ") + to + "|" + text); }
-void rec_away_status(server *, const char *channel) { sent.push_back(std::string("WHO ") + channel); }
-void rec_flush(server *) { sent.push_back("<flush>"); }
-void rec_reconnect(server *, int, int err) { reconnects.push_back(err); }
+void rec_quit(server *, const char *reason)
+{
+    sent.push_back(std::string("QUIT :") + (reason ? reason : ""));
+}
+void rec_ping(server *, const char *to, const char *text)
+{
+    sent.push_back(std::string("PING ") + to + "|" + text);
+}
+void rec_away_status(server *, const char *channel)
+{
+    sent.push_back(std::string("WHO ") + channel);
+}
+void rec_flush(server *)
+{
+    sent.push_back("<flush>");
+}
+void rec_reconnect(server *, int, int err)
+{
+    reconnects.push_back(err);
+}
 
-class Sessions : public ::testing::Test {
-protected:
+class Sessions : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         dir = g_dir_make_tmp("lwk-session-XXXXXX", nullptr);
@@ -107,7 +124,7 @@ TEST_F(Sessions, ServerTabOwnsANewServerAndChannelsShareIt)
 TEST_F(Sessions, NameIsCutAtACharacterBoundary)
 {
     session *home = new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
-    std::string name = "#" + std::string(297, 'a') + "\xc3\xa9";  // 300 bytes: the é does not fit
+    std::string name = "#" + std::string(297, 'a') + "\xc3\xa9"; // 300 bytes: the é does not fit
     session *chan = new_ircwindow(home->server, name.c_str(), SESS_CHANNEL, 0);
     EXPECT_EQ(strlen(chan->channel), 298u);
     EXPECT_TRUE(g_utf8_validate(chan->channel, -1, nullptr));
@@ -137,7 +154,7 @@ TEST_F(Sessions, ClosingAChannelPartsAndTheLastTabQuitsOnce)
     session *home = new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
     server *serv = connect_fake(home->server);
     session *chan = new_ircwindow(serv, "#lumen", SESS_CHANNEL, 0);
-    session *other = new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);  // keeps the program alive
+    session *other = new_ircwindow(nullptr, nullptr, SESS_SERVER, 0); // keeps the program alive
 
     session_free(chan);
     ASSERT_EQ(sent, (std::vector<std::string>{"PART #lumen :Leaving"}));
@@ -176,7 +193,7 @@ TEST_F(Sessions, ClosingTheLastTabRunsTheShutdownOnce)
     connect_fake(home->server);
     new_ircwindow(home->server, "#x", SESS_CHANNEL, 0);
 
-    session_free(home);  // the channel tab remains
+    session_free(home); // the channel tab remains
     EXPECT_FALSE(fe_recorder::exit_requested());
     while (sess_list)
         session_free(static_cast<session *>(sess_list->data));
@@ -286,7 +303,7 @@ TEST_F(Sessions, AwayPollingAsksForAFewChannelsPerTick)
     last->user_count = 10;
     big->user_count = 40;
     small->user_count = 5;
-    huge->user_count = 301;  // over away_size_max: never polled
+    huge->user_count = 301; // over away_size_max: never polled
 
     // Newest first: #small (5 users asked), #big (45), then the tick is full.
     away_status_poll(nullptr);
@@ -327,7 +344,7 @@ TEST_F(Sessions, TimersFollowTheirSettings)
     prefs.notify_timeout = 15;
     prefs.net_ping_timeout = 60;
     lumenwick_reinit_timers();
-    lumenwick_reinit_timers();  // already running: nothing more
+    lumenwick_reinit_timers(); // already running: nothing more
     const int added = fe_recorder::count("fe_timeout_add") + fe_recorder::count("fe_timeout_add_seconds");
     EXPECT_EQ(added - added_before, 2);
 
@@ -345,11 +362,8 @@ TEST_F(Sessions, StartupOpensTheNetworkListOrAServerTab)
         int sessions;
     };
     const row table[] = {
-        {false, false, false, true, 0},
-        {true, false, false, false, 1},
-        {true, true, false, false, 1},
-        {false, true, false, true, 0},
-        {false, false, true, false, 1},
+        {false, false, false, true, 0}, {true, false, false, false, 1}, {true, true, false, false, 1},
+        {false, true, false, true, 0},  {false, false, true, false, 1},
     };
     for (const row &r : table) {
         fe_recorder::reset();
@@ -371,4 +385,4 @@ TEST_F(Sessions, StartupOpensTheNetworkListOrAServerTab)
     arg_dont_autoconnect = 0;
 }
 
-}  // namespace
+} // namespace

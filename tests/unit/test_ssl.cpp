@@ -4,9 +4,9 @@
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "net/ssl.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +29,21 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using namespace std::string_literals;
 using key_ptr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using cert_ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 
-key_ptr make_key() { return key_ptr(EVP_EC_gen("P-256"), EVP_PKEY_free); }
+key_ptr make_key()
+{
+    return key_ptr(EVP_EC_gen("P-256"), EVP_PKEY_free);
+}
 
 // Alternative names: "DNS:" + name bytes, or "IP:" + address text.
 struct cert_spec {
-    std::vector<std::string> common_names;  // raw bytes, may hold NUL
+    std::vector<std::string> common_names; // raw bytes, may hold NUL
     std::vector<std::string> alt_names;
     bool is_ca = false;
 };
@@ -120,7 +124,7 @@ TEST(HostCheck, NamesAddressesWildcardsAndForgeries)
         {{{}, {"DNS:irc.example.net"}}, "irc.example.net.evil", -1},
         {{{}, {"IP:192.0.2.7", "IP:2001:db8::7", "DNS:192.0.2.8"}}, "192.0.2.7", 0},
         {{{}, {"IP:192.0.2.7", "IP:2001:db8::7", "DNS:192.0.2.8"}}, "2001:db8:0::7", 0},
-        {{{}, {"IP:192.0.2.7", "IP:2001:db8::7", "DNS:192.0.2.8"}}, "192.0.2.8", -1},  // a DNS entry is no IP entry
+        {{{}, {"IP:192.0.2.7", "IP:2001:db8::7", "DNS:192.0.2.8"}}, "192.0.2.8", -1}, // a DNS entry is no IP entry
         // A wildcard stands for exactly one whole label under a two-label domain.
         {{{}, {"DNS:*.example.net"}}, "irc.EXAMPLE.net", 0},
         {{{}, {"DNS:*.example.net"}}, "example.net", -1},
@@ -152,7 +156,9 @@ TEST(HostCheck, NamesAddressesWildcardsAndForgeries)
 TEST(HostCheck, ServerNameIndicationOnlyForPlainAsciiNames)
 {
     EXPECT_TRUE(ssl_host_is_valid_sni("irc.example.net"));
-    for (const char *bad : {"", "127.0.0.1", "::1", "[2001:db8::1]", "[127.0.0.1]", "b\xc3\xbc" "cher.example"})
+    for (const char *bad : {"", "127.0.0.1", "::1", "[2001:db8::1]", "[127.0.0.1]",
+                            "b\xc3\xbc"
+                            "cher.example"})
         EXPECT_FALSE(ssl_host_is_valid_sni(bad)) << bad;
 }
 
@@ -176,8 +182,9 @@ int local_socket(int port_to_connect, int *listen_port)
 
 // `openssl s_server` on 127.0.0.1, on a port of its choosing; its output
 // (both streams) is kept for the checks.
-class TlsPeer {
-public:
+class TlsPeer
+{
+  public:
     explicit TlsPeer(const std::vector<std::string> &args)
     {
         std::string cmd = "exec openssl s_server -accept 127.0.0.1:0 -naccept 1";
@@ -219,14 +226,15 @@ public:
     }
     int port = 0;
 
-private:
+  private:
     GPid pid_ = 0;
     int in_ = -1, out_ = -1;
     std::string text_;
 };
 
-class Handshake : public ::testing::Test {
-protected:
+class Handshake : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         // The setup script installs the openssl tool; without it these cases cannot run.
@@ -242,8 +250,8 @@ protected:
         signal(SIGPIPE, SIG_IGN);
         g_mkdir_with_parents(path("certs").c_str(), 0700);
         ca = make_cert({{"Lumenwick Test CA"}, {}, true}, ca_key.get());
-        server_cert = make_cert({{"localhost"}, {"DNS:localhost", "IP:127.0.0.1"}}, server_key.get(), ca.get(),
-                                ca_key.get());
+        server_cert =
+            make_cert({{"localhost"}, {"DNS:localhost", "IP:127.0.0.1"}}, server_key.get(), ca.get(), ca_key.get());
         write_pem(path("ca.pem"), ca.get(), nullptr);
         write_pem(path("server.pem"), server_cert.get(), server_key.get());
         setenv("SSL_CERT_FILE", path("ca.pem").c_str(), 1);
@@ -299,10 +307,10 @@ TEST_F(Handshake, CertificateOfATrustedAuthorityIsAcceptedAndDescribed)
     TlsPeer peer(serve("server.pem"));
     handshake(peer.port, "localhost");
     EXPECT_TRUE(serv->connected);
-    for (const char *line : {"* Subject: /O=Lumenwick tests/CN=localhost",
-                             "* Issuer: /O=Lumenwick tests/CN=Lumenwick Test CA", "* Certification info:",
-                             "    CN=localhost", "  Public key algorithm: id-ecPublicKey (256 bits)",
-                             "  Sign algorithm ecdsa-with-SHA256", "  Version: TLSv1.3, cipher TLS_"})
+    for (const char *line :
+         {"* Subject: /O=Lumenwick tests/CN=localhost", "* Issuer: /O=Lumenwick tests/CN=Lumenwick Test CA",
+          "* Certification info:", "    CN=localhost", "  Public key algorithm: id-ecPublicKey (256 bits)",
+          "  Sign algorithm ecdsa-with-SHA256", "  Version: TLSv1.3, cipher TLS_"})
         EXPECT_TRUE(shown(line)) << line;
     EXPECT_FALSE(shown("Verify E"));
     EXPECT_FALSE(shown("Skipping invalid SNI"));
@@ -343,8 +351,9 @@ TEST_F(Handshake, IpLiteralSkipsServerNameOnceAndMatchesTheIpEntry)
     handshake(peer.port, "127.0.0.1");
     EXPECT_TRUE(serv->connected);
     const auto shown_lines = fe_recorder::shown(home);
-    EXPECT_EQ(std::count_if(shown_lines.begin(), shown_lines.end(),
-                            [](const std::string &l) { return l.find("* Skipping invalid SNI hostname: 127.0.0.1") != l.npos; }),
+    EXPECT_EQ(std::count_if(
+                  shown_lines.begin(), shown_lines.end(),
+                  [](const std::string &l) { return l.find("* Skipping invalid SNI hostname: 127.0.0.1") != l.npos; }),
               1);
 }
 
@@ -372,8 +381,8 @@ TEST_F(Handshake, ClientCertificateOfTheNetworkIsSent)
     TlsPeer peer(args);
     handshake(peer.port, "localhost");
     EXPECT_TRUE(serv->connected);
-    EXPECT_TRUE(fe_recorder::run_until([&] { return peer.output().find("lumenwick-client") != std::string::npos; },
-                                       5000))
+    EXPECT_TRUE(
+        fe_recorder::run_until([&] { return peer.output().find("lumenwick-client") != std::string::npos; }, 5000))
         << peer.output();
 }
 
@@ -449,4 +458,4 @@ TEST_F(Handshake, ClientCertificateFileNameIsMadeSafe)
     EXPECT_EQ(ERR_peek_error(), 0u) << "failed loads leave no error behind for the handshake";
 }
 
-}  // namespace
+} // namespace

@@ -1,16 +1,16 @@
 // Strict transport security: the capability value, host keys, sts.conf
 // lines, the store with its expiry and file, applying a policy, and the
 // upgrade of a plain connection.
-#include "irc/cap.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
+#include "irc/cap.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
 #include "net/sts.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 

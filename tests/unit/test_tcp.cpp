@@ -24,16 +24,18 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 time_t fake_now;
-int clock_reads;  // how often the queue looked at the clock
-std::vector<bool> released_zeroed;  // one entry per queued line freed
+int clock_reads;                   // how often the queue looked at the clock
+std::vector<bool> released_zeroed; // one entry per queued line freed
 
 using lines = std::vector<std::string>;
 
-class SendQueue : public ::testing::Test {
-protected:
+class SendQueue : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         dir = g_dir_make_tmp("lwk-tcp-XXXXXX", nullptr);
@@ -119,9 +121,9 @@ TEST_F(SendQueue, ModeChangesLeaveBeforeMessagesAndQueriesLast)
         send(std::string(l) + "\r\n");
     EXPECT_EQ(received(), "");
     drain();
-    EXPECT_EQ(received_lines(),
-              (lines{"MODE #a +o bob\r\n", "JOIN #b\r\n", "MODE #a -l\r\n", "PRIVMSG #a :one\r\n", "notice bob :two\r\n",
-                     "@+draft/reply=1 PRIVMSG #a :three\r\n", "WHO #a\r\n", "MODE #a\r\n", "mode #a b\r\n"}));
+    EXPECT_EQ(received_lines(), (lines{"MODE #a +o bob\r\n", "JOIN #b\r\n", "MODE #a -l\r\n", "PRIVMSG #a :one\r\n",
+                                       "notice bob :two\r\n", "@+draft/reply=1 PRIVMSG #a :three\r\n", "WHO #a\r\n",
+                                       "MODE #a\r\n", "mode #a b\r\n"}));
 }
 
 TEST_F(SendQueue, TenShortLinesBurstFiveThenOneEveryTwoSeconds)
@@ -235,7 +237,8 @@ TEST_F(SendQueue, ServerCharsetReplacesWhatItCannotHoldAndStillFits)
     prefs.net_throttle = 0;
     serv->encoder = g_iconv_open("ISO-8859-1", "UTF-8");
     tcp_sendf(serv, "PRIVMSG #a :caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac!\r\n");
-    EXPECT_EQ(received(), "PRIVMSG #a :caf\xe9 ?" "?!\r\n");
+    EXPECT_EQ(received(), "PRIVMSG #a :caf\xe9 ?"
+                          "?!\r\n");
     const std::string logged = fe_recorder::calls_named("fe_add_rawlog").back().args;
     EXPECT_NE(logged.find("caf\xc3\xa9 \xe6\x97\xa5"), std::string::npos) << "the raw log shows the text as written";
 
@@ -267,12 +270,13 @@ TEST_F(SendQueue, QueuedSecretsAreWipedWhenFreed)
 
 // ---- output the socket cannot take at once ----------------------------------
 
-std::vector<bool> pending_released_zeroed;  // one entry per pending buffer freed
+std::vector<bool> pending_released_zeroed; // one entry per pending buffer freed
 
 // The connection's socket refuses more than a few kilobytes until the peer
 // reads: the lines must wait in the client and arrive whole and in order.
-class FullSendBuffer : public SendQueue {
-protected:
+class FullSendBuffer : public SendQueue
+{
+  protected:
     void SetUp() override
     {
         SendQueue::SetUp();
@@ -324,7 +328,7 @@ protected:
     std::string receive_all(std::size_t want)
     {
         fe_recorder::run_until([&] { return received().size() >= want; }, 20000);
-        fe_recorder::run_for(50);  // nothing may follow
+        fe_recorder::run_for(50); // nothing may follow
         return received();
     }
     // The id of the last write watch the module asked for, or 0.
@@ -473,15 +477,16 @@ TEST_F(FullSendBuffer, ServerFreedWithBytesWaitingLeavesNoWatch)
     serv->connected = FALSE;
     serv->sock = -1;
     server_free(serv);
-    serv = server_new();  // for TearDown
+    serv = server_new(); // for TearDown
     EXPECT_EQ(g_main_context_find_source_by_id(nullptr, watch), nullptr);
     EXPECT_EQ(pending_released_zeroed, std::vector<bool>{true});
 }
 
 // The same over TLS: a write that would block must be repeated with the
 // same bytes, though the client's buffer holding them may have moved.
-class FullSendBufferTls : public FullSendBuffer {
-protected:
+class FullSendBufferTls : public FullSendBuffer
+{
+  protected:
     void SetUp() override
     {
         FullSendBuffer::SetUp();
@@ -572,4 +577,4 @@ TEST_F(FullSendBufferTls, ClearingKeepsTheWriteTheConnectionAlreadyBegan)
     EXPECT_LT(before.size(), want.size() * 400) << "lines not yet begun were kept";
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,8 @@
 
 using namespace std::string_literals;
 
-namespace {
+namespace
+{
 
 using fe_recorder::count;
 using fe_recorder::printed;
@@ -44,7 +45,7 @@ std::string compile(const char *text, int *max_arg = nullptr)
     std::string bytes;
     for (const char *p = out;; p++) {
         bytes += *p;
-        if (*p == 0) {  // literal: length and bytes
+        if (*p == 0) { // literal: length and bytes
             std::uint32_t n;
             memcpy(&n, p + 1, 4);
             bytes.append(p + 1, 4 + n);
@@ -67,14 +68,17 @@ std::string literal_record(const std::string &text)
 
 ino_t inode_of(const std::string &file)
 {
-    struct stat sb {};
+    struct stat sb {
+    };
     stat(file.c_str(), &sb);
     return sb.st_ino;
 }
 
-class Text : public TextSessions {};
+class Text : public TextSessions
+{
+};
 
-}  // namespace
+} // namespace
 
 TEST_F(Text, DefaultTextsFormatToTheirExactBytes)
 {
@@ -128,10 +132,10 @@ TEST_F(Text, CompilerRecordsAndCodes)
 TEST_F(Text, CompilerErrorsWarnTheUserAndProduceNothing)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"$0", "Error, invalid argument $0\n"},  {"a $x", "Error, invalid argument $x\n"},
-        {"ends in $", "String ends with a $"},   {"short $a25", "String ends in $a"},
+        {"$0", "Error, invalid argument $0\n"},    {"a $x", "Error, invalid argument $x\n"},
+        {"ends in $", "String ends with a $"},     {"short $a25", "String ends in $a"},
         {"$a256", "$a value is greater than 255"}, {"$a1x5", "$a must be followed by three decimal digits"},
-        {"$a000", "$a000 is not a character"},   {"$\xc3\xa9", "Error, invalid argument $\xc3\xa9\n"},
+        {"$a000", "$a000 is not a character"},     {"$\xc3\xa9", "Error, invalid argument $\xc3\xa9\n"},
     };
     for (const auto &[text, message] : cases) {
         fe_recorder::reset();
@@ -144,7 +148,7 @@ TEST_F(Text, CompilerErrorsWarnTheUserAndProduceNothing)
 
 TEST_F(Text, ArgumentsBeyondTheEventAreEmptyOrSkipped)
 {
-    set_event_text(XP_TE_QUIT, "[$4][$6]$1");  // Quit has three arguments
+    set_event_text(XP_TE_QUIT, "[$4][$6]$1"); // Quit has three arguments
     EXPECT_EQ(format(XP_TE_QUIT, {"a", "b", "c"}), "[][]a\n");
 }
 
@@ -166,7 +170,7 @@ TEST_F(Text, OverlongLinesAreCutAtACharacterAndStillShown)
         long_text += "\xc3\xa9";
     set_event_text(XP_TE_QUIT, (long_text + "$1").c_str());
     const std::string cut = format(XP_TE_QUIT, {"nick", "", ""});
-    EXPECT_EQ(cut.size() % 2, 1u);  // whole two-byte characters and the line feed
+    EXPECT_EQ(cut.size() % 2, 1u); // whole two-byte characters and the line feed
     EXPECT_EQ(cut.back(), '\n');
     EXPECT_TRUE(g_utf8_validate(cut.c_str(), -1, nullptr));
 }
@@ -212,7 +216,7 @@ TEST_F(Text, PrintingWithoutAnySessionDoesNothing)
 
 TEST_F(Text, NickColoursAndStrippedMessages)
 {
-    EXPECT_EQ(text_color_of("ab"), 27);  // (97 + 98) % 9 = 6
+    EXPECT_EQ(text_color_of("ab"), 27); // (97 + 98) % 9 = 6
     EXPECT_EQ(text_color_of(""), 19);
 
     session *chan = channel(network_tab("Net"), "#c");
@@ -260,7 +264,7 @@ TEST_F(Text, AlertsFollowSettingsChannelOptionsAndAway)
     prefs.input_beep_chans = prefs.input_flash_chans = 0;
     text_emit(XP_TE_CHANNEL_MESSAGE, chan, "a", "hi", nullptr, nullptr, 0);
     text_emit(XP_TE_CHANNEL_MSG_HILIGHT, chan, "a", "me!", nullptr, nullptr, 0);
-    EXPECT_EQ(count("fe_flash_window"), 1);  // input_flash_hilight is on by default
+    EXPECT_EQ(count("fe_flash_window"), 1); // input_flash_hilight is on by default
     prefs.input_beep_priv = 1;
     text_emit(XP_TE_PRIVATE_MESSAGE_TO_DIALOG, chan, "a", "psst", nullptr, nullptr, 0);
     EXPECT_EQ(count("fe_beep"), 1);
@@ -333,7 +337,7 @@ TEST_F(Text, EventsFileIsReadTolerantlyAndBrokenTextsFallBack)
     EXPECT_STREQ(pntevts_text[XP_TE_QUIT], "$1 left ($2)");
     EXPECT_STREQ(pntevts_text[XP_TE_JOIN], te[XP_TE_JOIN].def);
     EXPECT_STREQ(pntevts_text[XP_TE_PART], te[XP_TE_PART].def);
-    EXPECT_EQ(prefs.save_pevents, 1);  // the broken text must leave the file too
+    EXPECT_EQ(prefs.save_pevents, 1); // the broken text must leave the file too
     EXPECT_EQ(fe_recorder::messages(), std::vector<std::string>{"Error, invalid argument $0\n"});
 
     // Events in reverse order are still found.
@@ -353,7 +357,8 @@ TEST_F(Text, EventsFileRoundTripsAndIsWrittenOnlyWhenChanged)
     const std::string saved = read(file);
     EXPECT_NE(saved.find("event_name=Quit\nevent_text=two$a010lines $1\n\n"), std::string::npos);
     EXPECT_EQ(saved.rfind("event_name=Add Notify\n", 0), 0u);
-    struct stat sb {};
+    struct stat sb {
+    };
     ASSERT_EQ(stat(file.c_str(), &sb), 0);
     EXPECT_EQ(sb.st_mode & 0777, 0600u);
 
@@ -382,8 +387,7 @@ TEST_F(Text, SoundsFileLoadsPairsAndSavesTheAssignedOnes)
     EXPECT_EQ(sound_files[XP_TE_JOIN], nullptr);
 
     sound_save();
-    EXPECT_EQ(read(path("sound.conf")),
-              "event=Beep\nsound=/abs/beep.wav\n\nevent=Channel Message\nsound=ding.wav\n\n");
+    EXPECT_EQ(read(path("sound.conf")), "event=Beep\nsound=/abs/beep.wav\n\nevent=Channel Message\nsound=ding.wav\n\n");
     sound_load();
     EXPECT_STREQ(sound_files[XP_TE_CHANNEL_MESSAGE], "ding.wav");
 }
@@ -402,7 +406,7 @@ TEST_F(Text, ColourUsersAreListedByPaletteEntry)
     EXPECT_EQ(text_color_event_names(31, &n), nullptr);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(text_color_event_names(32, &n), nullptr);
-    set_event_text(XP_TE_QUIT, "%%C31 %C05,31x");  // background counts, %%C does not
+    set_event_text(XP_TE_QUIT, "%%C31 %C05,31x"); // background counts, %%C does not
     names = text_color_event_names(31, &n);
     ASSERT_EQ(n, 1);
     EXPECT_STREQ(names[0], "Quit");
@@ -418,7 +422,9 @@ TEST_F(Text, InvalidTextIsRepairedOrConvertedPieceByPiece)
     g_free(fixed);
 
     GIConv cd = g_iconv_open("UTF-8", "UTF-8");
-    char *converted = text_convert_invalid("ab\xff\xfe" "cd\xc3", -1, cd, "?", &len);
+    char *converted = text_convert_invalid("ab\xff\xfe"
+                                           "cd\xc3",
+                                           -1, cd, "?", &len);
     EXPECT_STREQ(converted, "ab??cd?");
     EXPECT_EQ(len, 7u);
     g_free(converted);

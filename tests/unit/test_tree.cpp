@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 int cmp_int(const void *a, const void *b, void *)
 {
@@ -50,7 +51,7 @@ TEST(Tree, EqualItemIsRejectedAndLeavesTheTreeUnchanged)
     EXPECT_EQ(pos, 1);
     EXPECT_EQ(tree_find(t, "dave", cmp_nick, nullptr, &pos), nullptr);
     EXPECT_EQ(pos, -1);
-    EXPECT_TRUE(tree_remove(t, dup, &pos));  // removes the item equal to it
+    EXPECT_TRUE(tree_remove(t, dup, &pos)); // removes the item equal to it
     EXPECT_EQ(pos, 1);
     EXPECT_FALSE(tree_remove(t, dup, &pos));
     EXPECT_EQ(tree_make_list(t)[1], c);
@@ -101,11 +102,10 @@ TEST(Tree, AppendRemoveAtAndForeachStop)
 
     int visited = 0;
     tree_foreach(
-        t, [](const void *, void *ud) { return ++*static_cast<int *>(ud) < 2 ? 1 : 0; },
-        &visited);
+        t, [](const void *, void *ud) { return ++*static_cast<int *>(ud) < 2 ? 1 : 0; }, &visited);
     EXPECT_EQ(visited, 2);
     tree_destroy(t);
     EXPECT_EQ(tree_size(nullptr), 0);
 }
 
-}  // namespace
+} // namespace

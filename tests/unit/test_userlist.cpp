@@ -3,10 +3,10 @@
 // usable midway) and the display order.
 #include "irc_lines.h"
 
+#include "base/util.h"
 #include "irc/modes.h"
 #include "irc/proto-irc.h"
 #include "irc/userlist.h"
-#include "base/util.h"
 
 #include <algorithm>
 #include <random>
@@ -246,11 +246,10 @@ TEST_F(Userlist, LargeBurstOfAlikeNicksEndsInTheServersOrder)
         return rfc_casecmp(a.c_str(), b.c_str()) < 0;
     };
     std::stable_sort(expected.begin(), expected.end(), rfc_less);
-    expected.erase(std::unique(expected.begin(), expected.end(),
-                               [](const std::string &a, const std::string &b) {
-                                   return rfc_casecmp(a.c_str(), b.c_str()) == 0;
-                               }),
-                   expected.end());
+    expected.erase(
+        std::unique(expected.begin(), expected.end(),
+                    [](const std::string &a, const std::string &b) { return rfc_casecmp(a.c_str(), b.c_str()) == 0; }),
+        expected.end());
 
     userlist_burst_begin(chan);
     for (const std::string &n : items)

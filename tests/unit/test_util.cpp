@@ -11,12 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 TEST(IrcCase, ScandinavianBracketsFoldLikeLetters)
 {
@@ -46,12 +47,25 @@ TEST(Match, WildcardsEscapesAndIrcCase)
         const char *mask, *text;
         int want;
     } cases[] = {
-        {"*", "", 1}, {"*", "anything", 1}, {"", "", 1}, {"", "a", 0}, {"?", "", 0},
-        {"*!*@*.Example.COM", "Nick!~user@host.example.com", 1}, {"[ab]!*", "{AB}!x", 1},
-        {"a\\*b", "a*b", 1}, {"a\\*b", "axb", 0}, {"a\\*b", "a\\xb", 0},
-        {"a\\?", "a?", 1}, {"a\\?", "ab", 0}, {"a\\b", "a\\b", 1}, {"a\\", "a\\", 1},
-        {"*.txt", "notes.txt.bak", 0}, {"*a*b", "xaxxaxb", 1}, {"*abc", "abab", 0},
-        {"a**?*", "a", 0}, {"a**?*", "ab", 1},
+        {"*", "", 1},
+        {"*", "anything", 1},
+        {"", "", 1},
+        {"", "a", 0},
+        {"?", "", 0},
+        {"*!*@*.Example.COM", "Nick!~user@host.example.com", 1},
+        {"[ab]!*", "{AB}!x", 1},
+        {"a\\*b", "a*b", 1},
+        {"a\\*b", "axb", 0},
+        {"a\\*b", "a\\xb", 0},
+        {"a\\?", "a?", 1},
+        {"a\\?", "ab", 0},
+        {"a\\b", "a\\b", 1},
+        {"a\\", "a\\", 1},
+        {"*.txt", "notes.txt.bak", 0},
+        {"*a*b", "xaxxaxb", 1},
+        {"*abc", "abab", 0},
+        {"a**?*", "a", 0},
+        {"a**?*", "ab", 1},
     };
     for (const Case &c : cases)
         EXPECT_EQ(match(c.mask, c.text), c.want) << '"' << c.mask << "\" vs \"" << c.text << '"';
@@ -154,14 +168,18 @@ TEST(SafeStrcpy, StopsOnlyAtCharacterBoundariesForEveryBufferSize)
         std::string text;
         std::vector<std::size_t> ends;
     } cases[] = {
-        {"a\xc3\xa9", {1, 3}},                                     // "aé"
-        {"\xe2\x82\xac" "b", {3, 4}},                              // euro sign
-        {"x\xf0\x9f\x98\x80y", {1, 5, 6}},                         // emoji
-        {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80!", {2, 5, 9, 10}},  // 2, 3, 4, 1 bytes
-        {"a\xc3" "b", {1, 2, 3}},                                  // truncated lead byte
-        {"\xff\xfe", {1, 2}},                                      // never valid
-        {"\xed\xa0\x80", {1, 2, 3}},                               // a surrogate
-        {"a\xf0\x9f\x98", {1, 2, 3, 4}},                           // cut at the end
+        {"a\xc3\xa9", {1, 3}}, // "aé"
+        {"\xe2\x82\xac"
+         "b",
+         {3, 4}},                                                 // euro sign
+        {"x\xf0\x9f\x98\x80y", {1, 5, 6}},                        // emoji
+        {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80!", {2, 5, 9, 10}}, // 2, 3, 4, 1 bytes
+        {"a\xc3"
+         "b",
+         {1, 2, 3}},                     // truncated lead byte
+        {"\xff\xfe", {1, 2}},            // never valid
+        {"\xed\xa0\x80", {1, 2, 3}},     // a surrogate
+        {"a\xf0\x9f\x98", {1, 2, 3, 4}}, // cut at the end
     };
     for (const Case &c : cases) {
         for (std::size_t size = 1; size <= c.text.size() + 2; size++) {
@@ -196,38 +214,77 @@ std::string stripped(const std::string &in, int flags)
 
 TEST(StripColor, ColourCodesTakeAtMostTwoDigitsEach)
 {
-    EXPECT_EQ(stripped("\x03" "4,5word", STRIP_COLOR), "word");
-    EXPECT_EQ(stripped("\x03" "123", STRIP_COLOR), "3");
-    EXPECT_EQ(stripped("\x03" "1,a", STRIP_COLOR), ",a");
-    EXPECT_EQ(stripped("\x03" "12,345", STRIP_COLOR), "5");
-    EXPECT_EQ(stripped("\x03\x03" "4x\x03", STRIP_COLOR), "x");
-    EXPECT_EQ(stripped("end\x03" "1,", STRIP_COLOR), "end,");
-    EXPECT_EQ(stripped("\x03" "4x", STRIP_ATTRIB), "\x03" "4x");
+    EXPECT_EQ(stripped("\x03"
+                       "4,5word",
+                       STRIP_COLOR),
+              "word");
+    EXPECT_EQ(stripped("\x03"
+                       "123",
+                       STRIP_COLOR),
+              "3");
+    EXPECT_EQ(stripped("\x03"
+                       "1,a",
+                       STRIP_COLOR),
+              ",a");
+    EXPECT_EQ(stripped("\x03"
+                       "12,345",
+                       STRIP_COLOR),
+              "5");
+    EXPECT_EQ(stripped("\x03\x03"
+                       "4x\x03",
+                       STRIP_COLOR),
+              "x");
+    EXPECT_EQ(stripped("end\x03"
+                       "1,",
+                       STRIP_COLOR),
+              "end,");
+    EXPECT_EQ(stripped("\x03"
+                       "4x",
+                       STRIP_ATTRIB),
+              "\x03"
+              "4x");
 }
 
 TEST(StripColor, FlagsSelectAttributesAndHiddenText)
 {
-    const std::string all = "\x02" "b\x07\x0f\x16\x1d\x1e\x1f" "u\x08" "h\x03" "5c";
-    EXPECT_EQ(stripped(all, STRIP_ATTRIB), "b" "u\x08" "h\x03" "5c");
-    EXPECT_EQ(stripped(all, STRIP_HIDDEN), "\x02" "b\x07\x0f\x16\x1d\x1e\x1f" "uh\x03" "5c");
+    const std::string all = "\x02"
+                            "b\x07\x0f\x16\x1d\x1e\x1f"
+                            "u\x08"
+                            "h\x03"
+                            "5c";
+    EXPECT_EQ(stripped(all, STRIP_ATTRIB), "b"
+                                           "u\x08"
+                                           "h\x03"
+                                           "5c");
+    EXPECT_EQ(stripped(all, STRIP_HIDDEN), "\x02"
+                                           "b\x07\x0f\x16\x1d\x1e\x1f"
+                                           "uh\x03"
+                                           "5c");
     EXPECT_EQ(stripped(all, STRIP_ALL), "buhc");
     EXPECT_EQ(stripped(all, 0), all);
 
     char buf[16];
-    EXPECT_EQ(strip_hidden_attribute("a\x08" "b\x08", buf), 2);
+    EXPECT_EQ(strip_hidden_attribute("a\x08"
+                                     "b\x08",
+                                     buf),
+              2);
     EXPECT_STREQ(buf, "ab");
 }
 
 TEST(StripColor, MarkupEscapingYieldsValidUtf8)
 {
-    char *s = strip_color("\x02<b>&\x03" "4\"x\"", -1, STRIP_ALL | STRIP_ESCMARKUP);
+    char *s = strip_color("\x02<b>&\x03"
+                          "4\"x\"",
+                          -1, STRIP_ALL | STRIP_ESCMARKUP);
     EXPECT_STREQ(s, "&lt;b&gt;&amp;&quot;x&quot;");
     g_free(s);
     s = strip_color("ok\xf0\x9f", -1, STRIP_ALL | STRIP_ESCMARKUP);
     EXPECT_TRUE(g_utf8_validate(s, -1, nullptr));
     EXPECT_TRUE(g_str_has_prefix(s, "ok"));
     g_free(s);
-    s = strip_color("a\x02" "bc", 2, STRIP_ALL);
+    s = strip_color("a\x02"
+                    "bc",
+                    2, STRIP_ALL);
     EXPECT_STREQ(s, "a");
     g_free(s);
 }
@@ -241,9 +298,9 @@ TEST(Lines, WaitlineReadsOneLineAndReportsEndOfFile)
     char buf[8];
     EXPECT_EQ(waitline(fds[0], buf, sizeof buf, 0), 5);
     EXPECT_STREQ(buf, "hello");
-    EXPECT_EQ(waitline(fds[0], buf, sizeof buf, 0), 7);  // full buffer, no line feed
+    EXPECT_EQ(waitline(fds[0], buf, sizeof buf, 0), 7); // full buffer, no line feed
     EXPECT_STREQ(buf, "abcdefg");
-    EXPECT_EQ(waitline(fds[0], buf, sizeof buf, 0), -1);  // "h" then end of file
+    EXPECT_EQ(waitline(fds[0], buf, sizeof buf, 0), -1); // "h" then end of file
     EXPECT_EQ(waitline(fds[0], buf, 0, 0), -1);
     close(fds[0]);
 }
@@ -287,8 +344,7 @@ TEST(Helpers, HashesFoldTheIrcWay)
 {
     EXPECT_EQ(str_hash(""), 0u);
     EXPECT_EQ(str_hash("ab"), 97u * 31 + 98);
-    EXPECT_EQ(str_ihash(reinterpret_cast<const unsigned char *>("NICK[^]")),
-              str_hash("nick{~}"));
+    EXPECT_EQ(str_ihash(reinterpret_cast<const unsigned char *>("NICK[^]")), str_hash("nick{~}"));
 }
 
 TEST(Helpers, TextHelpers)
@@ -369,8 +425,9 @@ TEST(Country, SearchPrintsEveryMatchingRow)
     EXPECT_EQ(printed.back(), "ZW = Zimbabwe\n");
 }
 
-class MoveFile : public ::testing::Test {
-protected:
+class MoveFile : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         char tmpl[] = "/tmp/lumenwick-util-XXXXXX";
@@ -382,10 +439,7 @@ protected:
         ASSERT_EQ(mkdir(dst.c_str(), 0700), 0);
     }
     void TearDown() override { std::filesystem::remove_all(root); }
-    static void put(const std::string &path, const std::string &data)
-    {
-        std::ofstream(path) << data;
-    }
+    static void put(const std::string &path, const std::string &data) { std::ofstream(path) << data; }
     static std::string get(const std::string &path)
     {
         std::ifstream in(path);
@@ -417,7 +471,7 @@ TEST_F(MoveFile, FailureKeepsTheSource)
     move_file(src.c_str(), missing.c_str(), "a.bin", 0600);
     EXPECT_EQ(get(src + "/a.bin"), "data");
 
-    move_file(src.c_str(), src.c_str(), "a.bin", 0600);  // same directory: nothing
+    move_file(src.c_str(), src.c_str(), "a.bin", 0600); // same directory: nothing
     move_file(src.c_str(), "", "a.bin", 0600);
     EXPECT_EQ(get(src + "/a.bin"), "data");
 }
@@ -459,7 +513,7 @@ TEST_F(MoveFile, ForFilesVisitsMatchingEntries)
     EXPECT_EQ(seen, (std::vector<std::string>{src + "/one.so", src + "/two.SO"}));
 }
 
-}  // namespace
+} // namespace
 
 TEST(Utf8Prefix, CutsOnlyBetweenCharactersAndAtMostThreeBytesEarly)
 {

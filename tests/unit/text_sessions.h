@@ -3,14 +3,14 @@
 // and tabs on a server whose tab carries the network's name.
 #pragma once
 
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe_recorder.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,9 @@
 #include <string>
 #include <vector>
 
-class TextSessions : public ::testing::Test {
-protected:
+class TextSessions : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         dir = g_dir_make_tmp("lwk-text-XXXXXX", nullptr);
@@ -39,7 +40,7 @@ protected:
         while (sess_list)
             session_free(static_cast<session *>(sess_list->data));
         lumenwick_is_quitting = 0;
-        chanopt_save_all(true);  // the store starts empty in the next test
+        chanopt_save_all(true); // the store starts empty in the next test
         fe_recorder::cancel_sources();
         std::string cmd = std::string("rm -rf '") + dir + "'";
         ASSERT_EQ(system(cmd.c_str()), 0);

@@ -10,7 +10,8 @@
 #include <climits>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 // A user who keeps a configuration file as a symlink into a dotfiles
 // repository expects the link to survive a save, so the temporary file is
@@ -22,7 +23,7 @@ std::string resolve_target(const std::string &path)
         return path;
     char *real = realpath(path.c_str(), nullptr);
     if (!real)
-        return path;  // dangling link: replace the link itself
+        return path; // dangling link: replace the link itself
     std::string resolved(real);
     free(real);
     return resolved;
@@ -41,7 +42,7 @@ void sync_parent_dir(const std::string &path)
     ::close(dfd);
 }
 
-}  // namespace
+} // namespace
 
 AtomicFile::AtomicFile(std::string path, int mode) : path_(resolve_target(path))
 {
@@ -128,7 +129,7 @@ bool AtomicFile::close()
 bool AtomicFile::commit()
 {
     if (released_)
-        return false;  // already committed or handed over
+        return false; // already committed or handed over
     if (!close()) {
         discard();
         errno = errno_;

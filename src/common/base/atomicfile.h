@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
-class AtomicFile {
-public:
+class AtomicFile
+{
+  public:
     // Prepares `path` + ".new" (next to a symlink's target, so the link
     // survives); check ok() before writing.
     explicit AtomicFile(std::string path, int mode = 0600);
-    ~AtomicFile();  // discards the temporary file unless committed
+    ~AtomicFile(); // discards the temporary file unless committed
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
@@ -37,7 +38,7 @@ public:
     // Lets the temporary file outlive this object (two-phase saves).
     void release() { released_ = true; }
 
-private:
+  private:
     std::string path_;
     std::string temp_;
     int fd_ = -1;

@@ -7,7 +7,8 @@
 
 #include <cstddef>
 
-namespace {
+namespace
+{
 
 struct country_row {
     const char *code;
@@ -320,7 +321,7 @@ constexpr bool table_is_sorted()
 }
 static_assert(table_is_sorted(), "the country lookup is a binary search");
 
-}  // namespace
+} // namespace
 
 // Untranslated name of the row whose code equals `code` ignoring ASCII case.
 const char *country_table_find(const char *code)
@@ -341,7 +342,10 @@ const char *country_table_find(const char *code)
     return nullptr;
 }
 
-std::size_t country_table_size(void) { return COUNTRY_ROWS; }
+std::size_t country_table_size(void)
+{
+    return COUNTRY_ROWS;
+}
 
 void country_table_row(std::size_t index, const char **code, const char **name)
 {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 // An allocator that overwrites memory with zeros before giving it back, so
 // that a string holding a secret leaves no copy behind when it grows or dies.
@@ -30,3 +31,8 @@ inline void wipe_secret(secret_string &s)
     OPENSSL_cleanse(s.data(), s.capacity());
     s.clear();
 }
+
+// Bytes that may hold a secret (keys, derived passwords, SCRAM proofs). A
+// shrinking resize keeps the capacity, so the whole block is still wiped when
+// the vector grows or dies.
+using secret_bytes = std::vector<unsigned char, wiping_allocator<unsigned char>>;

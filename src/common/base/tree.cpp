@@ -4,14 +4,15 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // User lists grow by a burst of NAMES replies at a time. Small channels start
 // with a few slots; doubling after that keeps a burst of n appends at O(n)
 // copying overall, where fixed steps would copy O(n^2 / step).
 constexpr int TREE_INITIAL_CAPACITY = 32;
 
-}  // namespace
+} // namespace
 
 struct tree {
     void **items;
@@ -21,22 +22,21 @@ struct tree {
     void *data;
 };
 
-namespace {
+namespace
+{
 
 void tree_grow_if_full(tree *t)
 {
     if (t->size < t->capacity)
         return;
     t->capacity = t->capacity < TREE_INITIAL_CAPACITY ? TREE_INITIAL_CAPACITY : t->capacity * 2;
-    t->items = static_cast<void **>(g_realloc_n(t->items, static_cast<gsize>(t->capacity),
-                                                sizeof(void *)));
+    t->items = static_cast<void **>(g_realloc_n(t->items, static_cast<gsize>(t->capacity), sizeof(void *)));
 }
 
 void tree_insert_at(tree *t, int pos, void *item)
 {
     tree_grow_if_full(t);
-    std::memmove(&t->items[pos + 1], &t->items[pos],
-                 static_cast<std::size_t>(t->size - pos) * sizeof(void *));
+    std::memmove(&t->items[pos + 1], &t->items[pos], static_cast<std::size_t>(t->size - pos) * sizeof(void *));
     t->items[pos] = item;
     t->size++;
 }
@@ -59,7 +59,7 @@ int tree_search(const tree *t, const void *key, tree_cmp_func cmp, void *data)
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 tree *tree_new(tree_cmp_func cmp, void *data)
 {
@@ -153,8 +153,7 @@ void *tree_remove_at_pos(tree *t, int pos)
         return nullptr;
     void *item = t->items[pos];
     t->size--;
-    std::memmove(&t->items[pos], &t->items[pos + 1],
-                 static_cast<std::size_t>(t->size - pos) * sizeof(void *));
+    std::memmove(&t->items[pos], &t->items[pos + 1], static_cast<std::size_t>(t->size - pos) * sizeof(void *));
     return item;
 }
 
@@ -168,6 +167,12 @@ void tree_foreach(tree *t, tree_traverse_func func, void *data)
     }
 }
 
-int tree_size(tree *t) { return t ? t->size : 0; }
+int tree_size(tree *t)
+{
+    return t ? t->size : 0;
+}
 
-void **tree_make_list(tree *t) { return t ? t->items : nullptr; }
+void **tree_make_list(tree *t)
+{
+    return t ? t->items : nullptr;
+}

@@ -18,4 +18,4 @@ bool tree_remove(tree *t, void *data, int *pos);
 void *tree_remove_at_pos(tree *t, int pos);
 void tree_foreach(tree *t, tree_traverse_func func, void *data);
 int tree_size(tree *t);
-void **tree_make_list(tree *t);  // borrowed view of the item array
+void **tree_make_list(tree *t); // borrowed view of the item array

@@ -28,22 +28,20 @@
 // RFC 1459 section 2.2: "{}|~" are the lower-case forms of "[]\^", because
 // of the Scandinavian origin of IRC; servers fold nicks and channels this way.
 const unsigned char rfc_tolowertab[256] = {
-    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f,
-    0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f,
-    0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x2b, 0x2c, 0x2d, 0x2e, 0x2f,
-    0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f,
-    0x40, 'a',  'b',  'c',  'd',  'e',  'f',  'g',  'h',  'i',  'j',  'k',  'l',  'm',  'n',  'o',
-    'p',  'q',  'r',  's',  't',  'u',  'v',  'w',  'x',  'y',  'z',  '{',  '|',  '}',  '~',  0x5f,
-    0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x6b, 0x6c, 0x6d, 0x6e, 0x6f,
-    0x70, 0x71, 0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x7b, 0x7c, 0x7d, 0x7e, 0x7f,
-    0x80, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x8b, 0x8c, 0x8d, 0x8e, 0x8f,
-    0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0x9b, 0x9c, 0x9d, 0x9e, 0x9f,
-    0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xab, 0xac, 0xad, 0xae, 0xaf,
-    0xb0, 0xb1, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xbb, 0xbc, 0xbd, 0xbe, 0xbf,
-    0xc0, 0xc1, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xcb, 0xcc, 0xcd, 0xce, 0xcf,
-    0xd0, 0xd1, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xdb, 0xdc, 0xdd, 0xde, 0xdf,
-    0xe0, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xeb, 0xec, 0xed, 0xee, 0xef,
-    0xf0, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa, 0xfb, 0xfc, 0xfd, 0xfe, 0xff,
+    0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f, 0x10, 0x11, 0x12,
+    0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, 0x1f, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25,
+    0x26, 0x27, 0x28, 0x29, 0x2a, 0x2b, 0x2c, 0x2d, 0x2e, 0x2f, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38,
+    0x39, 0x3a, 0x3b, 0x3c, 0x3d, 0x3e, 0x3f, 0x40, 'a',  'b',  'c',  'd',  'e',  'f',  'g',  'h',  'i',  'j',  'k',
+    'l',  'm',  'n',  'o',  'p',  'q',  'r',  's',  't',  'u',  'v',  'w',  'x',  'y',  'z',  '{',  '|',  '}',  '~',
+    0x5f, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x6b, 0x6c, 0x6d, 0x6e, 0x6f, 0x70, 0x71,
+    0x72, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x7b, 0x7c, 0x7d, 0x7e, 0x7f, 0x80, 0x81, 0x82, 0x83, 0x84,
+    0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x8b, 0x8c, 0x8d, 0x8e, 0x8f, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97,
+    0x98, 0x99, 0x9a, 0x9b, 0x9c, 0x9d, 0x9e, 0x9f, 0xa0, 0xa1, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa,
+    0xab, 0xac, 0xad, 0xae, 0xaf, 0xb0, 0xb1, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xbb, 0xbc, 0xbd,
+    0xbe, 0xbf, 0xc0, 0xc1, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xcb, 0xcc, 0xcd, 0xce, 0xcf, 0xd0,
+    0xd1, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xdb, 0xdc, 0xdd, 0xde, 0xdf, 0xe0, 0xe1, 0xe2, 0xe3,
+    0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xeb, 0xec, 0xed, 0xee, 0xef, 0xf0, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6,
+    0xf7, 0xf8, 0xf9, 0xfa, 0xfb, 0xfc, 0xfd, 0xfe, 0xff,
 };
 
 // The table itself lives in country.cpp; these are its only entry points.
@@ -51,7 +49,8 @@ const char *country_table_find(const char *code);
 std::size_t country_table_size(void);
 void country_table_row(std::size_t index, const char **code, const char **name);
 
-namespace {
+namespace
+{
 
 // mIRC formatting bytes (see the text view's code table).
 constexpr unsigned char CODE_BOLD = 0x02;
@@ -73,7 +72,10 @@ constexpr unsigned long PING_TIME_OFFSET = 50000000UL;
 // Downloads are copied across file systems in blocks of this size.
 constexpr std::size_t MOVE_BLOCK_SIZE = 4096;
 
-bool is_cont(unsigned char c) { return (c & 0xc0) == 0x80; }
+bool is_cont(unsigned char c)
+{
+    return (c & 0xc0) == 0x80;
+}
 
 // Length of the well-formed UTF-8 sequence at s (RFC 3629 table, no
 // overlongs, no surrogates, nothing past U+10FFFF), never reading at or past
@@ -92,9 +94,9 @@ std::size_t utf8_char_len(const unsigned char *s, const unsigned char *end)
             return 1;
         unsigned char lo = 0x80, hi = 0xbf;
         if (c == 0xe0)
-            lo = 0xa0;  // overlong
+            lo = 0xa0; // overlong
         else if (c == 0xed)
-            hi = 0x9f;  // UTF-16 surrogates
+            hi = 0x9f; // UTF-16 surrogates
         return (s[1] >= lo && s[1] <= hi && is_cont(s[2])) ? 3 : 1;
     }
     if (c >= 0xf0 && c <= 0xf4) {
@@ -102,9 +104,9 @@ std::size_t utf8_char_len(const unsigned char *s, const unsigned char *end)
             return 1;
         unsigned char lo = 0x80, hi = 0xbf;
         if (c == 0xf0)
-            lo = 0x90;  // overlong
+            lo = 0x90; // overlong
         else if (c == 0xf4)
-            hi = 0x8f;  // beyond U+10FFFF
+            hi = 0x8f; // beyond U+10FFFF
         return (s[1] >= lo && s[1] <= hi && is_cont(s[2]) && is_cont(s[3])) ? 4 : 1;
     }
     return 1;
@@ -163,13 +165,11 @@ int read_byte(int fd, char *c, int use_recv)
     }
 }
 
-
 // The n-th candidate name for a download in the target directory: the plain
 // name first (n < 0), then "name.0", "name.1", ...
 std::string move_target_name(const char *dst_dir, const char *fname, int n)
 {
-    char *path = n < 0 ? g_strdup_printf("%s/%s", dst_dir, fname)
-                       : g_strdup_printf("%s/%s.%d", dst_dir, fname, n);
+    char *path = n < 0 ? g_strdup_printf("%s/%s", dst_dir, fname) : g_strdup_printf("%s/%s.%d", dst_dir, fname, n);
     std::string result(path);
     g_free(path);
     return result;
@@ -287,9 +287,8 @@ std::uint64_t cpu_frequency_hz(void)
     // virtual machines without cpufreq.
     char *text = nullptr;
     std::uint64_t hz = 0;
-    if (g_file_get_contents("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", &text,
-                            nullptr, nullptr)) {
-        hz = g_ascii_strtoull(text, nullptr, 10) * 1000;  // the file is in kHz
+    if (g_file_get_contents("/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", &text, nullptr, nullptr)) {
+        hz = g_ascii_strtoull(text, nullptr, 10) * 1000; // the file is in kHz
         g_free(text);
         if (hz > 0)
             return hz;
@@ -333,8 +332,8 @@ std::string build_sys_str(int with_cpu)
             unit = "GHz";
         }
         long ncpu = sysconf(_SC_NPROCESSORS_ONLN);
-        desc = g_strdup_printf(ncpu > 1 ? "%s %s [%s/%.2f%s/SMP]" : "%s %s [%s/%.2f%s]",
-                               un.sysname, un.release, un.machine, shown, unit);
+        desc = g_strdup_printf(ncpu > 1 ? "%s %s [%s/%.2f%s/SMP]" : "%s %s [%s/%.2f%s]", un.sysname, un.release,
+                               un.machine, shown, unit);
     } else {
         desc = g_strdup_printf("%s %s", un.sysname, un.release);
     }
@@ -343,7 +342,7 @@ std::string build_sys_str(int with_cpu)
     return result;
 }
 
-}  // namespace
+} // namespace
 
 int rfc_casecmp(const char *a, const char *b)
 {
@@ -390,13 +389,12 @@ int match(const char *pattern, const char *text)
                 while (*p == '*')
                     p++;
                 if (!*p)
-                    return 1;  // a trailing star takes any remainder
+                    return 1; // a trailing star takes any remainder
                 star_p = p;
                 star_t = t;
                 continue;
             }
-            if (tok.kind == mask_token::ANY_ONE ||
-                rfc_tolowertab[tok.ch] == rfc_tolowertab[*t]) {
+            if (tok.kind == mask_token::ANY_ONE || rfc_tolowertab[tok.ch] == rfc_tolowertab[*t]) {
                 p += tok.len;
                 t++;
                 continue;
@@ -469,8 +467,7 @@ char *expand_homedir(const char *path)
     int rc;
     // The entry of a user with many groups or a long GECOS can exceed the
     // suggested size; grow until it fits.
-    while ((rc = getpwnam_r(user.c_str(), &pw, buf.data(), buf.size(), &found)) == ERANGE &&
-           buf.size() < (1u << 20))
+    while ((rc = getpwnam_r(user.c_str(), &pw, buf.data(), buf.size(), &found)) == ERANGE && buf.size() < (1u << 20))
         buf.resize(buf.size() * 2);
     if (rc != 0 || !found || !found->pw_dir)
         return g_strdup(path);
@@ -670,14 +667,13 @@ unsigned long make_ping_time(void)
 {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
-    return static_cast<unsigned long>(tv.tv_sec) * 1000UL +
-           static_cast<unsigned long>(tv.tv_usec) / 1000UL - PING_TIME_OFFSET;
+    return static_cast<unsigned long>(tv.tv_sec) * 1000UL + static_cast<unsigned long>(tv.tv_usec) / 1000UL -
+           PING_TIME_OFFSET;
 }
 
 void base64_encode(char *out, const char *in, int inlen)
 {
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const auto *s = reinterpret_cast<const unsigned char *>(in);
     char *o = out;
     for (; inlen >= 3; inlen -= 3, s += 3) {
@@ -768,8 +764,7 @@ const char *country(const char *host)
     return name ? _(name) : nullptr;
 }
 
-void country_search(const char *pattern, struct session *ud,
-                    void (*print)(struct session *, const char *))
+void country_search(const char *pattern, struct session *ud, void (*print)(struct session *, const char *))
 {
     if (!pattern || !print)
         return;
@@ -795,10 +790,12 @@ const char *get_sys_str(int with_cpu)
     return cached.c_str();
 }
 
-bool portable_mode(void) { return false; }
+bool portable_mode(void)
+{
+    return false;
+}
 
-std::size_t strftime_validated(char *dest, std::size_t destsize, const char *format,
-                               const struct tm *time)
+std::size_t strftime_validated(char *dest, std::size_t destsize, const char *format, const struct tm *time)
 {
     if (!dest || destsize == 0)
         return 0;

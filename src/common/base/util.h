@@ -12,7 +12,10 @@ struct session;
 
 // RFC 1459 case mapping: A-Z -> a-z, [ -> {, \ -> |, ] -> }, ^ -> ~.
 extern const unsigned char rfc_tolowertab[256];
-inline unsigned char rfc_tolower(unsigned char c) { return rfc_tolowertab[c]; }
+inline unsigned char rfc_tolower(unsigned char c)
+{
+    return rfc_tolowertab[c];
+}
 
 int rfc_casecmp(const char *a, const char *b);
 int rfc_ncasecmp(const char *a, const char *b, std::size_t n);

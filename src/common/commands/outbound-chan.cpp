@@ -1,18 +1,18 @@
 // Bans, mass modes, the user list, lookups and the connection's charset.
 
-#include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
+#include "commands/outbound.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "irc/inbound.h"
 #include "irc/modes.h"
+#include "irc/userlist.h"
 #include "net/server.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
 
 #include <arpa/inet.h>
 
@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Ban types: 0 *!*@*.domain, 1 *!*@host, 2 *!*user@*.domain, 3 *!*user@host.
 inline constexpr int BAN_TYPE_MIN = 0;
@@ -66,7 +67,10 @@ std::string ban_username(const std::string &username)
     return "*" + username;
 }
 
-bool looks_like_mask(const char *text) { return strpbrk(text, "!@") != nullptr; }
+bool looks_like_mask(const char *text)
+{
+    return strpbrk(text, "!@") != nullptr;
+}
 
 // Sends `sign``letter` for every nick of `nicks` through the batched mode lines.
 void send_nick_modes(session *sess, const std::vector<std::string> &nicks, char sign, char letter)
@@ -98,8 +102,7 @@ bool is_own_nick(session *sess, const User *user)
 
 // Nicks of the channel, in the list's nick order, that `pick` selects; the
 // own nick is never among them.
-template <typename Pick>
-std::vector<std::string> pick_users(session *sess, Pick pick)
+template <typename Pick> std::vector<std::string> pick_users(session *sess, Pick pick)
 {
     std::vector<std::string> nicks;
     GSList *list = userlist_flat_list(sess);
@@ -153,7 +156,7 @@ void print_country_match(session *sess, const char *line)
     PrintText(sess, line);
 }
 
-}  // namespace
+} // namespace
 
 std::string make_ban_mask(session *sess, const char *nick_or_mask, const char *mode, int bantype)
 {
@@ -180,7 +183,8 @@ std::string make_ban_mask(session *sess, const char *nick_or_mask, const char *m
     const char *at = strchr(user->hostname, '@');
     if (!at)
         return {};
-    const std::string username = ban_username(std::string(user->hostname, static_cast<std::size_t>(at - user->hostname)));
+    const std::string username =
+        ban_username(std::string(user->hostname, static_cast<std::size_t>(at - user->hostname)));
     const std::string fullhost = at + 1;
 
     std::string domain;
@@ -362,7 +366,14 @@ LUMENWICK_COMMAND_HANDLER(cmd_userlist)
     for (GSList *l = list; l; l = l->next) {
         auto *user = static_cast<User *>(l->data);
         const long idle = user->lasttalk ? static_cast<long>(now - user->lasttalk) : 0L;
-        PrintTextf(sess, "\x03" "06%s\t\x03" "14[\x03" "10%-38s\x03" "14] \x0fov\x03" "3=\x0f%d%d away=%u lt\x03" "3=\x0f%ld\n",
+        PrintTextf(sess,
+                   "\x03"
+                   "06%s\t\x03"
+                   "14[\x03"
+                   "10%-38s\x03"
+                   "14] \x0fov\x03"
+                   "3=\x0f%d%d away=%u lt\x03"
+                   "3=\x0f%ld\n",
                    user->nick, user->hostname ? user->hostname : "", user->op ? 1 : 0, user->voice ? 1 : 0,
                    user->away ? 1u : 0u, idle);
     }

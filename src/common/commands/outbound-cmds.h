@@ -6,8 +6,8 @@
 struct session;
 
 // Not every handler uses every argument.
-#define LUMENWICK_COMMAND_HANDLER(name)                                                                  \
-    int name([[maybe_unused]] session *sess, [[maybe_unused]] char *tbuf, [[maybe_unused]] char *word[],       \
+#define LUMENWICK_COMMAND_HANDLER(name)                                                                                \
+    int name([[maybe_unused]] session *sess, [[maybe_unused]] char *tbuf, [[maybe_unused]] char *word[],               \
              [[maybe_unused]] char *word_eol[])
 
 // outbound.cpp: help

@@ -3,14 +3,15 @@
 
 #include "commands/outbound-exec.h"
 
-#include "commands/outbound.h"
+#include "base/guard.h"
 #include "commands/outbound-cmds.h"
+#include "commands/outbound.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <glib.h>
 
@@ -28,17 +29,18 @@
 
 struct exec_child {
     pid_t pid = 0;
-    int fd = -1;  // our end of the socket pair: the child's stdin, stdout and stderr
+    int fd = -1; // our end of the socket pair: the child's stdin, stdout and stderr
     int watch_tag = 0;
     bool to_channel = false;
     // Tells a callback that the child it was serving is still the session's
     // one after something it called may have freed it.
     unsigned serial = 0;
-    std::string partial;  // output after the last line feed
+    std::string partial; // output after the last line feed
     exec_color_state colors;
 };
 
-namespace {
+namespace
+{
 
 constexpr char ESC = '\x1b';
 constexpr char IRC_COLOR = '\x03';
@@ -63,8 +65,8 @@ constexpr int ANSI_BG_LAST = 47;
 // 38 and 48 announce an extended colour whose arguments are not codes.
 constexpr int ANSI_FG_EXTENDED = 38;
 constexpr int ANSI_BG_EXTENDED = 48;
-constexpr int ANSI_EXTENDED_INDEXED = 5;  // one argument follows
-constexpr int ANSI_EXTENDED_RGB = 2;      // three arguments follow
+constexpr int ANSI_EXTENDED_INDEXED = 5; // one argument follows
+constexpr int ANSI_EXTENDED_RGB = 2;     // three arguments follow
 
 // Digits after this many in one number are ignored.
 constexpr int MAX_NUMBER_DIGITS = 15;
@@ -88,7 +90,10 @@ int irc_foreground(int ansi, bool bright)
     return index == 14 ? IRC_BRIGHT_CYAN : IRC_BRIGHT_WHITE;
 }
 
-bool in_range(const ansi_number &n, int first, int last) { return !n.empty && n.value >= first && n.value <= last; }
+bool in_range(const ansi_number &n, int first, int last)
+{
+    return !n.empty && n.value >= first && n.value <= last;
+}
 
 // The numbers of one "m" sequence that are colour codes: the arguments of
 // an extended colour (38;5;n, 48;2;r;g;b) would otherwise read as codes.
@@ -127,7 +132,7 @@ void convert_sgr(const std::vector<ansi_number> &numbers, exec_color_state &stat
 {
     const std::vector<ansi_number> codes = colour_codes(numbers);
     if (codes.empty())
-        return;  // only an extended colour: not something IRC colours can show
+        return; // only an extended colour: not something IRC colours can show
     const ansi_number &last = codes.back();
     const ansi_number before = codes.size() >= 2 ? codes[codes.size() - 2] : ansi_number{};
 
@@ -161,8 +166,14 @@ void convert_sgr(const std::vector<ansi_number> &numbers, exec_color_state &stat
     }
 }
 
-bool is_parameter_byte(unsigned char c) { return c >= 0x20 && c <= 0x3f; }
-bool is_final_byte(unsigned char c) { return c >= 0x40 && c <= 0x7e; }
+bool is_parameter_byte(unsigned char c)
+{
+    return c >= 0x20 && c <= 0x3f;
+}
+bool is_final_byte(unsigned char c)
+{
+    return c >= 0x40 && c <= 0x7e;
+}
 
 // Parses the sequence after "ESC [" starting at `i`; returns the index just
 // after it. An unfinished sequence swallows the rest of the text; a byte that
@@ -172,7 +183,7 @@ std::size_t convert_sequence(std::string_view text, std::size_t i, exec_color_st
     std::vector<ansi_number> numbers;
     ansi_number current;
     int digits = 0;
-    bool plain = true;  // only digits and ';': private or sub-parameter forms are not colours
+    bool plain = true; // only digits and ';': private or sub-parameter forms are not colours
     for (; i < text.size(); i++) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (g_ascii_isdigit(c)) {
@@ -201,13 +212,13 @@ std::size_t convert_sequence(std::string_view text, std::size_t i, exec_color_st
     return i;
 }
 
-}  // namespace
+} // namespace
 
 std::string exec_convert_ansi(std::string_view text, exec_color_state &state)
 {
     std::string out;
     out.reserve(text.size());
-    std::size_t code_end = std::string::npos;  // where the last code we wrote ends
+    std::size_t code_end = std::string::npos; // where the last code we wrote ends
     std::size_t i = 0;
     while (i < text.size()) {
         const char c = text[i];
@@ -219,7 +230,7 @@ std::string exec_convert_ansi(std::string_view text, exec_color_state &state)
             if (out.size() != before)
                 code_end = out.size();
         } else if (c == ESC) {
-            i++;  // not a sequence we know: the lone escape is dropped
+            i++; // not a sequence we know: the lone escape is dropped
         } else {
             // Text ",5" right after "\003" "04" would be read as a background;
             // two bold toggles in between keep the comma text.
@@ -232,7 +243,8 @@ std::string exec_convert_ansi(std::string_view text, exec_color_state &state)
     return out;
 }
 
-namespace {
+namespace
+{
 
 // The child leads its own process group: "/bin/sh -c" may run the command
 // as a grandchild (and a pipeline has several), and a signal that reached
@@ -316,7 +328,7 @@ void reap(pid_t pid)
     }
 }
 
-gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
+gboolean exec_data_step(void *user_data)
 {
     auto *sess = static_cast<session *>(user_data);
     if (!is_session(sess) || !sess->exec_child)
@@ -331,7 +343,7 @@ gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
     if (n > 0) {
         child->partial.append(buf, static_cast<std::size_t>(n));
         deliver_lines(sess, false);
-        return TRUE;  // the watch was removed if the child went away meanwhile
+        return TRUE; // the watch was removed if the child went away meanwhile
     }
 
     // End of output or an error: the child is done with us.
@@ -340,6 +352,11 @@ gboolean exec_data(GIOChannel *, GIOCondition, void *user_data)
         return TRUE;
     exec_child_free(sess);
     return TRUE;
+}
+
+gboolean exec_data(GIOChannel *, GIOCondition, void *user_data) noexcept
+{
+    return guarded<gboolean>("/EXEC output", TRUE, [&] { return exec_data_step(user_data); });
 }
 
 // Delivers what a child that already exited left unread; false when the
@@ -354,7 +371,7 @@ bool drain_finished_child(session *sess)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            break;  // end, or a grandchild still holds the socket: nothing more now
+            break; // end, or a grandchild still holds the socket: nothing more now
         child->partial.append(buf, static_cast<std::size_t>(n));
         if (!deliver_lines(sess, false))
             return false;
@@ -402,7 +419,7 @@ void close_inherited_descriptors()
     _exit(127);
 }
 
-}  // namespace
+} // namespace
 
 pid_t exec_child_pid(const session *sess)
 {
@@ -449,7 +466,7 @@ LUMENWICK_COMMAND_HANDLER(cmd_exec)
             text_emit(XP_TE_PROCESS_ALREADY_RUNNING, sess, nullptr, nullptr, nullptr, nullptr, 0);
             return CMD_DONE;
         }
-        old->pid = 0;  // reaped
+        old->pid = 0; // reaped
         if (!drain_finished_child(sess))
             return CMD_DONE;
         exec_child_free(sess);
@@ -510,7 +527,8 @@ LUMENWICK_COMMAND_HANDLER(cmd_exec)
     return CMD_DONE;
 }
 
-namespace {
+namespace
+{
 
 int signal_child(session *sess, int sig)
 {
@@ -522,7 +540,7 @@ int signal_child(session *sess, int sig)
     return CMD_DONE;
 }
 
-}  // namespace
+} // namespace
 
 LUMENWICK_COMMAND_HANDLER(cmd_execk)
 {

@@ -1,20 +1,20 @@
 // Messages, joining and parting, away and the other commands that turn
 // into one operation of the session's server.
 
-#include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
+#include "commands/outbound.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "dcc/dcc.h"
 #include "fe.h"
 #include "irc/inbound.h"
 #include "irc/modes.h"
 #include "irc/proto-irc.h"
-#include "net/server.h"
-#include "session/session.h"
-#include "output/text.h"
 #include "irc/userlist.h"
-#include "base/util.h"
+#include "net/server.h"
+#include "output/text.h"
+#include "session/session.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // The protocol overhead around a piece of text: "PRIVMSG <target> :" with
 // CR LF, "NOTICE <target> :" with CR LF, and the ACTION wrapper on top.
@@ -136,7 +137,7 @@ bool client_tag_allowed(const server *serv, const char *name)
     return !denied;
 }
 
-}  // namespace
+} // namespace
 
 int cmd_discon(session *sess, char *, char *[], char *word_eol[])
 {
@@ -262,7 +263,7 @@ int cmd_msg(session *sess, char *, char *word[], char *word_eol[])
     server *serv = sess->server;
 
     std::vector<std::string> pieces;
-    std::string shown_in;  // the dialog or channel that shows the message
+    std::string shown_in; // the dialog or channel that shows the message
     if (to[0] == '=') {
         if (!dcc_write_chat(to.c_str() + 1, text)) {
             text_emit(XP_TE_NO_DCC, sess, nullptr, nullptr, nullptr, nullptr, 0);

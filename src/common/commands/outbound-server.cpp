@@ -1,17 +1,17 @@
 // Connecting: /SERVER, /SERVCHAN, /NEWSERVER, /RECONNECT, /GATE, /URL and
 // adding servers to the network list.
 
-#include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
+#include "commands/outbound.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
-#include "servlist/servlist-password.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "servlist/servlist-password.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <openssl/crypto.h>
 
@@ -20,13 +20,14 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 // What /SERVER and the IRC URLs ask for.
 struct server_target {
     std::string host;
     int port = 0;
-    bool tls = true;  // a bare /SERVER uses TLS unless told otherwise
+    bool tls = true; // a bare /SERVER uses TLS unless told otherwise
     bool verify = true;
     bool no_proxy = false;
     std::string channel;
@@ -142,7 +143,7 @@ bool parse_server_words(char *word[], int first, server_target &target)
     if (!parse_irc_url(word[i], target))
         target.host = word[i];
     else if (tls_option)
-        target.tls = chosen_tls;  // an explicit option wins over the URL's scheme
+        target.tls = chosen_tls; // an explicit option wins over the URL's scheme
     i++;
     if (word[i][0]) {
         target.port = parse_port(word[i], &target.tls, nullptr);
@@ -200,7 +201,7 @@ void server_connect_to(session *sess, const server_target &target, bool servchan
         server_set_encoding(serv, net->charset);
 }
 
-}  // namespace
+} // namespace
 
 int cmd_server(session *sess, char *, char *word[], char *[])
 {
@@ -224,7 +225,7 @@ int cmd_servchan(session *sess, char *tbuf, char *word[], char *word_eol[])
     if (!word[i][0] || !word[i + 1][0] || !word[i + 2][0])
         return CMD_WRONG_USAGE;
     safe_strcpy(sess->rejoin_channel, word[i + 2], sizeof sess->rejoin_channel);
-    word[i + 2][0] = 0;  // not a password
+    word[i + 2][0] = 0; // not a password
     return cmd_server(sess, tbuf, word, word_eol);
 }
 
@@ -248,7 +249,8 @@ int cmd_newserver(session *, char *tbuf, char *word[], char *word_eol[])
     return cmd_server(tab, tbuf, word, word_eol);
 }
 
-namespace {
+namespace
+{
 
 void reconnect_server(server *serv)
 {
@@ -260,7 +262,7 @@ void reconnect_server(server *serv)
     prefs.net_reconnect_delay = delay;
 }
 
-}  // namespace
+} // namespace
 
 int cmd_reconnect(session *sess, char *, char *word[], char *[])
 {
@@ -360,7 +362,8 @@ int cmd_addserver(session *sess, char *, char *word[], char *[])
     return CMD_DONE;
 }
 
-namespace {
+namespace
+{
 
 // Whether `serv` is where an IRC URL naming `host` points: a server of the
 // network of that name, of a network listing that host, or connected to it.
@@ -383,7 +386,7 @@ bool server_matches_url_host(server *serv, const std::string &host)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 int cmd_url(session *, char *, char *word[], char *[])
 {

@@ -1,12 +1,12 @@
 // The table of built-in commands: one row per command, sorted by name
 // (ASCII, case-insensitive) because the dispatcher finds rows by binary search.
 
-#include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
+#include "commands/outbound.h"
 
+#include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
-#include "base/lumenwick.h"
 
 #include <cstdlib>
 
@@ -114,14 +114,15 @@ const commands xc_cmds[] = {
 // clang-format on
 const int xc_cmds_count = sizeof xc_cmds / sizeof xc_cmds[0];
 
-namespace {
+namespace
+{
 
 int compare_command_name(const void *key, const void *row)
 {
     return g_ascii_strcasecmp(static_cast<const char *>(key), static_cast<const commands *>(row)->name);
 }
 
-}  // namespace
+} // namespace
 
 const commands *find_internal_command(const char *name)
 {

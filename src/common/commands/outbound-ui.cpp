@@ -4,19 +4,19 @@
 #include "commands/outbound-cmds.h"
 #include "commands/outbound.h"
 
-#include "config/cfgfiles.h"
-#include "dcc/dcc.h"
-#include "fe.h"
 #include "base/history.h"
-#include "lists/ignore.h"
+#include "base/util.h"
+#include "config/cfgfiles.h"
 #include "config/list.h"
 #include "config/menu.h"
+#include "dcc/dcc.h"
+#include "fe.h"
+#include "lists/ignore.h"
 #include "lists/notify.h"
-#include "plugins/plugin.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "session/session.h"
 
 #include <cerrno>
 #include <climits>
@@ -150,7 +150,7 @@ void on_str_answer(int cancelled, char *text, void *data)
     delete req;
 }
 
-int release_file_request(void *data)
+int release_file_request(void *data) noexcept
 {
     delete static_cast<answer_request *>(data);
     return 0;

@@ -5,20 +5,20 @@
 #include "commands/outbound.h"
 #include "commands/outbound-cmds.h"
 
+#include "base/history.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
+#include "config/list.h"
 #include "dcc/dcc.h"
 #include "fe.h"
-#include "base/history.h"
 #include "irc/inbound.h"
-#include "config/list.h"
 #include "irc/modes.h"
-#include "plugins/plugin.h"
+#include "irc/userlist.h"
 #include "net/server.h"
+#include "output/text.h"
+#include "plugins/plugin.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
 
 #include <openssl/crypto.h>
 
@@ -179,9 +179,9 @@ bool run_user_commands(session *sess, char *word[], char *word_eol[])
         std::string nick = sess->server->nick;
         // Result 2 (cut to fit) runs what fit: auto_insert ends it on a
         // character boundary and terminates it.
-        const int r = auto_insert(buf.get(), USER_COMMAND_SIZE, reinterpret_cast<const unsigned char *>(uc.cmd.c_str()),
-                                  word, word_eol, empty, chan.data(), empty, net.data(), empty, nick.data(), empty,
-                                  empty);
+        const int r =
+            auto_insert(buf.get(), USER_COMMAND_SIZE, reinterpret_cast<const unsigned char *>(uc.cmd.c_str()), word,
+                        word_eol, empty, chan.data(), empty, net.data(), empty, nick.data(), empty, empty);
         if (r == 0) {
             PrintText(sess, _("Bad arguments for user command.\n"));
             continue;
@@ -322,8 +322,8 @@ struct help_list {
 
 void collect_plugin_command(session *, void *userdata, const char *name, const char *help_text)
 {
-    static_cast<std::vector<std::pair<std::string, std::string>> *>(userdata)->emplace_back(
-        name ? name : "", help_text ? help_text : "");
+    static_cast<std::vector<std::pair<std::string, std::string>> *>(userdata)->emplace_back(name ? name : "",
+                                                                                            help_text ? help_text : "");
 }
 
 void list_commands(session *sess, bool longfmt)
@@ -453,8 +453,7 @@ void handle_say(session *sess, char *text, bool check_spch)
             return;
     }
 
-    if (!sess->channel[0] || sess->type == SESS_SERVER || sess->type == SESS_NOTICES ||
-        sess->type == SESS_SNOTICES) {
+    if (!sess->channel[0] || sess->type == SESS_SERVER || sess->type == SESS_NOTICES || sess->type == SESS_SNOTICES) {
         PrintText(sess, _("No channel joined. Try /join #<channel>\n"));
         return;
     }

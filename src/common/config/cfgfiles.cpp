@@ -4,9 +4,9 @@
 #include "config/cfgfiles.h"
 
 #include "base/atomicfile.h"
+#include "base/util.h"
 #include "fe.h"
 #include "output/text.h"
-#include "base/util.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -134,7 +134,8 @@ const prefs_row vars[] = {
     {"gui_ulist_buttons", P_OFFINT(gui_ulist_buttons), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_color", P_OFFINT(gui_ulist_color), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_count", P_OFFINT(gui_ulist_count), 0, TYPE_BOOL, nullptr},
-    {"gui_ulist_doubleclick", P_OFFSETTEXT(gui_ulist_doubleclick), sizeof(prefs.gui_ulist_doubleclick), TYPE_STR, nullptr},
+    {"gui_ulist_doubleclick", P_OFFSETTEXT(gui_ulist_doubleclick), sizeof(prefs.gui_ulist_doubleclick), TYPE_STR,
+     nullptr},
     {"gui_ulist_hide", P_OFFINT(gui_ulist_hide), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_icons", P_OFFINT(gui_ulist_icons), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_pos", P_OFFINT(gui_ulist_pos), 0, TYPE_INT, nullptr},
@@ -238,7 +239,8 @@ const prefs_row vars[] = {
     {"text_color_nicks", P_OFFINT(text_color_nicks), 0, TYPE_BOOL, nullptr},
     {"text_font", P_OFFSETTEXT(text_font), sizeof(prefs.text_font), TYPE_STR, nullptr},
     {"text_font_main", P_OFFSETTEXT(text_font_main), sizeof(prefs.text_font_main), TYPE_STR, nullptr},
-    {"text_font_alternative", P_OFFSETTEXT(text_font_alternative), sizeof(prefs.text_font_alternative), TYPE_STR, nullptr},
+    {"text_font_alternative", P_OFFSETTEXT(text_font_alternative), sizeof(prefs.text_font_alternative), TYPE_STR,
+     nullptr},
     {"text_indent", P_OFFINT(text_indent), 0, TYPE_BOOL, nullptr},
     {"text_max_indent", P_OFFINT(text_max_indent), 0, TYPE_INT, nullptr},
     {"text_max_lines", P_OFFINT(text_max_lines), 0, TYPE_INT, nullptr},
@@ -262,7 +264,8 @@ const prefs_row vars[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
-namespace {
+namespace
+{
 
 constexpr const char *CONFIG_FILE = "lumenwick.conf";
 // Integer values are read through a buffer this big before conversion.
@@ -280,11 +283,10 @@ char *xdir = nullptr;
 // The language codes known to the translations, in the order the stored
 // gui_lang index refers to; the order is part of the file format.
 const char *const language_codes[] = {
-    "af", "sq", "am", "ast", "az", "eu", "be", "bg", "ca", "zh_CN", "zh_TW",
-    "cs", "da", "nl", "en_GB", "en", "et", "fi", "fr", "gl", "de", "el",
-    "gu", "hi", "hu", "id", "it", "ja_JP", "kn", "rw", "ko", "lv", "lt",
-    "mk", "ml", "ms", "nb", "no", "pl", "pt", "pt_BR", "pa", "ru", "sr",
-    "sk", "sl", "es", "sv", "th", "tr", "uk", "vi", "wa",
+    "af",    "sq", "am", "ast", "az", "eu", "be", "bg", "ca", "zh_CN", "zh_TW", "cs", "da",    "nl",
+    "en_GB", "en", "et", "fi",  "fr", "gl", "de", "el", "gu", "hi",    "hu",    "id", "it",    "ja_JP",
+    "kn",    "rw", "ko", "lv",  "lt", "mk", "ml", "ms", "nb", "no",    "pl",    "pt", "pt_BR", "pa",
+    "ru",    "sr", "sk", "sl",  "es", "sv", "th", "tr", "uk", "vi",    "wa",
 };
 static_assert(sizeof(language_codes) / sizeof(language_codes[0]) == 53);
 
@@ -351,7 +353,6 @@ void value_span(const char *p, const char *eol, const char **value, std::size_t 
     *value = p;
     *len = static_cast<std::size_t>(end - p);
 }
-
 
 bool write_line(int fd, char *line)
 {
@@ -536,9 +537,15 @@ int open_flags_for(const char *mode)
 {
     int flags;
     switch (mode[0]) {
-    case 'w': flags = O_WRONLY | O_CREAT | O_TRUNC; break;
-    case 'a': flags = O_WRONLY | O_CREAT | O_APPEND; break;
-    default: flags = O_RDONLY; break;
+    case 'w':
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+        break;
+    default:
+        flags = O_RDONLY;
+        break;
     }
     if (strchr(mode, '+'))
         flags = (flags & ~(O_RDONLY | O_WRONLY)) | O_RDWR;
@@ -552,7 +559,7 @@ std::string file_path(const char *file, int xof_flags)
     return std::string(get_xdir()) + "/" + file;
 }
 
-}  // namespace
+} // namespace
 
 const char *get_xdir(void)
 {
@@ -692,7 +699,6 @@ void load_default_config(void)
     prefs.irc_logging = 1;
     safe_strcpy(prefs.irc_logmask, "%n/%c.log", sizeof(prefs.irc_logmask));
 
-
     safe_strcpy(prefs.irc_no_hilight, "NickServ,ChanServ,InfoServ,N,Q", sizeof(prefs.irc_no_hilight));
     safe_strcpy(prefs.irc_part_reason, _("Leaving"), sizeof(prefs.irc_part_reason));
     safe_strcpy(prefs.irc_quit_reason, _("Leaving"), sizeof(prefs.irc_quit_reason));
@@ -714,7 +720,9 @@ void load_default_config(void)
     safe_strcpy(prefs.stamp_text_format, "[%H:%M:%S] ", sizeof(prefs.stamp_text_format));
     prefs.text_autocopy_text = 1;
 
-    safe_strcpy(prefs.text_font_alternative, "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont", sizeof(prefs.text_font_alternative));
+    safe_strcpy(prefs.text_font_alternative,
+                "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont",
+                sizeof(prefs.text_font_alternative));
     prefs.text_indent = 1;
     prefs.text_max_indent = 256;
     prefs.text_max_lines = 5000;

@@ -244,9 +244,9 @@ struct lumenwick_prefs {
     int url_logging;
 
     // Not in the table, never saved.
-    int wait_on_exit;        // a connection completed: pause 2 s at exit
-    int save_pevents;        // the text events were changed
-    int slist_select;        // network selected in the network list
+    int wait_on_exit; // a connection completed: pause 2 s at exit
+    int save_pevents; // the text events were changed
+    int slist_select; // network selected in the network list
 };
 
 extern lumenwick_prefs prefs;
@@ -299,7 +299,7 @@ struct save_result {
     bool settings_failed = false;
     bool colors_failed = false;
     bool settings_written_before_colors_failed = false;
-    const char *failed_file = nullptr;  // "lumenwick.conf" or "colors.conf"
+    const char *failed_file = nullptr; // "lumenwick.conf" or "colors.conf"
 };
 
 // The colours file's side of the combined save (the same two phases).

@@ -4,14 +4,14 @@
 #include "config/chanopt.h"
 
 #include "base/atomicfile.h"
-#include "config/cfgfiles.h"
-#include "output/log.h"
 #include "base/lumenwick.h"
+#include "base/util.h"
+#include "config/cfgfiles.h"
 #include "net/server.h"
+#include "output/log.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <array>
 #include <cstddef>
@@ -21,7 +21,8 @@
 #include <string>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 constexpr int OPTION_COUNT = 8;
 // Width the option name and its dots fill in /CHANOPT's listing.
@@ -32,13 +33,12 @@ static_assert(offsetof(session, text_strip) == offsetof(session, alert_balloon) 
 
 struct option_row {
     const char *name;
-    const char *alias;  // the name the option had before, still accepted by /CHANOPT
+    const char *alias; // the name the option had before, still accepted by /CHANOPT
 };
 
 const option_row options[OPTION_COUNT] = {
-    {"alert_balloon", nullptr}, {"alert_beep", "BEEP"},        {"alert_taskbar", nullptr},
-    {"alert_tray", "TRAY"},     {"text_hidejoinpart", "CONFMODE"}, {"text_logging", nullptr},
-    {"text_scrollback", nullptr}, {"text_strip", nullptr},
+    {"alert_balloon", nullptr},        {"alert_beep", "BEEP"},    {"alert_taskbar", nullptr},   {"alert_tray", "TRAY"},
+    {"text_hidejoinpart", "CONFMODE"}, {"text_logging", nullptr}, {"text_scrollback", nullptr}, {"text_strip", nullptr},
 };
 
 using option_bytes = std::array<unsigned char, OPTION_COUNT>;
@@ -49,11 +49,14 @@ struct entry {
     std::string channel;
 };
 
-std::list<entry> entries;  // newest first
-bool loaded;               // the file has been read since the store was last emptied
-bool dirty;                // the store differs from the file
+std::list<entry> entries; // newest first
+bool loaded;              // the file has been read since the store was last emptied
+bool dirty;               // the store differs from the file
 
-unsigned char *bytes_of(session *sess) { return &sess->alert_balloon; }
+unsigned char *bytes_of(session *sess)
+{
+    return &sess->alert_balloon;
+}
 
 // The network a session's options are kept under; null when it has none.
 const char *network_of(session *sess)
@@ -102,7 +105,10 @@ entry &find_or_create(std::string_view network, std::string_view channel)
     return entries.front();
 }
 
-std::string store_path() { return std::string(get_xdir()) + "/chanopt.conf"; }
+std::string store_path()
+{
+    return std::string(get_xdir()) + "/chanopt.conf";
+}
 
 // Reading comes first: a save must never replace the file with only the
 // channels opened so far.
@@ -121,9 +127,12 @@ void ensure_loaded()
     g_free(data);
 }
 
-bool writable_name(const std::string &name) { return name.find_first_of("\r\n") == std::string::npos; }
+bool writable_name(const std::string &name)
+{
+    return name.find_first_of("\r\n") == std::string::npos;
+}
 
-}  // namespace
+} // namespace
 
 void chanopt_load_text(const char *text, std::size_t len)
 {
@@ -239,18 +248,17 @@ int chanopt_command(session *sess, char * /*tbuf*/, char *word[], char * /*word_
     const unsigned char value = set ? parse_value(value_text) : SET_DEFAULT;
 
     if (!quiet) {
-        const char *network = sess->server && sess->server->network ? servlist_network_name(sess->server->network)
-                                                                     : nullptr;
-        PrintTextf(sess, "\002%s\002: %s \002%s\002: %s\n", _("Network"), network ? network : _("<none>"),
-                   _("Channel"), sess->channel[0] ? sess->channel : _("<none>"));
+        const char *network =
+            sess->server && sess->server->network ? servlist_network_name(sess->server->network) : nullptr;
+        PrintTextf(sess, "\002%s\002: %s \002%s\002: %s\n", _("Network"), network ? network : _("<none>"), _("Channel"),
+                   sess->channel[0] ? sess->channel : _("<none>"));
     }
 
     unsigned char *bytes = bytes_of(sess);
     const unsigned char logging_before = sess->text_logging;
     for (int i = 0; i < OPTION_COUNT; i++) {
         const option_row &opt = options[i];
-        const bool selected =
-            !pattern[0] || match(pattern, opt.name) || (opt.alias && match(pattern, opt.alias));
+        const bool selected = !pattern[0] || match(pattern, opt.name) || (opt.alias && match(pattern, opt.alias));
         if (!selected)
             continue;
         if (set) {

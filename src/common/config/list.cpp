@@ -3,9 +3,9 @@
 #include "config/list.h"
 
 #include "base/atomicfile.h"
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
 #include "base/util.h"
+#include "config/cfgfiles.h"
 
 #include <cstring>
 #include <string>
@@ -20,7 +20,8 @@ GSList *command_list = nullptr;
 GSList *replace_list = nullptr;
 GSList *urlhandler_list = nullptr;
 
-namespace {
+namespace
+{
 
 // A record as it appears in a list file.
 void add_record(std::string &out, const std::string &name, const char *cmd)
@@ -111,41 +112,39 @@ std::string builtin_dlgbuttons()
 }
 
 // CTCP names and user-command names are protocol words, never translated.
-const char builtin_ctcpreply[] =
-    "NAME TIME\nCMD nctcp %s TIME %t\n\n"
-    "NAME PING\nCMD nctcp %s PING %d\n\n";
+const char builtin_ctcpreply[] = "NAME TIME\nCMD nctcp %s TIME %t\n\n"
+                                 "NAME PING\nCMD nctcp %s PING %d\n\n";
 
-const char builtin_commands[] =
-    "NAME ACTION\nCMD me &2\n\n"
-    "NAME AME\nCMD allchan me &2\n\n"
-    "NAME ANICK\nCMD allserv nick &2\n\n"
-    "NAME AMSG\nCMD allchan say &2\n\n"
-    "NAME BANLIST\nCMD quote MODE %c +b\n\n"
-    "NAME CHAT\nCMD dcc chat %2\n\n"
-    "NAME DIALOG\nCMD query %2\n\n"
-    "NAME DMSG\nCMD msg =%2 &3\n\n"
-    "NAME EXIT\nCMD quit\n\n"
-    "NAME GREP\nCMD lastlog -r -- &2\n\n"
-    "NAME IGNALL\nCMD ignore %2!*@* ALL\n\n"
-    "NAME J\nCMD join &2\n\n"
-    "NAME KILL\nCMD quote KILL %2 :&3\n\n"
-    "NAME LEAVE\nCMD part &2\n\n"
-    "NAME M\nCMD msg &2\n\n"
-    "NAME OMSG\nCMD msg @%c &2\n\n"
-    "NAME ONOTICE\nCMD notice @%c &2\n\n"
-    "NAME RAW\nCMD quote &2\n\n"
-    "NAME SERVHELP\nCMD quote HELP\n\n"
-    "NAME SPING\nCMD ping\n\n"
-    "NAME SQUERY\nCMD quote SQUERY %2 :&3\n\n"
-    "NAME SSLSERVER\nCMD server -ssl &2\n\n"
-    "NAME SV\nCMD echo Lumenwick %v %m\n\n"
-    "NAME UMODE\nCMD mode %n &2\n\n"
-    "NAME UPTIME\nCMD quote STATS u\n\n"
-    "NAME VER\nCMD ctcp %2 VERSION\n\n"
-    "NAME VERSION\nCMD ctcp %2 VERSION\n\n"
-    "NAME WALLOPS\nCMD quote WALLOPS :&2\n\n"
-    "NAME WI\nCMD quote WHOIS %2\n\n"
-    "NAME WII\nCMD quote WHOIS %2 %2\n\n";
+const char builtin_commands[] = "NAME ACTION\nCMD me &2\n\n"
+                                "NAME AME\nCMD allchan me &2\n\n"
+                                "NAME ANICK\nCMD allserv nick &2\n\n"
+                                "NAME AMSG\nCMD allchan say &2\n\n"
+                                "NAME BANLIST\nCMD quote MODE %c +b\n\n"
+                                "NAME CHAT\nCMD dcc chat %2\n\n"
+                                "NAME DIALOG\nCMD query %2\n\n"
+                                "NAME DMSG\nCMD msg =%2 &3\n\n"
+                                "NAME EXIT\nCMD quit\n\n"
+                                "NAME GREP\nCMD lastlog -r -- &2\n\n"
+                                "NAME IGNALL\nCMD ignore %2!*@* ALL\n\n"
+                                "NAME J\nCMD join &2\n\n"
+                                "NAME KILL\nCMD quote KILL %2 :&3\n\n"
+                                "NAME LEAVE\nCMD part &2\n\n"
+                                "NAME M\nCMD msg &2\n\n"
+                                "NAME OMSG\nCMD msg @%c &2\n\n"
+                                "NAME ONOTICE\nCMD notice @%c &2\n\n"
+                                "NAME RAW\nCMD quote &2\n\n"
+                                "NAME SERVHELP\nCMD quote HELP\n\n"
+                                "NAME SPING\nCMD ping\n\n"
+                                "NAME SQUERY\nCMD quote SQUERY %2 :&3\n\n"
+                                "NAME SSLSERVER\nCMD server -ssl &2\n\n"
+                                "NAME SV\nCMD echo Lumenwick %v %m\n\n"
+                                "NAME UMODE\nCMD mode %n &2\n\n"
+                                "NAME UPTIME\nCMD quote STATS u\n\n"
+                                "NAME VER\nCMD ctcp %2 VERSION\n\n"
+                                "NAME VERSION\nCMD ctcp %2 VERSION\n\n"
+                                "NAME WALLOPS\nCMD quote WALLOPS :&2\n\n"
+                                "NAME WI\nCMD quote WHOIS %2\n\n"
+                                "NAME WII\nCMD quote WHOIS %2 %2\n\n";
 
 const char builtin_replace[] = "NAME teh\nCMD the\n\n";
 
@@ -163,7 +162,7 @@ void copy_field(char *dest, std::size_t size, const char *src, std::size_t len)
     if (const void *nul = memchr(src, '\0', len))
         len = static_cast<std::size_t>(static_cast<const char *>(nul) - src);
     if (len > size + 8)
-        len = size + 8;  // the rest cannot fit anyway
+        len = size + 8; // the rest cannot fit anyway
     char *copy = g_utf8_validate(src, static_cast<gssize>(len), nullptr)
                      ? g_strndup(src, len)
                      : g_utf8_make_valid(src, static_cast<gssize>(len));
@@ -200,7 +199,7 @@ void parse_list(GSList **list, const char *data, std::size_t len)
     }
 }
 
-}  // namespace
+} // namespace
 
 void list_addentry(GSList **list, const char *cmd, const char *name)
 {

@@ -6,11 +6,11 @@
 
 #include "config/cfgfiles.h"
 #include "irc/inbound.h"
-#include "net/network.h"
 #include "irc/proto-irc.h"
+#include "net/network.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,7 +19,8 @@
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
 void dcc_unavailable(session *sess)
 {
@@ -49,7 +50,7 @@ uint32_t connection_local_address(const server *serv)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 void handle_dcc(session *sess, char *nick, char *word[], char *word_eol[], const message_tags_data *tags)
 {
@@ -67,8 +68,14 @@ void handle_dcc(session *sess, char *nick, char *word[], char *word_eol[], const
 }
 
 // No chats can be open before the DCC work lands, so no line goes to one.
-DCC *dcc_write_chat(const char *, const char *) { return nullptr; }
-const char *dcc_peer_address(const DCC *) { return nullptr; }
+DCC *dcc_write_chat(const char *, const char *)
+{
+    return nullptr;
+}
+const char *dcc_peer_address(const DCC *)
+{
+    return nullptr;
+}
 
 uint32_t dcc_get_my_address(session *sess)
 {
@@ -92,11 +99,26 @@ uint32_t dcc_get_my_address(session *sess)
 
 // With no DCC records there is nothing to list, abort or find; offering and
 // accepting say plainly that they cannot.
-void dcc_show_list(session *sess) { dcc_unavailable(sess); }
-void dcc_send(session *sess, const char *, const char *, int64_t, int) { dcc_unavailable(sess); }
-void dcc_chat(session *sess, const char *, int) { dcc_unavailable(sess); }
+void dcc_show_list(session *sess)
+{
+    dcc_unavailable(sess);
+}
+void dcc_send(session *sess, const char *, const char *, int64_t, int)
+{
+    dcc_unavailable(sess);
+}
+void dcc_chat(session *sess, const char *, int)
+{
+    dcc_unavailable(sess);
+}
 void dcc_get(DCC *) {}
-void dcc_get_nick(session *sess, const char *) { dcc_unavailable(sess); }
+void dcc_get_nick(session *sess, const char *)
+{
+    dcc_unavailable(sess);
+}
 void dcc_abort(session *, DCC *) {}
-DCC *find_dcc(const char *, const char *, int) { return nullptr; }
+DCC *find_dcc(const char *, const char *, int)
+{
+    return nullptr;
+}
 void dcc_change_nick(server *, const char *, const char *) {}

@@ -4,15 +4,15 @@
 
 #include "irc/cap.h"
 
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "base/util.h"
+#include "config/cfgfiles.h"
 #include "irc/scram.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
 #include "net/sts.h"
 #include "net/tcp.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "servlist/servlist.h"
 
 #include <glib.h>
 #include <openssl/crypto.h>

@@ -4,19 +4,19 @@
 
 #include "irc/ctcp.h"
 
-#include "config/cfgfiles.h"
-#include "dcc/dcc.h"
-#include "lists/ignore.h"
-#include "irc/inbound.h"
-#include "config/list.h"
 #include "base/lumenwick.h"
-#include "irc/modes.h"
-#include "commands/outbound.h"
-#include "irc/proto-irc.h"
-#include "net/server.h"
-#include "session/session.h"
-#include "output/text.h"
 #include "base/util.h"
+#include "commands/outbound.h"
+#include "config/cfgfiles.h"
+#include "config/list.h"
+#include "dcc/dcc.h"
+#include "irc/inbound.h"
+#include "irc/modes.h"
+#include "irc/proto-irc.h"
+#include "lists/ignore.h"
+#include "net/server.h"
+#include "output/text.h"
+#include "session/session.h"
 
 #include <glib.h>
 

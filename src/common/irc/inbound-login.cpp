@@ -5,24 +5,26 @@
 #include "irc/inbound.h"
 #include "lists/notify.h"
 
+#include "base/guard.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "output/log.h"
-#include "base/lumenwick.h"
-#include "net/network.h"
-#include "commands/outbound.h"
 #include "irc/proto-irc.h"
+#include "net/network.h"
 #include "net/server.h"
+#include "output/log.h"
+#include "output/text.h"
 #include "servlist/servlist.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gio/gio.h>
 #include <glib.h>
 #include <openssl/crypto.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,12 +56,12 @@ const char *network_identity(const ircnet *net, char *ircnet::*field)
     return net->*field;
 }
 
-int join_delay_over(void *data)
+int join_delay_over(void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
     if (is_server(serv)) {
         serv->join_timer = 0;
-        send_autojoins(serv);
+        guarded("delayed autojoin", [&] { send_autojoins(serv); });
     }
     return 0;
 }
@@ -103,9 +105,11 @@ void show_own_address(server *serv, guint32 address, time_t stamp)
 
 void own_address_resolved(GObject *source, GAsyncResult *result, gpointer data) noexcept
 {
-    auto *lookup = static_cast<own_address_lookup *>(data);
+    const std::unique_ptr<own_address_lookup> lookup(static_cast<own_address_lookup *>(data));
     GList *addresses = g_resolver_lookup_by_name_finish(G_RESOLVER(source), result, nullptr);
-    if (is_server(lookup->serv) && lookup->serv->id == lookup->id) {
+    guarded("own address lookup", [&] {
+        if (!is_server(lookup->serv) || lookup->serv->id != lookup->id)
+            return;
         for (GList *l = addresses; l; l = l->next) {
             auto *addr = G_INET_ADDRESS(l->data);
             if (g_inet_address_get_family(addr) != G_SOCKET_FAMILY_IPV4)
@@ -115,9 +119,8 @@ void own_address_resolved(GObject *source, GAsyncResult *result, gpointer data) 
             show_own_address(lookup->serv, g_ntohl(net_order), 0);
             break;
         }
-    }
+    });
     g_resolver_free_addresses(addresses);
-    delete lookup;
 }
 
 } // namespace

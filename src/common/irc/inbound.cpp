@@ -7,23 +7,25 @@
 
 #include "irc/inbound.h"
 
+#include "base/guard.h"
+#include "base/handles.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "dcc/dcc.h"
 #include "fe.h"
-#include "lists/ignore.h"
-#include "session/lastact.h"
-#include "output/log.h"
-#include "base/lumenwick.h"
 #include "irc/modes.h"
-#include "lists/notify.h"
 #include "irc/proto-irc.h"
-#include "output/scrollback.h"
-#include "net/server.h"
-#include "session/session.h"
-#include "output/text.h"
 #include "irc/userlist.h"
-#include "base/util.h"
+#include "lists/ignore.h"
+#include "lists/notify.h"
+#include "net/server.h"
+#include "output/log.h"
+#include "output/scrollback.h"
+#include "output/text.h"
+#include "session/lastact.h"
+#include "session/session.h"
 
 #include <gio/gio.h>
 #include <glib.h>
@@ -411,40 +413,40 @@ session *dns_target(const dns_request *req)
 
 void dns_reverse_done(GObject *source, GAsyncResult *result, gpointer data) noexcept
 {
-    auto *req = static_cast<dns_request *>(data);
-    GError *error = nullptr;
-    gchar *name = g_resolver_lookup_by_address_finish(G_RESOLVER(source), result, &error);
-    if (session *sess = dns_target(req)) {
+    const std::unique_ptr<dns_request> req(static_cast<dns_request *>(data));
+    error_ptr error;
+    const gchar_ptr name(g_resolver_lookup_by_address_finish(G_RESOLVER(source), result, error.out()));
+    guarded("reverse DNS result", [&] {
+        session *sess = dns_target(req.get());
+        if (!sess)
+            return;
         if (name)
-            PrintTextTimeStampf(sess, req->stamp, _("Resolved to %s\n"), name);
+            PrintTextTimeStampf(sess, req->stamp, _("Resolved to %s\n"), name.get());
         else
             PrintTextTimeStamp(sess, _("Not found\n"), req->stamp);
-    }
-    g_free(name);
-    g_clear_error(&error);
-    delete req;
+    });
 }
 
 void dns_forward_done(GObject *source, GAsyncResult *result, gpointer data) noexcept
 {
-    auto *req = static_cast<dns_request *>(data);
-    GError *error = nullptr;
-    GList *addresses = g_resolver_lookup_by_name_finish(G_RESOLVER(source), result, &error);
-    if (session *sess = dns_target(req)) {
-        if (addresses) {
-            PrintTextTimeStamp(sess, _("Resolved to:\n"), req->stamp);
-            for (GList *l = addresses; l; l = l->next) {
-                gchar *text = g_inet_address_to_string(G_INET_ADDRESS(l->data));
-                PrintTextTimeStampf(sess, req->stamp, "    %s\n", text);
-                g_free(text);
-            }
-        } else {
+    const std::unique_ptr<dns_request> req(static_cast<dns_request *>(data));
+    error_ptr error;
+    GList *addresses = g_resolver_lookup_by_name_finish(G_RESOLVER(source), result, error.out());
+    guarded("DNS result", [&] {
+        session *sess = dns_target(req.get());
+        if (!sess)
+            return;
+        if (!addresses) {
             PrintTextTimeStamp(sess, _("Not found\n"), req->stamp);
+            return;
         }
-    }
+        PrintTextTimeStamp(sess, _("Resolved to:\n"), req->stamp);
+        for (GList *l = addresses; l; l = l->next) {
+            const gchar_ptr text(g_inet_address_to_string(G_INET_ADDRESS(l->data)));
+            PrintTextTimeStampf(sess, req->stamp, "    %s\n", text.get());
+        }
+    });
     g_resolver_free_addresses(addresses);
-    g_clear_error(&error);
-    delete req;
 }
 
 // ---- notices --------------------------------------------------------------------

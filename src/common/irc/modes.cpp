@@ -5,16 +5,16 @@
 
 #include "irc/modes.h"
 
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "irc/inbound.h"
 #include "irc/proto-irc.h"
+#include "irc/userlist.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "net/tcp.h"
 #include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
+#include "session/session.h"
 
 #include <algorithm>
 #include <climits>

@@ -6,26 +6,26 @@
 // any word may be missing (missing words are empty strings, never null),
 // any text may be cut short, and lines of any length are accepted.
 
-#include "output/log.h"
 #include "irc/proto-irc.h"
+#include "output/log.h"
 
-#include "irc/cap.h"
-#include "config/cfgfiles.h"
-#include "irc/ctcp.h"
-#include "fe.h"
-#include "lists/ignore.h"
-#include "irc/inbound.h"
 #include "base/lumenwick.h"
+#include "base/util.h"
+#include "config/cfgfiles.h"
+#include "fe.h"
+#include "irc/cap.h"
+#include "irc/ctcp.h"
+#include "irc/inbound.h"
 #include "irc/modes.h"
+#include "lists/ignore.h"
 #include "lists/notify.h"
-#include "plugins/plugin.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
 #include "net/tcp.h"
 #include "output/text.h"
 #include "output/url.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <glib.h>
 #include <openssl/crypto.h>

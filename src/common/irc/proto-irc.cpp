@@ -3,21 +3,28 @@
 
 #include "irc/proto-irc.h"
 
+#include "base/util.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
 #include "net/tcp.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "servlist/servlist.h"
 
 #include <openssl/crypto.h>
 
 #include <cstring>
 #include <string>
 
-namespace {
+namespace
+{
 
-const char *nz(const char *s) { return s ? s : ""; }
-bool has_text(const char *s) { return s && s[0]; }
+const char *nz(const char *s)
+{
+    return s ? s : "";
+}
+bool has_text(const char *s)
+{
+    return s && s[0];
+}
 
 void irc_invite(server *serv, const char *channel, const char *nick)
 {
@@ -109,7 +116,7 @@ void irc_join(server *serv, const char *channel, const char *key)
 // Channel and key lists of one JOIN line being packed.
 struct join_line {
     std::string channels;
-    std::string keys;  // "x" stands for a channel without key
+    std::string keys; // "x" stands for a channel without key
     bool any_key = false;
     int count = 0;
 
@@ -156,8 +163,8 @@ void irc_join_list(server *serv, GSList *favorites)
         if (line.count) {
             join_line trial = line;
             trial.add(fav->name, fav->key);
-            const bool too_long = running + own + 2 > JOIN_PACK_LIMIT ||
-                                  trial.wire_length() > static_cast<std::size_t>(IRC_LINE_MAX);
+            const bool too_long =
+                running + own + 2 > JOIN_PACK_LIMIT || trial.wire_length() > static_cast<std::size_t>(IRC_LINE_MAX);
             OPENSSL_cleanse(trial.keys.data(), trial.keys.size());
             if (too_long) {
                 line.send(serv);
@@ -184,7 +191,10 @@ void irc_login(server *serv, const char *user, const char *realname)
     tcp_sendf(serv, "USER %s 0 * :%s\r\n", nz(user), nz(realname));
 }
 
-void irc_join_info(server *serv, const char *channel) { tcp_sendf(serv, "MODE %s\r\n", nz(channel)); }
+void irc_join_info(server *serv, const char *channel)
+{
+    tcp_sendf(serv, "MODE %s\r\n", nz(channel));
+}
 
 void irc_mode(server *serv, const char *target, const char *mode)
 {
@@ -201,11 +211,20 @@ void irc_who(server *serv, const char *target)
         tcp_sendf(serv, "WHO %s\r\n", nz(target));
 }
 
-void irc_whois(server *serv, const char *nicks) { tcp_sendf(serv, "WHOIS %s\r\n", nz(nicks)); }
+void irc_whois(server *serv, const char *nicks)
+{
+    tcp_sendf(serv, "WHOIS %s\r\n", nz(nicks));
+}
 
-void irc_userhost(server *serv, const char *nick) { tcp_sendf(serv, "USERHOST %s\r\n", nz(nick)); }
+void irc_userhost(server *serv, const char *nick)
+{
+    tcp_sendf(serv, "USERHOST %s\r\n", nz(nick));
+}
 
-void irc_set_back(server *serv) { tcp_sendf(serv, "AWAY\r\n"); }
+void irc_set_back(server *serv)
+{
+    tcp_sendf(serv, "AWAY\r\n");
+}
 
 // "AWAY" alone would mean back, so an empty reason is sent as a space.
 void irc_set_away(server *serv, const char *reason)
@@ -261,9 +280,15 @@ void irc_list_channels(server *serv, const char *arg, int min_users)
         tcp_sendf(serv, "LIST\r\n");
 }
 
-void irc_change_nick(server *serv, const char *new_nick) { tcp_sendf(serv, "NICK %s\r\n", nz(new_nick)); }
+void irc_change_nick(server *serv, const char *new_nick)
+{
+    tcp_sendf(serv, "NICK %s\r\n", nz(new_nick));
+}
 
-void irc_names(server *serv, const char *channel) { tcp_sendf(serv, "NAMES %s\r\n", nz(channel)); }
+void irc_names(server *serv, const char *channel)
+{
+    tcp_sendf(serv, "NAMES %s\r\n", nz(channel));
+}
 
 // With a target it is a CTCP PING to a user; without, a PING to the server.
 void irc_ping(server *serv, const char *to, const char *timestring)
@@ -291,7 +316,7 @@ int irc_raw(server *serv, const char *raw)
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 void proto_fill_her_up(server *serv)
 {

@@ -36,8 +36,6 @@ struct md_ctx_free {
 };
 using md_ctx_ptr = std::unique_ptr<EVP_MD_CTX, md_ctx_free>;
 
-using secret_bytes = std::vector<unsigned char, wiping_allocator<unsigned char>>;
-
 const EVP_MD *digest_by_name(const char *name)
 {
     if (!name)

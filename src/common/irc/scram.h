@@ -2,8 +2,8 @@
 // beyond the scram_ functions of cap.h.
 #pragma once
 
-#include "irc/cap.h"
 #include "base/secret.h"
+#include "irc/cap.h"
 
 #include <openssl/crypto.h>
 

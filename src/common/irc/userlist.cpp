@@ -8,14 +8,14 @@
 
 #include "irc/userlist.h"
 
+#include "base/tree.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "irc/modes.h"
 #include "lists/notify.h"
 #include "net/server.h"
 #include "session/session.h"
-#include "base/tree.h"
-#include "base/util.h"
 
 #include <algorithm>
 #include <array>
@@ -41,7 +41,10 @@ struct burst_entry {
     User *user;
 };
 
-bool ends_in_key(const burst_entry &e) { return (e.key[1] & 0xff) == 0; }
+bool ends_in_key(const burst_entry &e)
+{
+    return (e.key[1] & 0xff) == 0;
+}
 
 // The fold of the server's comparison when it is one we know, else null
 // (then every comparison goes to the server's function).

@@ -28,12 +28,12 @@ struct User {
     unsigned int voice : 1;
     unsigned int me : 1;
     unsigned int away : 1;
-    unsigned int selected : 1;  // copied from the view before plugins list users
+    unsigned int selected : 1; // copied from the view before plugins list users
 };
 
 // Adds a nick as sent in NAMES or JOIN (may start with prefix characters).
-void userlist_add(session *sess, const char *name, const char *hostname, const char *account,
-                  const char *realname, const message_tags_data *tags);
+void userlist_add(session *sess, const char *name, const char *hostname, const char *account, const char *realname,
+                  const message_tags_data *tags);
 // Lookup under the server's nick comparison; null when absent or no list.
 User *userlist_find(session *sess, const char *nick);
 // The nick in the first session of `serv` (session-list order) that has it.

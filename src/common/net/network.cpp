@@ -4,8 +4,8 @@
 
 #include "net/network.h"
 
-#include "config/cfgfiles.h"
 #include "base/util.h"
+#include "config/cfgfiles.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

@@ -4,24 +4,25 @@
 
 #include "net/server.h"
 
-#include "irc/cap.h"
+#include "base/guard.h"
+#include "base/linesplit.h"
+#include "base/util.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "irc/cap.h"
 #include "irc/inbound.h"
-#include "base/linesplit.h"
-#include "output/log.h"
-#include "net/network.h"
-#include "lists/notify.h"
-#include "commands/outbound.h"
 #include "irc/proto-irc.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
+#include "irc/userlist.h"
+#include "lists/notify.h"
+#include "net/network.h"
 #include "net/ssl.h"
 #include "net/sts.h"
 #include "net/tcp.h"
+#include "output/log.h"
 #include "output/text.h"
-#include "irc/userlist.h"
-#include "base/util.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <gio/gio.h>
 #include <openssl/crypto.h>
@@ -76,7 +77,7 @@ void free_features(server *serv)
     serv->bad_nick_prefixes = serv->chanmodes_extra = nullptr;
 }
 
-}  // namespace
+} // namespace
 
 // A line of a reason file is sent as a whole IRC parameter; a longer line
 // is cut here rather than read as several lines.
@@ -129,7 +130,8 @@ char *random_line_of(const char *file)
     return chosen;
 }
 
-namespace {
+namespace
+{
 
 void new_generation(server *serv)
 {
@@ -329,7 +331,7 @@ void close_attempt_sockets(server *serv)
     net_close(&serv->sock);
 }
 
-int close_later(void *fd)
+int close_later(void *fd) noexcept
 {
     close(GPOINTER_TO_INT(fd));
     return 0;
@@ -420,7 +422,7 @@ void connection_established(server *serv, int fd)
 gboolean child_message_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    try {
+    guarded("connection report", [&] {
         net_io io = net_io_for_fd(serv->child_pipe_read, false);
         pipe_message msg;
         switch (net_pipe_read(io, msg)) {
@@ -435,9 +437,7 @@ gboolean child_message_ready(GIOChannel *, GIOCondition, void *data) noexcept
             attempt_failed(serv, XP_TE_CONNECTION_FAILED, EPROTO);
             break;
         }
-    } catch (const std::exception &e) {
-        g_warning("connection report: %s", e.what());
-    }
+    });
     return TRUE;
 }
 
@@ -483,7 +483,7 @@ void connection_lost(server *serv, int error)
 gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    try {
+    return guarded<gboolean>("reading from server", TRUE, [&]() -> gboolean {
         read_context ctx{serv, serv->connect_generation, {}};
         const line_assembly line{serv->line_buffer, &serv->line_length, &serv->line_overflowed};
         char buf[READ_CHUNK];
@@ -504,10 +504,7 @@ gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
             if (used < static_cast<std::size_t>(n) || !is_server(serv) || serv->connect_generation != ctx.generation)
                 return TRUE;
         }
-    } catch (const std::exception &e) {
-        g_warning("reading from server: %s", e.what());
-    }
-    return TRUE;
+    });
 }
 
 // ---- disconnecting ------------------------------------------------------------
@@ -618,25 +615,31 @@ void sasl_password_answered(int cancelled, char *text, void *data)
     serv->connect(serv, serv->hostname, serv->port, FALSE);
 }
 
-int reconnect_due(void *data)
+int reconnect_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
-    if (!is_server(serv))
-        return 0;
-    serv->reconnect_timer = 0;
     if (!may_reconnect_now(serv))
         return 0;
     // Every login that sends a password asks for it, not only the SASL ones.
     if (servlist_asks_password(serv) && servlist_login_uses_password(serv->login_method)) {
         const char *net = serv->network ? servlist_network_name(serv->network) : nullptr;
         const char *format = servlist_login_is_sasl_password(serv->login_method) ? _("Enter SASL password for %s:")
-                                                                                   : _("Enter password for %s:");
+                                                                                 : _("Enter password for %s:");
         char *prompt = g_strdup_printf(format, net ? net : _("this network"));
         fe_get_password(prompt, sasl_password_answered, GINT_TO_POINTER(serv->id));
         g_free(prompt);
         return 0;
     }
     serv->connect(serv, serv->hostname, serv->port, FALSE);
+    return 0;
+}
+
+int reconnect_due(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    if (!is_server(serv))
+        return 0;
+    serv->reconnect_timer = 0;
+    guarded("reconnecting", [&] { reconnect_step(serv); });
     return 0;
 }
 
@@ -913,7 +916,7 @@ void server_set_defaults(server *serv)
     serv->have_watch = serv->have_monitor = FALSE;
     serv->have_excepts = serv->have_invex = FALSE;
     serv->namesx_sent = FALSE;
-    serv->p_cmp = rfc_casecmp;  // CASEMAPPING may change it again
+    serv->p_cmp = rfc_casecmp; // CASEMAPPING may change it again
     cap_reset_server(serv);
     serv->userhost_lookup = TRUE;
 }
@@ -928,7 +931,7 @@ void server_free(server *serv)
         serv->reconnect_timer = 0;
     }
     serv_list = g_slist_remove(serv_list, serv);
-    cap_reset_server(serv);  // ends a SCRAM exchange, wiping its secrets
+    cap_reset_server(serv); // ends a SCRAM exchange, wiping its secrets
     servlist_favchan_list_free(serv->autojoin_channels);
     serv->autojoin_channels = nullptr;
     if (serv->flush_queue)

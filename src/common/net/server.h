@@ -60,7 +60,7 @@ struct server {
     int (*p_cmp)(const char *s1, const char *s2);
 
     int port;
-    int sock;  // -1 when none
+    int sock; // -1 when none
     int sock_v4;
     int sock_v6;
     int proxy_kind;
@@ -88,7 +88,7 @@ struct server {
     char line_buffer[LINE_BUFFER_SIZE];
     char *last_away_text;
     int line_length;
-    bool line_overflowed;  // the line being assembled was already cut
+    bool line_overflowed; // the line being assembled was already cut
     int nick_attempt;
     int login_method;
 
@@ -100,7 +100,7 @@ struct server {
     int maxmodes;
     char *bad_nick_prefixes;
     char *chanmodes_extra;
-    char *clienttagdeny;  // CLIENTTAGDENY value, or null when none was announced
+    char *clienttagdeny; // CLIENTTAGDENY value, or null when none was announced
 
     struct ircnet *network;
 
@@ -141,17 +141,17 @@ struct server {
     unsigned int have_monitor : 1;
     unsigned int have_excepts : 1;
     unsigned int have_invex : 1;
-    unsigned int namesx_sent : 1;  // PROTOCTL NAMESX went out on this connection
+    unsigned int namesx_sent : 1; // PROTOCTL NAMESX went out on this connection
     // Line parser (proto-irc-parse.cpp): replies to lookups the client made
     // for itself stay hidden, and where a WHOIS reply sequence stands.
-    unsigned int whois_quiet : 1;       // the next WHOIS reply is not shown
-    unsigned int in_whois : 1;          // between 311 and 318
-    unsigned int who_quiet : 1;         // a WHO without a channel tab, not shown
-    unsigned int userhost_pending : 1;  // USERHOST for the own address was sent
+    unsigned int whois_quiet : 1;      // the next WHOIS reply is not shown
+    unsigned int in_whois : 1;         // between 311 and 318
+    unsigned int who_quiet : 1;        // a WHO without a channel tab, not shown
+    unsigned int userhost_pending : 1; // USERHOST for the own address was sent
     // Capability negotiation and SASL (cap.cpp).
-    unsigned int cap_ls_more : 1;  // the last CAP LS reply said more lines follow
-    unsigned int sasl_active : 1;  // sasl requested and not finished
-    unsigned int sasl_mech : 3;    // enum sasl_mechanism
+    unsigned int cap_ls_more : 1; // the last CAP LS reply said more lines follow
+    unsigned int sasl_active : 1; // sasl requested and not finished
+    unsigned int sasl_mech : 3;   // enum sasl_mechanism
     unsigned int cap_multi_prefix : 1;
     unsigned int cap_away_notify : 1;
     unsigned int cap_userhost_in_names : 1;
@@ -177,7 +177,7 @@ struct server {
 
     struct scram_exchange *scram_exchange;
 
-    void *fe_record;  // front-end record (fe_new_server / fe_server_callback)
+    void *fe_record; // front-end record (fe_new_server / fe_server_callback)
 
     // Changes whenever a connection attempt starts or a connection ends, and
     // is unique across all servers: code that runs callbacks compares it to

@@ -3,11 +3,12 @@
 
 #include "net/ssl.h"
 
+#include "base/guard.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "net/server.h"
-#include "session/session.h"
 #include "output/text.h"
+#include "session/session.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -25,7 +26,8 @@
 
 int ssl_handshake_limit_seconds = 90;
 
-namespace {
+namespace
+{
 
 struct ctx_free {
     void operator()(SSL_CTX *p) const { SSL_CTX_free(p); }
@@ -141,7 +143,7 @@ server *server_of(X509_STORE_CTX *store)
 }
 
 // Called by OpenSSL for each certificate of the chain.
-int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+int verify_step(int ok, X509_STORE_CTX *store)
 {
     server *serv = server_of(store);
     if (!serv)
@@ -159,6 +161,12 @@ int verify_callback(int ok, X509_STORE_CTX *store) noexcept
     const int err = X509_STORE_CTX_get_error(store);
     ssl_messagef(serv, "* Verify E: %s (%d)", X509_verify_cert_error_string(err), err);
     return serv->allow_invalid_cert ? 1 : 0;
+}
+
+// OpenSSL's verify callback; a failure inside rejects the certificate.
+int verify_callback(int ok, X509_STORE_CTX *store) noexcept
+{
+    return guarded("certificate check", 0, [&] { return verify_step(ok, store); });
 }
 
 void print_certificate(server *serv, const cert_info &info)
@@ -262,10 +270,9 @@ bool handshake_expired(server *serv)
     return time(nullptr) - SSL_SESSION_get_time(session) > ssl_handshake_limit_seconds;
 }
 
-// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1.
-int handshake_poll(void *data) noexcept
+// One step of the handshake: 1 while it goes on, 0 when it ended.
+int handshake_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
     if (!is_server(serv) || !serv->tls) {
         if (is_server(serv))
             serv->handshake_timer = 0;
@@ -308,7 +315,20 @@ int handshake_poll(void *data) noexcept
     return 0;
 }
 
-}  // namespace
+// The handshake poll, every HANDSHAKE_POLL_MS while it returns 1. A failure
+// inside ends the attempt rather than leaving it connecting for ever.
+int handshake_poll(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    const int more = guarded("TLS handshake", -1, [&] { return handshake_step(serv); });
+    if (more >= 0)
+        return more;
+    if (is_server(serv))
+        guarded("TLS handshake", [&] { fail_handshake(serv, _("SSL handshake failed"), true); });
+    return 0;
+}
+
+} // namespace
 
 SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
 {
@@ -363,7 +383,8 @@ SSL *_SSL_socket(SSL_CTX *ctx, int fd)
     return ssl;
 }
 
-namespace {
+namespace
+{
 // Reports what a read or write through the library came to. The caller tells
 // "come back later" from "gone" by errno, so would-block becomes EAGAIN (a
 // record that held no data leaves errno as the last syscall set it).
@@ -386,7 +407,7 @@ int report_io_result(SSL *ssl, int num, const char *call, const char *syscall_ca
     }
     return num;
 }
-}  // namespace
+} // namespace
 
 int _SSL_send(SSL *ssl, const char *buf, int len)
 {

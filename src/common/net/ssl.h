@@ -15,7 +15,7 @@ typedef struct x509_store_ctx_st X509_STORE_CTX;
 inline constexpr int SSL_CERT_MAX_FIELDS = 32;
 
 struct cert_info {
-    char subject[256];  // one-line name, "/C=../CN=.."
+    char subject[256]; // one-line name, "/C=../CN=.."
     char issuer[256];
     // The fields of each name ("CN=host"), null-terminated arrays pointing
     // into the *_fields buffers.
@@ -23,10 +23,10 @@ struct cert_info {
     char issuer_fields[256];
     const char *subject_word[SSL_CERT_MAX_FIELDS + 1];
     const char *issuer_word[SSL_CERT_MAX_FIELDS + 1];
-    char algorithm[32];  // public key; "Unknown" when unnamed
+    char algorithm[32]; // public key; "Unknown" when unnamed
     int algorithm_bits;
     char sign_algorithm[32];
-    char notbefore[32];  // as the library prints validity dates
+    char notbefore[32]; // as the library prints validity dates
     char notafter[32];
 };
 

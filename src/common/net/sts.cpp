@@ -4,11 +4,11 @@
 #include "net/sts.h"
 
 #include "base/atomicfile.h"
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "base/util.h"
+#include "config/cfgfiles.h"
 #include "net/server.h"
 #include "output/text.h"
-#include "base/util.h"
 
 #include <glib.h>
 

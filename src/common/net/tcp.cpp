@@ -2,13 +2,14 @@
 
 #include "net/tcp.h"
 
+#include "base/guard.h"
+#include "base/secret.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "base/secret.h"
 #include "net/server.h"
 #include "net/ssl.h"
 #include "output/url.h"
-#include "base/util.h"
 
 #include <openssl/crypto.h>
 
@@ -23,9 +24,13 @@
 #include <unordered_map>
 #include <vector>
 
-namespace {
+namespace
+{
 
-time_t wall_clock(void) { return time(nullptr); }
+time_t wall_clock(void)
+{
+    return time(nullptr);
+}
 
 // Queue priorities: higher leaves first.
 enum : char { PRIO_LOW = 0, PRIO_MESSAGE = 1, PRIO_NORMAL = 2 };
@@ -101,8 +106,8 @@ const char *line_body(const char *line)
 // too long tag section loses whole tags). Null for a line with no command.
 char *make_queued_line(const char *p, std::size_t n)
 {
-    std::size_t tags = 0;  // bytes of "@tags " kept, the space included
-    std::size_t skip = 0;  // bytes of the tag section in the input
+    std::size_t tags = 0; // bytes of "@tags " kept, the space included
+    std::size_t skip = 0; // bytes of the tag section in the input
     if (n > 0 && p[0] == '@') {
         const char *space = static_cast<const char *>(memchr(p, ' ', n));
         if (!space)
@@ -188,10 +193,9 @@ void convert_into(GIConv encoder, const char *text, std::size_t n, wiped_bytes &
             break;
         if (err == EILSEQ && in_left > 0) {
             const gunichar c = g_utf8_get_char_validated(in, static_cast<gssize>(in_left));
-            const std::size_t skip =
-                (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2))
-                    ? 1
-                    : static_cast<std::size_t>(g_utf8_next_char(in) - in);
+            const std::size_t skip = (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2))
+                                         ? 1
+                                         : static_cast<std::size_t>(g_utf8_next_char(in) - in);
             in += std::min(skip, static_cast<std::size_t>(in_left));
             in_left -= std::min(skip, static_cast<std::size_t>(in_left));
         } else {
@@ -236,7 +240,7 @@ constexpr std::size_t COMPACT_MIN = 64 * 1024;
 constexpr std::size_t TLS_WRITE_MAX = 16 * 1024;
 
 struct pending_output {
-    wiped_bytes bytes;  // bytes[head..) are not yet written
+    wiped_bytes bytes; // bytes[head..) are not yet written
     std::size_t head = 0;
     // Where each line in `bytes` ends (indices into `bytes`, ascending), and
     // where the first of them starts: tells a partly written line from
@@ -252,7 +256,7 @@ struct pending_output {
     int sock = -1;
     SSL *tls = nullptr;
     unsigned int generation = 0;
-    int watch = 0;  // the write watch while bytes wait
+    int watch = 0; // the write watch while bytes wait
 };
 
 std::unordered_map<server *, pending_output> pending_outputs;
@@ -345,15 +349,17 @@ flush_result flush_pending(pending_output &p)
 gboolean pending_writable(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    auto it = pending_outputs.find(serv);
-    if (it == pending_outputs.end())
+    return guarded<gboolean>("writing to server", FALSE, [&]() -> gboolean {
+        auto it = pending_outputs.find(serv);
+        if (it == pending_outputs.end())
+            return FALSE;
+        // A failed write means a broken connection: the reader reports it, and
+        // the rest could only be thrown away.
+        if (is_server(serv) && still_owns(serv, it->second) && flush_pending(it->second) == flush_result::blocked)
+            return TRUE;
+        drop_pending(serv, true);
         return FALSE;
-    // A failed write means a broken connection: the reader reports it, and
-    // the rest could only be thrown away.
-    if (is_server(serv) && still_owns(serv, it->second) && flush_pending(it->second) == flush_result::blocked)
-        return TRUE;
-    drop_pending(serv, true);
-    return FALSE;
+    });
 }
 
 void append_pending(pending_output &p, const char *data, std::size_t len)
@@ -392,7 +398,7 @@ int deliver(server *serv, const char *data, std::size_t len)
     if (r > 0)
         consume(p, static_cast<std::size_t>(r));
     else if (p.tls)
-        p.tls_retry = len;  // the retry comes from p.bytes: a moved buffer
+        p.tls_retry = len; // the retry comes from p.bytes: a moved buffer
     p.watch = fe_input_add(serv->sock, FIA_WRITE, pending_writable, serv);
     return static_cast<int>(len);
 }
@@ -423,7 +429,10 @@ void trim_pending(server *serv)
         p.line_ends.pop_back();
 }
 
-bool has_encoder(const server *serv) { return serv->encoder != reinterpret_cast<GIConv>(-1); }
+bool has_encoder(const server *serv)
+{
+    return serv->encoder != reinterpret_cast<GIConv>(-1);
+}
 
 // Sends one finished line (CR LF included) to the server: raw log, URL
 // scan, conversion, write. In a character set where text grows, the line is
@@ -516,7 +525,8 @@ bool send_queue_run(server *serv)
 int pump_tick(void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    if (send_queue_run(serv))
+    const bool again = guarded("send queue", false, [&] { return send_queue_run(serv); });
+    if (again)
         return 1;
     pump_timers.erase(serv);
     return 0;
@@ -542,7 +552,7 @@ template <class F> void for_each_line(const char *buf, int len, F each)
     }
 }
 
-}  // namespace
+} // namespace
 
 time_t (*tcp_clock)(void) = wall_clock;
 void (*tcp_line_release_hook)(const char *, std::size_t) = nullptr;
@@ -604,7 +614,8 @@ int tcp_send_now(server *serv, const char *buf, int len)
     return 1;
 }
 
-namespace {
+namespace
+{
 
 // Formats one line into buf (TCP_SENDF_BUFSIZE bytes) and returns its
 // length, CR LF included.
@@ -630,7 +641,7 @@ std::size_t format_line(char *buf, const char *fmt, va_list args)
     return len + 2;
 }
 
-}  // namespace
+} // namespace
 
 void tcp_sendf(server *serv, const char *fmt, ...)
 {

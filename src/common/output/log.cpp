@@ -4,13 +4,13 @@
 // deleted or moved by the user.
 #include "output/log.h"
 
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,7 +25,8 @@
 #include <unordered_map>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Longest expansion of the log mask, and the longest single file name the
 // file systems we run on accept.
@@ -40,18 +41,20 @@ constexpr std::size_t KEPT_EXTENSION_MAX = 16;
 constexpr time_t LOG_RETRY_SECONDS = 60;
 
 struct log_state {
-    std::string path;     // the path the open descriptor was opened as
-    dev_t dev = 0;        // and the file that path named then
+    std::string path; // the path the open descriptor was opened as
+    dev_t dev = 0;    // and the file that path named then
     ino_t ino = 0;
-    time_t checked = 0;   // second of the last path check
-    time_t retry_at = 0;  // after a failed open, no new attempt before this
+    time_t checked = 0;  // second of the last path check
+    time_t retry_at = 0; // after a failed open, no new attempt before this
 };
 
 std::unordered_map<const session *, log_state> states;
 bool open_warning_shown;
 
-bool logging_on(const session *sess) { return chanopt_is_set(prefs.irc_logging, sess->text_logging) != 0; }
-
+bool logging_on(const session *sess)
+{
+    return chanopt_is_set(prefs.irc_logging, sess->text_logging) != 0;
+}
 
 void write_marker(int fd, const char *what, time_t when)
 {
@@ -72,8 +75,8 @@ void close_log(session *sess, bool ending_line)
 
 std::string short_hash(std::string_view text)
 {
-    char *sum = g_compute_checksum_for_data(G_CHECKSUM_SHA1, reinterpret_cast<const guchar *>(text.data()),
-                                            text.size());
+    char *sum =
+        g_compute_checksum_for_data(G_CHECKSUM_SHA1, reinterpret_cast<const guchar *>(text.data()), text.size());
     std::string hash(sum, 8);
     g_free(sum);
     return hash;
@@ -122,8 +125,8 @@ bool open_log_file(session *sess, log_state &st, time_t now)
         st.retry_at = now + LOG_RETRY_SECONDS;
         if (!open_warning_shown) {
             open_warning_shown = true;
-            char *msg = g_strdup_printf(_("* Can't open log file(s) for writing. Check the\npermissions on %s"),
-                                        path.c_str());
+            char *msg =
+                g_strdup_printf(_("* Can't open log file(s) for writing. Check the\npermissions on %s"), path.c_str());
             fe_message(msg, FE_MSG_WAIT | FE_MSG_ERROR);
             g_free(msg);
         }
@@ -169,7 +172,7 @@ const std::string &cached_stamp(time_t when)
     return cached_text;
 }
 
-}  // namespace
+} // namespace
 
 std::string log_time_text(time_t when)
 {

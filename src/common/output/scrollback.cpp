@@ -8,14 +8,14 @@
 #include "output/scrollback.h"
 
 #include "base/atomicfile.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe.h"
-#include "output/log.h"
-#include "base/lumenwick.h"
 #include "net/server.h"
+#include "output/log.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,7 +31,8 @@
 #include <string_view>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // However text_max_lines is set, a file never keeps more lines than this.
 constexpr int SCROLLBACK_LINES_MAX = 32000;
@@ -59,7 +60,7 @@ struct scrollback_file {
     // by a crash or a full disk): the next record starts on a line of its own.
     bool torn = false;
     unsigned long last_use = 0;
-    time_t checked = 0;  // second of the last look at the file's links
+    time_t checked = 0; // second of the last look at the file's links
 };
 
 // Files whose descriptor is open, for the limit above.
@@ -68,9 +69,15 @@ unsigned long use_clock;
 // A failed append is reported once per run; the lines are still shown.
 bool write_warning_shown;
 
-scrollback_file *file_of(session *sess) { return static_cast<scrollback_file *>(sess->scrollback_handle); }
+scrollback_file *file_of(session *sess)
+{
+    return static_cast<scrollback_file *>(sess->scrollback_handle);
+}
 
-bool scrollback_on(const session *sess) { return chanopt_is_set(prefs.text_replay, sess->text_scrollback) != 0; }
+bool scrollback_on(const session *sess)
+{
+    return chanopt_is_set(prefs.text_replay, sess->text_scrollback) != 0;
+}
 
 void close_fd(scrollback_file *f)
 {
@@ -91,7 +98,10 @@ void drop_handle(session *sess)
     sess->scrollback_handle = nullptr;
 }
 
-const char *network_of(session *sess) { return sess->server ? server_get_network(sess->server, false) : nullptr; }
+const char *network_of(session *sess)
+{
+    return sess->server ? server_get_network(sess->server, false) : nullptr;
+}
 
 scrollback_file *open_handle(session *sess)
 {
@@ -168,7 +178,7 @@ bool read_file(const std::string &path, std::string &out, bool *cut = nullptr)
             continue;
         failed = n < 0;
         if (n <= 0)
-            break;  // shrunk meanwhile: what was read is what there is
+            break; // shrunk meanwhile: what was read is what there is
         got += static_cast<std::size_t>(n);
     }
     close(fd);
@@ -188,10 +198,9 @@ bool open_fd(scrollback_file *f)
     if (fd < 0)
         return false;
     if (open_files.size() >= SCROLLBACK_OPEN_MAX) {
-        auto oldest = std::min_element(open_files.begin(), open_files.end(),
-                                       [](const scrollback_file *a, const scrollback_file *b) {
-                                           return a->last_use < b->last_use;
-                                       });
+        auto oldest = std::min_element(
+            open_files.begin(), open_files.end(),
+            [](const scrollback_file *a, const scrollback_file *b) { return a->last_use < b->last_use; });
         close_fd(*oldest);
     }
     f->fd = fd;
@@ -275,8 +284,8 @@ bool append_record(scrollback_file *f, time_t stamp, const char *text)
 // more (dropping one line): two rewrites per cycle.
 void trim(session *sess, const std::string &path)
 {
-    const int keep = prefs.text_max_lines > 0 ? std::min(prefs.text_max_lines, SCROLLBACK_LINES_MAX)
-                                              : SCROLLBACK_LINES_MAX;
+    const int keep =
+        prefs.text_max_lines > 0 ? std::min(prefs.text_max_lines, SCROLLBACK_LINES_MAX) : SCROLLBACK_LINES_MAX;
     std::string data;
     bool oversized = false;
     if (!read_file(path, data, &oversized))
@@ -326,7 +335,7 @@ void show(session *sess, std::string_view text, time_t stamp)
     fe_print_text(sess, copy.data(), stamp, TRUE);
 }
 
-}  // namespace
+} // namespace
 
 std::string scrollback_path(session *sess)
 {

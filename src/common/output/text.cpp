@@ -5,16 +5,16 @@
 #include "output/text.h"
 
 #include "base/atomicfile.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe.h"
-#include "output/log.h"
-#include "base/lumenwick.h"
-#include "plugins/plugin.h"
-#include "output/scrollback.h"
 #include "net/server.h"
+#include "output/log.h"
+#include "output/scrollback.h"
+#include "plugins/plugin.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <glib/gstdio.h>
 
@@ -31,7 +31,8 @@ char *pntevts_text[NUM_XP];
 char *pntevts[NUM_XP];
 char *sound_files[NUM_XP];
 
-namespace {
+namespace
+{
 
 // Record codes of a compiled format text.
 enum : unsigned char { REC_LITERAL = 0, REC_ARG = 1, REC_END = 2, REC_TAB = 3 };
@@ -59,7 +60,10 @@ constexpr int nick_colors[] = {19, 20, 22, 24, 25, 26, 27, 28, 29};
 
 char empty_word[] = "";
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool is_continuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
 
 const char *default_text(int index)
 {
@@ -91,7 +95,10 @@ void ensure_compiled(int index)
     }
 }
 
-std::string config_file(const char *name) { return std::string(get_xdir()) + G_DIR_SEPARATOR_S + name; }
+std::string config_file(const char *name)
+{
+    return std::string(get_xdir()) + G_DIR_SEPARATOR_S + name;
+}
 
 bool read_file(const std::string &path, std::string &content)
 {
@@ -120,7 +127,10 @@ template <typename F> void for_each_line(std::string_view text, F &&line)
     }
 }
 
-void compile_error(const char *message) { fe_message(message, FE_MSG_WARN); }
+void compile_error(const char *message)
+{
+    fe_message(message, FE_MSG_WARN);
+}
 
 // The formatting pass over a compiled text; see format_event.
 void format_compiled(const char *compiled, int num_args, const char *source, char **word, char *out, std::size_t size,
@@ -249,8 +259,7 @@ void alert(session *sess, int beep_setting, int flash_setting, bool away_quiet)
         fe_tray_set_icon(TRAY_ICON_MESSAGE);
 }
 
-void print_formatted(session *sess, const char *compiled, int index, char **word, unsigned strip_args,
-                     time_t timestamp)
+void print_formatted(session *sess, const char *compiled, int index, char **word, unsigned strip_args, time_t timestamp)
 {
     char buf[TE_BUFFER_SIZE];
     format_compiled(compiled, te[index].num_args & TE_ARGS_MASK, pntevts_text[index], word, buf, sizeof buf,
@@ -291,7 +300,10 @@ void print_without_host(session *sess, int index, char **word, int host_slot, un
     print_formatted(sess, pntevts[index], index, word, strip_args, timestamp);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Foreground and background numbers of the colour code starting at `p`
 // (just after the colour byte or "%C"); -1 for a missing one.
@@ -316,7 +328,7 @@ bool text_uses_color(const char *text, int color)
     for (const char *p = text; *p; p++) {
         const char *digits = nullptr;
         if (p[0] == '%' && p[1] == '%') {
-            p++;  // a literal percent sign, not a code
+            p++; // a literal percent sign, not a code
             continue;
         }
         if (p[0] == '%' && p[1] == 'C')
@@ -355,7 +367,7 @@ bool same_content(const std::string &path, const std::string &content)
     return read_file(path, old) && old == content;
 }
 
-}  // namespace
+} // namespace
 
 // ---- the format language --------------------------------------------------------
 
@@ -545,7 +557,7 @@ void text_emit(int index, session *sess, const char *a, const char *b, const cha
         memcpy(colored_nick + prefix, a, n);
         colored_nick[static_cast<std::size_t>(prefix) + n] = '\0';
         a = colored_nick;
-        strip_args &= ~(1u << 1);  // the nick keeps the colour just given
+        strip_args &= ~(1u << 1); // the nick keeps the colour just given
     }
 
     char *word[PDIWORDS];
@@ -762,7 +774,7 @@ void sound_load_text(const char *text, std::size_t len)
             pending.assign(name.substr(0, utf8_prefix(name.data(), name.size(), EVENT_NAME_MAX)));
         } else if (line.starts_with("sound=")) {
             std::string_view file = line.substr(6);
-            file = file.substr(0, file.find('\0'));  // a file name ends at a NUL
+            file = file.substr(0, file.find('\0')); // a file name ends at a NUL
             if (!file.empty()) {
                 for (int i = 0; i < NUM_XP; i++) {
                     if (pending == te[i].name) {
@@ -810,8 +822,7 @@ void sound_play(const char *file, bool quiet)
 {
     if (!file || !*file)
         return;
-    std::string path = g_path_is_absolute(file) ? std::string(file)
-                                                : std::string(get_xdir()) + "/sounds/" + file;
+    std::string path = g_path_is_absolute(file) ? std::string(file) : std::string(get_xdir()) + "/sounds/" + file;
     if (g_access(path.c_str(), R_OK) != 0) {
         if (!quiet) {
             char *msg = g_strdup_printf(_("Cannot read sound file:\n%s"), path.c_str());
@@ -972,7 +983,10 @@ void PrintTextTimeStamp(session *sess, const char *text, time_t stamp)
     g_free(fixed);
 }
 
-void PrintText(session *sess, const char *text) { PrintTextTimeStamp(sess, text, 0); }
+void PrintText(session *sess, const char *text)
+{
+    PrintTextTimeStamp(sess, text, 0);
+}
 
 void PrintTextf(session *sess, const char *format, ...)
 {

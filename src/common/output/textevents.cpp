@@ -11,11 +11,12 @@
 
 #include "base/lumenwick.h"
 
-namespace {
+namespace
+{
 // Rows whose default is the same in every language (message layouts made of
 // arguments and symbols only) are flagged so the default is never translated.
 constexpr unsigned char RAW = TE_UNTRANSLATED;
-}  // namespace
+} // namespace
 
 // clang-format off
 const text_event te[NUM_XP] = {

@@ -1,3 +1,6 @@
 #include "plugins/plugin.h"
 
-int timer_plugin_init(void *, char **, char **, char **, char *) { return 1; }
+int timer_plugin_init(void *, char **, char **, char **, char *)
+{
+    return 1;
+}

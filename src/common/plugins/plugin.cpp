@@ -1,9 +1,9 @@
 #include "plugins/plugin.h"
 
 #include "base/lumenwick.h"
+#include "base/util.h"
 #include "net/server.h"
 #include "session/session.h"
-#include "base/util.h"
 
 #include <cstring>
 
@@ -14,8 +14,14 @@
 void plugin_add(session *, const char *, void *, plugin_init_func, plugin_deinit_func, char *, int) {}
 void plugin_auto_load(session *) {}
 void plugin_kill_all(void) {}
-int plugin_emit_dummy_print(session *, const char *) { return 0; }
-int plugin_emit_print(session *, char *[], time_t) { return 0; }
+int plugin_emit_dummy_print(session *, const char *)
+{
+    return 0;
+}
+int plugin_emit_print(session *, char *[], time_t)
+{
+    return 0;
+}
 int plugin_emit_command(session *, char *name, char *[], char *[])
 {
     // The connection announces its local port with IDENTD for the built-in
@@ -23,15 +29,27 @@ int plugin_emit_command(session *, char *name, char *[], char *[])
     // here so it never reaches the user as an unknown command.
     return name && g_ascii_strcasecmp(name, "IDENTD") == 0 ? 1 : 0;
 }
-int plugin_emit_server(session *, char *, char *[], char *[], time_t) { return 0; }
+int plugin_emit_server(session *, char *, char *[], char *[], time_t)
+{
+    return 0;
+}
 
 const char *plugin_load(session *, const char *, char *)
 {
     return _("Loading plugins is not available in this build yet.");
 }
-int plugin_kill(const char *, bool) { return 0; }
-int plugin_reload(session *, const char *, bool) { return 0; }
-bool plugin_show_help(session *, const char *) { return false; }
+int plugin_kill(const char *, bool)
+{
+    return 0;
+}
+int plugin_reload(session *, const char *, bool)
+{
+    return 0;
+}
+bool plugin_show_help(session *, const char *)
+{
+    return false;
+}
 void plugin_command_foreach(session *, void *, void (*)(session *, void *, const char *, const char *)) {}
 
 session *plugin_find_context(const char *servname, const char *channel, server *preferred)

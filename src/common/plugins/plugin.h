@@ -10,8 +10,8 @@ typedef int (*plugin_init_func)(void *plugin_handle, char **name, char **desc, c
 typedef int (*plugin_deinit_func)(void *plugin_handle);
 
 // Registers a built-in plugin from its init (and optional deinit) function.
-void plugin_add(session *sess, const char *filename, void *handle, plugin_init_func init,
-                plugin_deinit_func deinit, char *arg, int fake);
+void plugin_add(session *sess, const char *filename, void *handle, plugin_init_func init, plugin_deinit_func deinit,
+                char *arg, int fake);
 // Loads the plugins of the "addons" folder.
 void plugin_auto_load(session *sess);
 // Unloads every plugin.

@@ -1,5 +1,6 @@
 #include "servlist/secretstore.h"
 
+#include "base/handles.h"
 #include "base/lumenwick.h"
 
 #include <gio/gio.h>
@@ -50,19 +51,6 @@ std::string attribute_value(const char *network)
     return std::string("lumenwick/network/") + (network && network[0] ? network : "default");
 }
 
-struct gobject_unref {
-    void operator()(gpointer p) const { g_object_unref(p); }
-};
-template <typename T> using gobject_ptr = std::unique_ptr<T, gobject_unref>;
-
-struct main_context_unref {
-    void operator()(GMainContext *ctx) const { g_main_context_unref(ctx); }
-};
-
-struct variant_unref {
-    void operator()(GVariant *v) const { g_variant_unref(v); }
-};
-
 void set_error(GError **error, const char *message)
 {
     g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, message);
@@ -93,17 +81,17 @@ bool service_present(GError **error)
         return false;
     }
 
-    std::unique_ptr<GVariant, variant_unref> owner(
-        g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                    "NameHasOwner", g_variant_new("(s)", SECRET_SERVICE_NAME), G_VARIANT_TYPE("(b)"),
-                                    G_DBUS_CALL_FLAGS_NONE, BUS_QUERY_MS, nullptr, nullptr));
+    variant_ptr owner(g_dbus_connection_call_sync(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "NameHasOwner",
+                                                  g_variant_new("(s)", SECRET_SERVICE_NAME), G_VARIANT_TYPE("(b)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, BUS_QUERY_MS, nullptr, nullptr));
     gboolean owned = FALSE;
     if (owner)
         g_variant_get(owner.get(), "(b)", &owned);
     if (owned)
         return true;
 
-    std::unique_ptr<GVariant, variant_unref> names(g_dbus_connection_call_sync(
+    variant_ptr names(g_dbus_connection_call_sync(
         bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListActivatableNames",
         nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, BUS_QUERY_MS, nullptr, nullptr));
     if (names) {
@@ -150,7 +138,7 @@ bool run_keyring_call(int timeout_ms, GError **error, Start start, Finish finish
     if (!service_present(error))
         return false;
 
-    std::unique_ptr<GMainContext, main_context_unref> ctx(g_main_context_new());
+    main_context_ptr ctx(g_main_context_new());
     gobject_ptr<GCancellable> cancellable(g_cancellable_new());
     auto *call = new pending_call;
     g_main_context_push_thread_default(ctx.get());

@@ -1,8 +1,8 @@
 #include "servlist/servlist-cert.h"
 
 #include "base/atomicfile.h"
-#include "config/cfgfiles.h"
 #include "base/lumenwick.h"
+#include "config/cfgfiles.h"
 #include "servlist/servlist.h"
 
 #include <glib.h>

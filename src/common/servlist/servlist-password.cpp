@@ -1,5 +1,6 @@
 #include "servlist/servlist-password.h"
 
+#include "base/secret.h"
 #include "config/cfgfiles.h"
 
 #include <glib.h>
@@ -20,36 +21,6 @@ constexpr std::size_t PREFIX_LEN = sizeof ENCRYPTED_PREFIX - 1;
 constexpr std::size_t SALT_LEN = 16;
 constexpr std::size_t IV_LEN = 16;
 constexpr std::size_t KEY_LEN = 32; // AES-256
-
-// Bytes that are wiped when they go out of scope.
-class secret_bytes
-{
-  public:
-    explicit secret_bytes(std::size_t n = 0) : bytes_(n) {}
-    ~secret_bytes() { wipe(); }
-    secret_bytes(const secret_bytes &) = delete;
-    secret_bytes &operator=(const secret_bytes &) = delete;
-
-    unsigned char *data() { return bytes_.data(); }
-    const unsigned char *data() const { return bytes_.data(); }
-    std::size_t size() const { return bytes_.size(); }
-    // Shrinks (never grows, so nothing is reallocated and left behind).
-    void truncate(std::size_t n)
-    {
-        if (n < bytes_.size()) {
-            OPENSSL_cleanse(bytes_.data() + n, bytes_.size() - n);
-            bytes_.resize(n);
-        }
-    }
-    void wipe()
-    {
-        if (!bytes_.empty())
-            OPENSSL_cleanse(bytes_.data(), bytes_.size());
-    }
-
-  private:
-    std::vector<unsigned char> bytes_;
-};
 
 struct cipher_ctx_free {
     void operator()(EVP_CIPHER_CTX *ctx) const { EVP_CIPHER_CTX_free(ctx); }
@@ -133,7 +104,7 @@ char *servlist_password_encrypt_for_storage(const char *plain)
                           static_cast<int>(plain_len)) != 1 ||
         EVP_EncryptFinal_ex(ctx.get(), out + len1, &len2) != 1)
         return nullptr;
-    block.truncate(SALT_LEN + IV_LEN + static_cast<std::size_t>(len1 + len2));
+    block.resize(SALT_LEN + IV_LEN + static_cast<std::size_t>(len1 + len2));
 
     char *b64 = g_base64_encode(block.data(), block.size());
     char *result = g_strconcat(ENCRYPTED_PREFIX, b64, nullptr);

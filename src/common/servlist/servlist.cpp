@@ -1,15 +1,16 @@
 #include "servlist/servlist.h"
 
 #include "base/atomicfile.h"
+#include "base/guard.h"
+#include "base/lumenwick.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "base/lumenwick.h"
-#include "servlist/secretstore.h"
 #include "net/server.h"
+#include "output/text.h"
+#include "servlist/secretstore.h"
 #include "servlist/servlist-password.h"
 #include "session/session.h"
-#include "output/text.h"
-#include "base/util.h"
 
 #include <gio/gio.h>
 #include <openssl/crypto.h>
@@ -589,18 +590,24 @@ void ask_password(password_question *q)
     g_free(prompt);
 }
 
-int cycle_due(void *data)
+int cycle_step(server *serv)
 {
-    auto *serv = static_cast<server *>(data);
-    if (!is_server(serv))
-        return 0;
-    serv->reconnect_timer = 0;
     ircnet *net = serv->network;
     session *sess = serv->home_session;
     if (!network_alive(net) || !sess)
         return 0;
     PrintTextf(sess, _("Cycling to next server in %s...\n"), net->name ? net->name : "");
     servlist_connect(sess, net, true);
+    return 0;
+}
+
+int cycle_due(void *data) noexcept
+{
+    auto *serv = static_cast<server *>(data);
+    if (!is_server(serv))
+        return 0;
+    serv->reconnect_timer = 0;
+    guarded("cycling servers", [&] { cycle_step(serv); });
     return 0;
 }
 

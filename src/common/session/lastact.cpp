@@ -3,7 +3,8 @@
 #include "base/lumenwick.h"
 #include "session/session.h"
 
-namespace {
+namespace
+{
 int activity_list_for(const session *sess)
 {
     const bool dialog = sess->type == SESS_DIALOG;
@@ -15,7 +16,7 @@ int activity_list_for(const session *sess)
         return dialog ? LACT_QUERY : LACT_CHAN_DATA;
     return -1;
 }
-}  // namespace
+} // namespace
 
 void lastact_remove(session *sess)
 {
@@ -29,8 +30,7 @@ void lastact_update(session *sess)
     const int newidx = activity_list_for(sess);
     if (newidx == -1 && sess->activity_index == -1)
         return;
-    if (newidx == sess->activity_index && sess_list_by_lastact[newidx] &&
-        sess_list_by_lastact[newidx]->data == sess)
+    if (newidx == sess->activity_index && sess_list_by_lastact[newidx] && sess_list_by_lastact[newidx]->data == sess)
         return;
     lastact_remove(sess);
     if (newidx == -1)

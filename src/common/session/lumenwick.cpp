@@ -2,20 +2,21 @@
 
 #include "base/lumenwick.h"
 
+#include "base/guard.h"
+#include "base/util.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
-#include "fe.h"
-#include "lists/ignore.h"
 #include "config/list.h"
 #include "config/menu.h"
+#include "fe.h"
+#include "lists/ignore.h"
 #include "lists/notify.h"
-#include "plugins/plugin.h"
 #include "net/server.h"
-#include "servlist/servlist.h"
-#include "session/session.h"
 #include "net/sts.h"
 #include "output/text.h"
-#include "base/util.h"
+#include "plugins/plugin.h"
+#include "servlist/servlist.h"
+#include "session/session.h"
 
 #include <csignal>
 #include <cstdio>
@@ -39,7 +40,8 @@ char **arg_urls = nullptr;
 char *arg_command = nullptr;
 int arg_minimize = 0;
 
-namespace {
+namespace
+{
 
 // Timer tags of the core timers, 0 when not running.
 int notify_tag;
@@ -54,14 +56,36 @@ bool shutdown_running;
 // with WHO replies on big channels.
 constexpr int AWAY_POLL_USERS_PER_TICK = 31;
 
-int lag_meter_refresh(void *)
+int lag_meter_refresh(void *) noexcept
 {
-    for (GSList *l = serv_list; l; l = l->next) {
-        auto *serv = static_cast<server *>(l->data);
-        if (serv->lag_probe_ms)
-            fe_set_lag(serv, -1);
-    }
+    guarded("lag meter", [] {
+        for (GSList *l = serv_list; l; l = l->next) {
+            auto *serv = static_cast<server *>(l->data);
+            if (serv->lag_probe_ms)
+                fe_set_lag(serv, -1);
+        }
+    });
     return 1;
+}
+
+// The core timers run from the main loop: a tick that fails is logged and
+// the timer goes on.
+int notify_tick(void *) noexcept
+{
+    return guarded("notify check", 1, [] { return notify_checklist(nullptr); });
+}
+int away_tick(void *) noexcept
+{
+    return guarded("away polling", 1, [] { return away_status_poll(nullptr); });
+}
+int lag_tick(void *) noexcept
+{
+    return guarded("lag check", 1, [] { return lag_check(nullptr); });
+}
+int auto_connect_idle(void *) noexcept
+{
+    guarded("auto-connect", [] { servlist_auto_connect(nullptr); });
+    return 0;
 }
 
 // Looks for the configuration directory before the option parser runs, so
@@ -80,7 +104,7 @@ void find_cfgdir_argument(int argc, char **argv)
     }
 }
 
-}  // namespace
+} // namespace
 
 void lumenwick_open_startup_windows(void)
 {
@@ -94,18 +118,22 @@ void lumenwick_open_startup_windows(void)
         if (url || skip)
             new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
     } else if (servlist_have_auto()) {
-        fe_idle_add(servlist_auto_connect, nullptr);
+        fe_idle_add(auto_connect_idle, nullptr);
     } else if (skip) {
         new_ircwindow(nullptr, nullptr, SESS_SERVER, 0);
     }
 }
 
-namespace {
+namespace
+{
 bool connection_completed;
 
-}  // namespace
+} // namespace
 
-void lumenwick_note_connected(void) { connection_completed = true; }
+void lumenwick_note_connected(void)
+{
+    connection_completed = true;
+}
 
 int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
 {
@@ -133,8 +161,8 @@ int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
         {"minimize", 0, 0, G_OPTION_ARG_INT, &minimize, N_("Begin minimized. Level 0=Normal 1=Iconified 2=Tray"),
          N_("level")},
         {"version", 'v', 0, G_OPTION_ARG_NONE, &show_version, N_("Show version information"), nullptr},
-        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_STRING_ARRAY, &remaining, N_("Open an irc://server:port/channel?key URL"),
-         "URL"},
+        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_STRING_ARRAY, &remaining,
+         N_("Open an irc://server:port/channel?key URL"), "URL"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
 
@@ -158,7 +186,7 @@ int lumenwick_parse_args(int argc, char **argv, GOptionGroup *toolkit_group)
         g_strfreev(remaining);
         return 1;
     }
-    g_free(cfgdir);  // already applied before the settings were loaded
+    g_free(cfgdir); // already applied before the settings were loaded
 
     int result = -1;
     if (show_version) {
@@ -253,7 +281,7 @@ void lumenwick_reinit_timers(void)
     }
     if (prefs.notify_timeout && !notify_tag) {
         notify_period = prefs.notify_timeout;
-        notify_tag = fe_timeout_add_seconds(notify_period, notify_checklist, nullptr);
+        notify_tag = fe_timeout_add_seconds(notify_period, notify_tick, nullptr);
     } else if (!prefs.notify_timeout && notify_tag) {
         fe_timeout_remove(notify_tag);
         notify_tag = 0;
@@ -266,7 +294,7 @@ void lumenwick_reinit_timers(void)
     }
     if (prefs.away_track && !away_tag) {
         away_period = away_seconds;
-        away_tag = fe_timeout_add_seconds(away_period, away_status_poll, nullptr);
+        away_tag = fe_timeout_add_seconds(away_period, away_tick, nullptr);
     } else if (!prefs.away_track && away_tag) {
         fe_timeout_remove(away_tag);
         away_tag = 0;
@@ -280,7 +308,7 @@ void lumenwick_reinit_timers(void)
     }
 
     if ((prefs.gui_lagometer || prefs.net_ping_timeout) && !lag_check_tag) {
-        lag_check_tag = fe_timeout_add(1000, lag_check, nullptr);
+        lag_check_tag = fe_timeout_add(1000, lag_tick, nullptr);
     } else if (!prefs.gui_lagometer && !prefs.net_ping_timeout && lag_check_tag) {
         fe_timeout_remove(lag_check_tag);
         lag_check_tag = 0;
@@ -384,7 +412,7 @@ void lumenwick_exit(void)
         auto *sess = static_cast<session *>(sess_list->data);
         fe_close_window(sess);
         if (sess_list && sess_list->data == sess)
-            session_free(sess);  // the front end left the freeing to us
+            session_free(sess); // the front end left the freeing to us
     }
 
     chanopt_save_all();
@@ -395,4 +423,7 @@ void lumenwick_exit(void)
     shutdown_running = false;
 }
 
-void lumenwick_exec(const char *cmd) { util_exec(cmd); }
+void lumenwick_exec(const char *cmd)
+{
+    util_exec(cmd);
+}

@@ -3,26 +3,27 @@
 
 #include "session/session.h"
 
+#include "base/util.h"
+#include "commands/outbound-exec.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "config/chanopt.h"
 #include "fe.h"
 #include "irc/inbound.h"
-#include "session/lastact.h"
-#include "output/log.h"
-#include "commands/outbound.h"
-#include "commands/outbound-exec.h"
-#include "plugins/plugin.h"
-#include "output/scrollback.h"
-#include "net/server.h"
 #include "irc/userlist.h"
-#include "base/util.h"
+#include "net/server.h"
+#include "output/log.h"
+#include "output/scrollback.h"
+#include "plugins/plugin.h"
+#include "session/lastact.h"
 
 #include <csignal>
 #include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 bool first_session_done;
 
@@ -71,7 +72,7 @@ void dialog_topic_from_channels(session *sess)
         set_topic(sess, host, host);
 }
 
-}  // namespace
+} // namespace
 
 session *new_ircwindow(server *serv, const char *name, int type, int focus)
 {
@@ -158,7 +159,7 @@ void session_free(session *sess)
         const bool still_used = session_find_by_server(serv, sess) != nullptr;
         if (still_used && !lumenwick_is_quitting) {
             if (sess->type == SESS_CHANNEL && sess->channel[0])
-                server_sendpart(serv, sess->channel, sess->quit_reason);  // /CLOSE may have given one
+                server_sendpart(serv, sess->channel, sess->quit_reason); // /CLOSE may have given one
         } else {
             if (serv->flush_queue)
                 serv->flush_queue(serv);
@@ -195,7 +196,8 @@ bool is_session(const void *p)
     return p && g_slist_find(sess_list, p) != nullptr;
 }
 
-namespace {
+namespace
+{
 session *find_session_of_type(server *serv, const char *name, int type)
 {
     for (GSList *l = sess_list; l; l = l->next) {
@@ -205,8 +207,14 @@ session *find_session_of_type(server *serv, const char *name, int type)
     }
     return nullptr;
 }
-}  // namespace
+} // namespace
 
-session *find_channel(server *serv, const char *name) { return find_session_of_type(serv, name, SESS_CHANNEL); }
+session *find_channel(server *serv, const char *name)
+{
+    return find_session_of_type(serv, name, SESS_CHANNEL);
+}
 
-session *find_dialog(server *serv, const char *name) { return find_session_of_type(serv, name, SESS_DIALOG); }
+session *find_dialog(server *serv, const char *name)
+{
+    return find_session_of_type(serv, name, SESS_DIALOG);
+}

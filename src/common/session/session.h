@@ -37,9 +37,9 @@ struct session {
     unsigned char text_scrollback;
     unsigned char text_strip;
 
-    struct server *server;  // never null
-    struct tree *users;     // channel user list
-    struct User *own_user;  // our own entry in `users`, or null
+    struct server *server; // never null
+    struct tree *users;    // channel user list
+    struct User *own_user; // our own entry in `users`, or null
 
     char channel[CHANLEN];
     char pending_join[CHANLEN];
@@ -48,8 +48,8 @@ struct session {
     char key[KEYLEN];
     int user_limit;
 
-    int log_fd;               // -1 when no log is open
-    void *scrollback_handle;  // open scrollback file, or null
+    int log_fd;              // -1 when no log is open
+    void *scrollback_handle; // open scrollback file, or null
     int scrollback_lines;
 
     char last_msg_nick[NICKLEN];
@@ -79,11 +79,11 @@ struct session {
     struct session *search_results_session;
     struct exec_child *exec_child;
 
-    void *view;       // session view (front end)
-    void *tab_state;  // tab state (front end)
+    void *view;      // session view (front end)
+    void *tab_state; // tab state (front end)
 
     int type;
-    int activity_index;  // index into sess_list_by_lastact, -1 when none
+    int activity_index; // index into sess_list_by_lastact, -1 when none
 
     unsigned int has_new_data : 1;
     unsigned int has_new_message : 1;

@@ -1,7 +1,7 @@
 #include "textview/gtkxtext.h"
 
 #include "config/cfgfiles.h"
-#include "gtk-handles.h"
+#include "support/gtk-handles.h"
 #include "output/log.h"
 #include "theme/theme-gtk.h"
 

@@ -3,7 +3,7 @@
 // for the tabbed main window; sess->view points to its session_view.
 #pragma once
 
-#include "gtk-handles.h"
+#include "support/gtk-handles.h"
 
 #include <gtk/gtk.h>
 

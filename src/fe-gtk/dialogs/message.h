@@ -1,4 +1,4 @@
-// Helpers of the dialogs module for the rest of the GTK front end.
+// What the rest of the GTK front end needs of the message boxes.
 #pragma once
 
 // Ends a message that fe_message is waiting on (a quit signal arrived).

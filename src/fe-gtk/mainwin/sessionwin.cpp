@@ -1,7 +1,7 @@
 // The simple session window and the fe_ functions that change what one
 // session shows. With one window per session there are no background tabs:
 // every change is shown at once.
-#include "sessionwin.h"
+#include "mainwin/sessionwin.h"
 
 #include "textview/gtkxtext.h"
 #include "theme/theme-gtk.h"
@@ -10,7 +10,8 @@
 #include "base/util.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
-#include "fe-formats.h"
+#include "fe-common/meters.h"
+#include "fe-common/title.h"
 #include "fe.h"
 #include "net/server.h"
 #include "output/text.h"
@@ -166,9 +167,11 @@ void on_input_activate(GtkEntry *entry, gpointer data) noexcept
 
 gboolean pulse_progress(gpointer data) noexcept
 {
-    auto *view = static_cast<session_view *>(data);
-    if (view->progress_bar)
-        gtk_progress_bar_pulse(GTK_PROGRESS_BAR(view->progress_bar));
+    guarded("progress bar", [data] {
+        auto *view = static_cast<session_view *>(data);
+        if (view->progress_bar)
+            gtk_progress_bar_pulse(GTK_PROGRESS_BAR(view->progress_bar));
+    });
     return G_SOURCE_CONTINUE;
 }
 
@@ -364,21 +367,7 @@ void fe_set_title(session *sess)
     GtkWindow *window = session_window(sess);
     if (!window)
         return;
-    server *serv = sess->server;
-    title_fields f;
-    f.type = sess->type;
-    f.connected = serv->connected;
-    f.nick = serv->nick;
-    const char *network = server_get_network(serv, true);
-    f.network = network ? network : "";
-    f.channel = sess->channel;
-    if (sess->mode_string)
-        f.mode_string = sess->mode_string;
-    f.user_count = sess->user_count;
-    f.show_nick = prefs.gui_win_nick;
-    f.show_modes = prefs.gui_win_modes;
-    f.show_user_count = prefs.gui_win_ucount;
-    gtk_window_set_title(window, window_title(f).c_str());
+    gtk_window_set_title(window, window_title(title_fields_of(*sess)).c_str());
 }
 
 void fe_set_channel(session *sess)

@@ -1,0 +1,6 @@
+#include "base/lumenwick.h"
+
+int main(int argc, char **argv)
+{
+    return lumenwick_main(argc, argv);
+}

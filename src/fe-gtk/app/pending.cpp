@@ -1,0 +1,73 @@
+// The fe_ functions whose windows (raw log, URL grabber, user list, channel
+// list, ban lists, ignore and notify lists, plugins, menus, DCC, tray) do not
+// exist yet: accepted and ignored, so the core falls back to printing.
+#include "config/cfgfiles.h"
+#include "fe.h"
+
+#include <glib.h>
+
+void fe_add_rawlog(server *, char *, int, int) {}
+void fe_url_add(const char *) {}
+
+void fe_userlist_insert(session *, User *, gboolean) {}
+int fe_userlist_remove(session *, User *)
+{
+    return 0;
+}
+void fe_userlist_rehash(session *, User *) {}
+void fe_userlist_numbers(session *sess)
+{
+    if (prefs.gui_win_ucount)
+        fe_set_title(sess);
+}
+void fe_userlist_clear(session *) {}
+void fe_userlist_set_selected(session *) {}
+void fe_uselect(session *, char *[], int, int) {}
+void fe_set_typing(session *, const char *, const char *) {}
+void fe_userlist_update(session *, User *) {}
+
+void fe_open_chan_list(server *, char *, int) {}
+int fe_is_chanwindow(server *)
+{
+    return 0;
+}
+void fe_add_chan_list(server *, char *, char *, char *) {}
+void fe_chan_list_end(server *) {}
+// No ban window is open, so no list is pending: the core prints the entries.
+gboolean fe_add_ban_list(session *, char *, char *, char *, int)
+{
+    return FALSE;
+}
+gboolean fe_ban_list_end(session *, int)
+{
+    return FALSE;
+}
+void fe_ignore_update(int) {}
+void fe_notify_update(char *) {}
+void fe_notify_ask(char *, char *) {}
+void fe_pluginlist_update(void) {}
+void fe_menu_add(menu_entry *) {}
+void fe_menu_del(menu_entry *) {}
+void fe_menu_update(menu_entry *) {}
+
+void fe_dcc_add(DCC *) {}
+void fe_dcc_update(DCC *) {}
+void fe_dcc_remove(DCC *) {}
+int fe_dcc_open_recv_win(int)
+{
+    return 0;
+}
+int fe_dcc_open_send_win(int)
+{
+    return 0;
+}
+int fe_dcc_open_chat_win(int)
+{
+    return 0;
+}
+void fe_dcc_send_filereq(session *, char *, int, int) {}
+
+void fe_tray_set_icon(int) {}
+void fe_tray_set_flash(const char *, const char *, int) {}
+void fe_tray_set_file(const char *) {}
+void fe_tray_set_tooltip(const char *) {}

@@ -1,3 +1,0 @@
-#include "base/lumenwick.h"
-
-int main(int argc, char **argv) { return lumenwick_main(argc, argv); }
