@@ -4,7 +4,7 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "textview/gtkxtext.h"
@@ -92,7 +92,7 @@ GtkWidget *dialog_entry(GtkWidget *dialog)
 // The session's lines as saving would write them (formatting removed).
 std::string buffer_text(session *sess)
 {
-    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
+    return gtk_xtext_buffer_model(tab_of(sess)->buffer).save_text();
 }
 
 void print(session *sess, const char *text, time_t stamp = 0)

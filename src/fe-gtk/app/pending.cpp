@@ -1,4 +1,4 @@
-// The fe_ functions whose windows (raw log, URL grabber, user list, channel
+// The fe_ functions whose windows (raw log, URL grabber, channel
 // list, ban lists, ignore and notify lists, plugins, menus, DCC, tray) do not
 // exist yet: accepted and ignored, so the core falls back to printing.
 #include "config/cfgfiles.h"
@@ -8,23 +8,6 @@
 
 void fe_add_rawlog(server *, char *, int, int) {}
 void fe_url_add(const char *) {}
-
-void fe_userlist_insert(session *, User *, gboolean) {}
-int fe_userlist_remove(session *, User *)
-{
-    return 0;
-}
-void fe_userlist_rehash(session *, User *) {}
-void fe_userlist_numbers(session *sess)
-{
-    if (prefs.gui_win_ucount)
-        fe_set_title(sess);
-}
-void fe_userlist_clear(session *) {}
-void fe_userlist_set_selected(session *) {}
-void fe_uselect(session *, char *[], int, int) {}
-void fe_set_typing(session *, const char *, const char *) {}
-void fe_userlist_update(session *, User *) {}
 
 void fe_open_chan_list(server *, char *, int) {}
 int fe_is_chanwindow(server *)

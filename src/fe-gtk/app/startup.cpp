@@ -5,7 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/message.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
 #include "theme/theme-runtime.h"

@@ -2,7 +2,7 @@
 // exists: it says how to connect by hand.
 #include "base/lumenwick.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "session/session.h"
 #include "support/dialog-helpers.h"
 #include "support/gtk-handles.h"
