@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "switcher/chanview.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "textview/gtkxtext.h"
@@ -396,6 +397,7 @@ TEST_F(SessionWindow, LastlogCopiesMatchingLines)
 
 TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
 {
+    mg_bring_tofront_sess(anchor);
     GtkEntry *input = GTK_ENTRY(view_of(anchor)->input_entry);
     gtk_entry_set_text(input, "/set gui_win_nick");
     gtk_widget_activate(GTK_WIDGET(input));
@@ -403,49 +405,96 @@ TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
     EXPECT_NE(buffer_text(anchor).find("gui_win_nick"), std::string::npos) << buffer_text(anchor);
 }
 
-TEST_F(SessionWindow, TitleTopicChannelLabelAndLagMeter)
+// Everything set for a tab that is not in front waits for it and shows
+// only the latest value; its half-typed line survives switching away.
+TEST_F(SessionWindow, BackgroundTabsKeepTheirStateUntilBroughtToFront)
 {
-    EXPECT_STREQ(gtk_window_get_title(session_window(anchor)), "Lumenwick");
-    session *dialog = new_ircwindow(anchor->server, "bob", SESS_DIALOG, 0);
-    EXPECT_STREQ(gtk_window_get_title(session_window(dialog)), "Dialog with bob @ TestNet - Lumenwick");
+    prefs.gui_tab_newtofront = 2;
+    mg_bring_tofront_sess(anchor);
+    session *bg = new_ircwindow(anchor->server, "#bg", SESS_CHANNEL, 0);
+    session_view *v = view_of(anchor);
+    ASSERT_EQ(view_of(bg), v) << "one view shared by every tab";
+    ASSERT_EQ(mg_front_session(), anchor);
 
     prefs.text_stripcolor_topic = 1;
-    char raw[] = "\00304red\003 topic", stripped[] = "red topic";
-    fe_set_topic(dialog, raw, stripped);
-    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "red topic");
-
-    g_strlcpy(dialog->rejoin_channel, "#old", sizeof dialog->rejoin_channel);
-    fe_clear_channel(dialog);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view_of(dialog)->channel_label)), "(#old)");
-    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "");
-    fe_close_window(dialog);
-
-    const meter_widgets &lag = view_of(anchor)->lag;
+    char raw1[] = "old", raw2[] = "\00304new\003 topic", stripped2[] = "new topic";
+    fe_set_topic(bg, raw1, raw1);
+    fe_set_topic(bg, raw2, stripped2);
+    g_strlcpy(bg->key, "sekrit", sizeof bg->key);
+    fe_update_channel_key(bg);
+    fe_update_mode_buttons(bg, 't', '+');
+    char draft[] = "half a line";
+    fe_set_inputbox_contents(bg, draft);
     anchor->server->lag_probe_ms = 0;
     fe_set_lag(anchor->server, -1); // no probe outstanding: nothing changes
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "");
     fe_set_lag(anchor->server, 1234);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "1.2s");
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(lag.bar)), 1.0);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "1.2s") << "the server tab in front shows it";
+    EXPECT_STRNE(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "new topic");
+    EXPECT_STRNE(gtk_entry_get_text(GTK_ENTRY(v->key_entry)), "sekrit");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "");
+    EXPECT_STREQ(fe_get_inputbox_contents(bg), "half a line");
+
+    // Activity colours the background tab; coming to front clears it.
+    print(bg, "hello");
+    EXPECT_EQ(tab_of(bg)->tab->color, 1);
+    EXPECT_TRUE(bg->has_new_data);
+
+    mg_bring_tofront_sess(bg);
+    EXPECT_EQ(mg_front_session(), bg);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "new topic");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->key_entry)), "sekrit");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "half a line");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "1.2s");
+    EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[2])));
+    EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[0])));
+    EXPECT_EQ(tab_of(bg)->tab->color, 0);
+    EXPECT_FALSE(bg->has_new_data);
+    EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(v->text_view)), tab_of(bg)->buffer);
+
+    // Leaving keeps the typed line for this tab only.
+    gtk_entry_set_text(GTK_ENTRY(v->input_entry), "typed here");
+    mg_bring_tofront_sess(anchor);
+    EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[2])));
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "");
+    EXPECT_STREQ(fe_get_inputbox_contents(bg), "typed here");
+
+    g_strlcpy(bg->rejoin_channel, "#old", sizeof bg->rejoin_channel);
+    fe_clear_channel(bg);
+    EXPECT_EQ(tab_of(bg)->tab->name, "(#old)");
+    mg_bring_tofront_sess(bg);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "");
+    fe_close_window(bg);
+    EXPECT_EQ(mg_front_session(), anchor) << "closing the tab in front shows its neighbour";
 }
 
-TEST_F(SessionWindow, ClosingFreesTheSessionAtOnceWhicheverSideStartsIt)
+TEST_F(SessionWindow, TitleFollowsTheTabInFront)
 {
+    mg_bring_tofront_sess(anchor);
+    GtkWindow *window = session_window(anchor);
+    EXPECT_STREQ(gtk_window_get_title(window), "Lumenwick");
+    session *dialog = new_ircwindow(anchor->server, "bob", SESS_DIALOG, 1);
+    mg_bring_tofront_sess(dialog);
+    EXPECT_STREQ(gtk_window_get_title(window), "Dialog with bob @ TestNet - Lumenwick");
+    fe_set_title(anchor); // not in front: no change
+    EXPECT_STREQ(gtk_window_get_title(window), "Dialog with bob @ TestNet - Lumenwick");
+    fe_close_window(dialog);
+    EXPECT_STREQ(gtk_window_get_title(window), "Lumenwick");
+}
+
+TEST_F(SessionWindow, ClosingFreesTheSessionAndItsTab)
+{
+    const int tabs = chanview_get_size(view_of(anchor)->switcher);
     session *by_core = new_ircwindow(anchor->server, "#a", SESS_CHANNEL, 0);
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs + 1);
     fe_close_window(by_core);
     EXPECT_FALSE(is_session(by_core)) << "the exit loop relies on fe_close_window freeing the session";
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs);
 
     session *by_user = new_ircwindow(anchor->server, "#b", SESS_CHANNEL, 0);
-    gtk_widget_destroy(GTK_WIDGET(session_window(by_user)));
+    mg_tab_close(by_user);
     EXPECT_FALSE(is_session(by_user));
-
-    session *freed = new_ircwindow(anchor->server, "#c", SESS_CHANNEL, 0);
-    static bool destroyed;
-    destroyed = false;
-    g_signal_connect(session_window(freed), "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) { destroyed = true; }),
-                     nullptr);
-    session_free(freed);
-    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs);
 }
 
 TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
