@@ -504,12 +504,20 @@ TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
     EXPECT_EQ(fe_gui_info_ptr(anchor, 1), window);
     EXPECT_EQ(fe_gui_info_ptr(anchor, 2), nullptr);
     EXPECT_EQ(fe_gui_info(anchor, 1), -1);
-    const int shown = fe_gui_info(anchor, 0);
-    EXPECT_TRUE(shown == 0 || shown == 1) << shown;
+    // Focus decides between active (1) and merely visible (0).
+    fe_ctrl_gui(anchor, FE_GUI_FOCUS, 0);
+    EXPECT_TRUE(pump_until([&] { return fe_gui_info(anchor, 0) == 1; })) << fe_gui_info(anchor, 0);
+    session *other = new_ircwindow(anchor->server, "#elsewhere", SESS_CHANNEL, 0);
+    // Tabs share the one window: focusing brings the tab to front in it.
+    fe_ctrl_gui(other, FE_GUI_FOCUS, 0);
+    EXPECT_EQ(mg_front_session(), other);
+    EXPECT_EQ(session_window(other), window);
+    EXPECT_EQ(fe_gui_info(other, 0), 1);
     fe_ctrl_gui(anchor, FE_GUI_HIDE, 0);
     EXPECT_EQ(fe_gui_info(anchor, 0), 2);
     fe_ctrl_gui(anchor, FE_GUI_SHOW, 0);
     EXPECT_NE(fe_gui_info(anchor, 0), 2);
+    fe_close_window(other);
 }
 
 } // namespace

@@ -1,15 +1,10 @@
 // End-to-end runs of lumenwick-text: what a user at a terminal would see,
-// the files left in the configuration directory, and the bytes an IRC
-// server on 127.0.0.1 receives.
+// and the files left in the configuration directory.
 #include "process_runner.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -257,62 +252,5 @@ TEST_F(TextClient, InputLineEndsAndInvalidBytesAreTolerated)
     EXPECT_TRUE(has_line(conf, "irc_nick2 = last")) << conf;
     EXPECT_TRUE(g_utf8_validate(r.out.data(), static_cast<gssize>(r.out.size()), nullptr));
 }
-
-// A listening socket on 127.0.0.1 that records what one client sends.
-class irc_listener
-{
-  public:
-    irc_listener()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd_, 1) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-            return;
-        port_ = ntohs(addr.sin_port);
-    }
-    ~irc_listener()
-    {
-        if (peer_ >= 0)
-            close(peer_);
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int port() const { return port_; }
-
-    // Accepts the client and reads until `needle` arrived or the time ran out.
-    bool received(const std::string &needle, int timeout_ms)
-    {
-        const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(timeout_ms) * 1000;
-        while (data_.find(needle) == std::string::npos) {
-            const int left = static_cast<int>((deadline - g_get_monotonic_time()) / 1000);
-            if (left <= 0)
-                return false;
-            pollfd p{peer_ >= 0 ? peer_ : fd_, POLLIN, 0};
-            if (poll(&p, 1, std::min(left, 100)) <= 0)
-                continue;
-            if (peer_ < 0) {
-                peer_ = accept(fd_, nullptr, nullptr);
-                continue;
-            }
-            char buf[4096];
-            const ssize_t got = read(peer_, buf, sizeof buf);
-            if (got <= 0)
-                return false;
-            data_.append(buf, static_cast<std::size_t>(got));
-        }
-        return true;
-    }
-    const std::string &data() const { return data_; }
-
-  private:
-    int fd_ = -1;
-    int peer_ = -1;
-    int port_ = 0;
-    std::string data_;
-};
 
 } // namespace

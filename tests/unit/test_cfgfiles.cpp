@@ -278,6 +278,8 @@ TEST_F(Settings, SavedFileListsVersionThenSettingsInTableOrder)
 
 TEST_F(Settings, LoadingReadsNamesValuesAndClampsLikeTheWriter)
 {
+    load_default_config();
+    const std::string default_nick2 = prefs.irc_nick2;
     load_text("version = 2.19.1\n"
               "away_reason    =    out  for = lunch  \n"
               "IRC_NICK1 = Upper\n"
@@ -294,7 +296,7 @@ TEST_F(Settings, LoadingReadsNamesValuesAndClampsLikeTheWriter)
               "notify_timeout = 42");
     EXPECT_STREQ(prefs.away_reason, "out  for = lunch  ");
     EXPECT_STREQ(prefs.irc_nick1, "Upper");
-    EXPECT_NE(std::string(prefs.irc_nick2), "glued");
+    EXPECT_STREQ(prefs.irc_nick2, default_nick2.c_str()) << "a name glued to its = does not match";
     EXPECT_STREQ(prefs.irc_nick3, "value-without-equals");
     EXPECT_EQ(prefs.gui_win_height, 138);
     EXPECT_EQ(prefs.gui_win_width, 106);

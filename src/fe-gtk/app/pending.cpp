@@ -1,7 +1,8 @@
 // The fe_ functions whose windows (raw log, URL grabber, channel
-// list, ban lists, ignore and notify lists, plugins, menus, DCC, tray) do not
+// list, ban lists, ignore and notify lists, menus, DCC, tray) do not
 // exist yet: accepted and ignored, so the core falls back to printing.
 #include "config/cfgfiles.h"
+#include "dialogs/plugingui.h"
 #include "fe.h"
 
 #include <glib.h>
@@ -28,7 +29,10 @@ gboolean fe_ban_list_end(session *, int)
 void fe_ignore_update(int) {}
 void fe_notify_update(char *) {}
 void fe_notify_ask(char *, char *) {}
-void fe_pluginlist_update(void) {}
+void fe_pluginlist_update(void)
+{
+    plugingui_refresh();
+}
 void fe_menu_add(menu_entry *) {}
 void fe_menu_del(menu_entry *) {}
 void fe_menu_update(menu_entry *) {}

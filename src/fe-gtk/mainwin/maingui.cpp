@@ -2,6 +2,7 @@
 // switching the view between them, tab colours, closing and reopening tabs.
 #include "mainwin/maingui.h"
 
+#include "dialogs/plugingui.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
 #include "switcher/chanview.h"
@@ -243,6 +244,40 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
     });
 }
 
+// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
+// key does nothing more.
+gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
+{
+    return guarded("input key", FALSE, [&]() -> gboolean {
+        if (!front)
+            return FALSE;
+        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
+        return plugin_emit_keypress(front, event->state, event->keyval, ch) ? TRUE : FALSE;
+    });
+}
+
+void on_open_plugins(GtkMenuItem *, gpointer) noexcept
+{
+    guarded("plugins window", [] { plugingui_open(front ? front : current_sess); });
+}
+
+// Until the menu bar exists, the plugin window is reached from the input
+// line's context menu.
+void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer) noexcept
+{
+    guarded("input popup", [&] {
+        if (!GTK_IS_MENU(popup))
+            return;
+        GtkWidget *separator = gtk_separator_menu_item_new();
+        GtkWidget *item = gtk_menu_item_new_with_mnemonic(_("_Plugins and Scripts..."));
+        g_signal_connect(item, "activate", G_CALLBACK(on_open_plugins), nullptr);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
+        gtk_widget_show(separator);
+        gtk_widget_show(item);
+    });
+}
+
 void nick_chosen(int cancel, char *text, void *) noexcept
 {
     guarded("nick button", [&] {
@@ -455,6 +490,8 @@ void build_input_row(session_view &v)
     gtk_style_context_add_class(gtk_widget_get_style_context(v.input_entry), "lumenwick-no-undershoot");
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), nullptr);
+    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), nullptr);
+    g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");
     v.throttle = make_meter("lumenwick-throttlemeter");
