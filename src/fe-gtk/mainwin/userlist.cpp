@@ -21,7 +21,9 @@
 
 #include <cstring>
 #include <string>
+#include <algorithm>
 #include <unordered_map>
+#include <vector>
 
 namespace
 {
@@ -44,6 +46,7 @@ struct user_model {
     std::unordered_map<User *, typing> typing_users;
     unsigned counter = 0;
     source_id typing_timer;
+    bool bulk = false; // a NAMES burst: rows appended, sorted when it ends
 };
 
 user_model *model_of(session *sess)
@@ -54,42 +57,88 @@ user_model *model_of(session *sess)
 
 source_id attach_idle;
 session *attach_pending = nullptr;
+bool attach_waited = false;
 
-int compare_rows(GtkTreeModel *model, GtkTreeIter *a, GtkTreeIter *b, gpointer data) noexcept
+// The display order of two users: 0 and 2 by status then nick, 1 and 3 by
+// nick only, 2 and 3 descending; any other setting keeps arrival order (0).
+int compare_users(server *serv, User *a, User *b)
 {
-    return guarded<int>("user list sort", 0, [&] {
-        auto *um = static_cast<user_model *>(data);
-        User *ua = nullptr, *ub = nullptr;
-        gtk_tree_model_get(model, a, COL_USER, &ua, -1);
-        gtk_tree_model_get(model, b, COL_USER, &ub, -1);
-        if (!ua || !ub)
-            return ua ? 1 : ub ? -1 : 0;
-        switch (prefs.gui_ulist_sort) {
-        case 0:
-            return nick_cmp_az_ops(um->sess->server, ua, ub);
-        case 1:
-            return nick_cmp_alpha(ua, ub, um->sess->server);
-        case 2:
-            return -nick_cmp_az_ops(um->sess->server, ua, ub);
-        case 3:
-            return -nick_cmp_alpha(ua, ub, um->sess->server);
-        default:
-            return 0;
-        }
-    });
+    switch (prefs.gui_ulist_sort) {
+    case 0:
+        return nick_cmp_az_ops(serv, a, b);
+    case 1:
+        return nick_cmp_alpha(a, b, serv);
+    case 2:
+        return -nick_cmp_az_ops(serv, a, b);
+    case 3:
+        return -nick_cmp_alpha(a, b, serv);
+    default:
+        return 0;
+    }
 }
 
-void set_sort(user_model *um)
+bool sorted_setting()
 {
-    if (prefs.gui_ulist_sort >= 0 && prefs.gui_ulist_sort <= 3) {
-        gtk_tree_sortable_set_default_sort_func(GTK_TREE_SORTABLE(um->store), compare_rows, um, nullptr);
-        gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(um->store), GTK_TREE_SORTABLE_DEFAULT_SORT_COLUMN_ID,
-                                             GTK_SORT_ASCENDING);
-    } else {
-        // Insertion order: no sort function at all.
-        gtk_tree_sortable_set_sort_column_id(GTK_TREE_SORTABLE(um->store),
-                                             GTK_TREE_SORTABLE_UNSORTED_SORT_COLUMN_ID, GTK_SORT_ASCENDING);
+    return prefs.gui_ulist_sort >= 0 && prefs.gui_ulist_sort <= 3;
+}
+
+User *user_at(user_model *um, GtkTreeIter *iter)
+{
+    User *u = nullptr;
+    gtk_tree_model_get(GTK_TREE_MODEL(um->store), iter, COL_USER, &u, -1);
+    return u;
+}
+
+// The store is not a GtkTreeSortable sorted one: its comparisons go through
+// GValues, and a 50,000-nick burst would pay that a million times. Rows are
+// put in place here instead, one by binary search, or all at once with one
+// reorder after a burst.
+int insert_position(user_model *um, User *user)
+{
+    if (!sorted_setting())
+        return -1;
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    int lo = 0, hi = gtk_tree_model_iter_n_children(m, nullptr);
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        GtkTreeIter it;
+        gtk_tree_model_iter_nth_child(m, &it, nullptr, mid);
+        User *other = user_at(um, &it);
+        if (other && compare_users(um->sess->server, other, user) <= 0)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
+    return lo;
+}
+
+// Also fills the row index after a burst in the same pass: a later part
+// or quit then never scans 50,000 rows.
+void sort_store(user_model *um)
+{
+    const bool was_bulk = std::exchange(um->bulk, false);
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    std::vector<User *> users;
+    users.reserve(static_cast<std::size_t>(gtk_tree_model_iter_n_children(m, nullptr)));
+    GtkTreeIter it;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it)) {
+        users.push_back(user_at(um, &it));
+        if (was_bulk)
+            um->index.put(users.back(), it); // iterators survive the reorder
+    }
+    if (!sorted_setting())
+        return;
+    std::vector<int> order(users.size());
+    for (std::size_t i = 0; i < order.size(); i++)
+        order[i] = static_cast<int>(i);
+    server *serv = um->sess->server;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return compare_users(serv, users[a], users[b]) < 0; });
+    bool changed = false;
+    for (std::size_t i = 0; i < order.size() && !changed; i++)
+        changed = order[i] != static_cast<int>(i);
+    if (changed)
+        gtk_list_store_reorder(um->store, order.data());
 }
 
 const char *prefix_color(char prefix)
@@ -123,8 +172,13 @@ std::string prefix_markup(const User *user)
 
 std::string nick_markup(user_model *um, User *user)
 {
-    gchar_ptr escaped(g_markup_escape_text(user->nick, -1));
-    std::string text = escaped.get();
+    std::string text;
+    if (std::strpbrk(user->nick, "<>&'\"")) {
+        gchar_ptr escaped(g_markup_escape_text(user->nick, -1));
+        text = escaped.get();
+    } else {
+        text = user->nick; // the usual nick needs no escaping
+    }
     auto it = um->typing_users.find(user);
     if (it != um->typing_users.end()) {
         if (it->second == typing::active) {
@@ -193,6 +247,9 @@ GtkTreeView *view_tree()
     return v && v->userlist ? GTK_TREE_VIEW(v->userlist) : nullptr;
 }
 
+void schedule_attach(session *sess);
+constexpr guint BURST_RECHECK_MS = 2000;
+
 gboolean attach_model(gpointer) noexcept
 {
     guarded("user list attach", [] {
@@ -200,8 +257,19 @@ gboolean attach_model(gpointer) noexcept
         session *sess = std::exchange(attach_pending, nullptr);
         if (!is_session(sess) || sess != mg_front_session())
             return;
-        GtkTreeView *tree = view_tree();
         user_model *um = model_of(sess);
+        // Inside a NAMES burst the list is shown once, when the burst ends
+        // (fe_userlist_numbers); a burst that never ends is shown anyway.
+        if (um && um->bulk && !attach_waited) {
+            attach_waited = true;
+            attach_pending = sess;
+            attach_idle.reset(g_timeout_add(BURST_RECHECK_MS, attach_model, nullptr));
+            return;
+        }
+        attach_waited = false;
+        if (um && um->bulk)
+            sort_store(um);
+        GtkTreeView *tree = view_tree();
         if (tree && um && gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
             gtk_tree_view_set_model(tree, GTK_TREE_MODEL(um->store));
     });
@@ -210,6 +278,8 @@ gboolean attach_model(gpointer) noexcept
 
 void schedule_attach(session *sess)
 {
+    if (attach_pending != sess)
+        attach_waited = false;
     attach_pending = sess;
     if (!attach_idle)
         attach_idle.reset(g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, attach_model, nullptr, nullptr));
@@ -381,7 +451,6 @@ void userlist_create_model(session *sess)
     um->sess = sess;
     um->store = gtk_list_store_new(N_COLS, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
                                    G_TYPE_POINTER, GDK_TYPE_RGBA);
-    set_sort(um);
     t->user_model = um;
 }
 
@@ -412,7 +481,7 @@ void userlist_show(session *sess)
 void userlist_apply_sort(session *sess)
 {
     if (user_model *um = model_of(sess))
-        set_sort(um);
+        sort_store(um);
 }
 
 void userlist_refill(session *sess)
@@ -434,9 +503,11 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     user_model *um = model_of(sess);
     if (!um || !user)
         return;
-    // The front tab's view follows every insert unless the model is off it
-    // until the burst is over.
-    if (is_front(sess)) {
+    // A NAMES burst: rows are appended and sorted once at its end, and the
+    // view of the tab in front lets go of the model meanwhile.
+    if (sess->type == SESS_CHANNEL && !sess->end_of_names)
+        um->bulk = true;
+    if (um->bulk && is_front(sess)) {
         GtkTreeView *tree = view_tree();
         if (tree && gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store)) {
             gtk_tree_view_set_model(tree, nullptr);
@@ -446,10 +517,12 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     GtkTreeIter iter;
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(um->store, &iter, -1, COL_USER, user, COL_PREFIX, prefix_markup(user).c_str(),
+    gtk_list_store_insert_with_values(um->store, &iter, um->bulk ? -1 : insert_position(um, user), COL_USER, user, COL_PREFIX, prefix_markup(user).c_str(),
                                       COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
                                       user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
-    um->index.put(user, iter);
+    // Bursts leave the index to fill itself on lookups.
+    if (!um->bulk)
+        um->index.put(user, iter);
 }
 
 int fe_userlist_remove(session *sess, User *user)
@@ -478,6 +551,16 @@ void fe_userlist_rehash(session *sess, User *user)
 
 void fe_userlist_numbers(session *sess)
 {
+    // The end of a burst: show the list now if it was held back.
+    user_model *um = model_of(sess);
+    if (um && um->bulk && sess->end_of_names) {
+        sort_store(um);
+        if (is_front(sess) && attach_pending == sess) {
+            attach_idle.reset();
+            attach_waited = false;
+            attach_model(nullptr);
+        }
+    }
     refresh_count(sess);
     if (prefs.gui_win_ucount)
         fe_set_title(sess);
