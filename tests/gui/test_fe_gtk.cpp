@@ -5,9 +5,9 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
-#include "switcher/chanview.h"
 #include "net/server.h"
 #include "session/session.h"
+#include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>

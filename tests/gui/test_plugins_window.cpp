@@ -7,8 +7,8 @@
 #include "dialogs/plugingui.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
-#include "textview/gtkxtext.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

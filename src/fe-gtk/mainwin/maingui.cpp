@@ -73,8 +73,8 @@ void rebuild_tab_colors()
         if (TAB_COLOR_ENTRY[i] >= 0 && theme_get_legacy_color(TAB_COLOR_ENTRY[i], &c)) {
             const GdkRGBA rgba = theme_to_gdk(c);
             pango_attr_list_insert(tab_attrs[i], pango_attr_foreground_new(static_cast<guint16>(rgba.red * 65535),
-                                                                            static_cast<guint16>(rgba.green * 65535),
-                                                                            static_cast<guint16>(rgba.blue * 65535)));
+                                                                           static_cast<guint16>(rgba.green * 65535),
+                                                                           static_cast<guint16>(rgba.blue * 65535)));
         }
     }
     if (shared && shared->switcher)
@@ -699,15 +699,14 @@ void sessionwin_apply_font(void) noexcept
     }
     if (shared && shared->text_view)
         gtk_xtext_set_font(GTK_XTEXT(shared->text_view), text_font_name());
-    static const char css[] =
-        "#lumenwick-lagometer trough, #lumenwick-throttlemeter trough { min-width: 48px; }\n"
-        ".lumenwick-mode-control { min-height: 11px; padding-top: 0; padding-bottom: 0; }"
-        ".lumenwick-mode-control label { padding-top: 0; padding-bottom: 0; }\n"
-        ".lumenwick-no-undershoot undershoot.top, .lumenwick-no-undershoot undershoot.bottom,"
-        ".lumenwick-no-undershoot undershoot.left, .lumenwick-no-undershoot undershoot.right"
-        " { background: none; }\n"
-        "#lumenwick-tab { min-height: 14px; padding: 1px 4px; }\n"
-        "#lumenwick-tab-close { min-height: 0; min-width: 0; padding: 0; }\n";
+    static const char css[] = "#lumenwick-lagometer trough, #lumenwick-throttlemeter trough { min-width: 48px; }\n"
+                              ".lumenwick-mode-control { min-height: 11px; padding-top: 0; padding-bottom: 0; }"
+                              ".lumenwick-mode-control label { padding-top: 0; padding-bottom: 0; }\n"
+                              ".lumenwick-no-undershoot undershoot.top, .lumenwick-no-undershoot undershoot.bottom,"
+                              ".lumenwick-no-undershoot undershoot.left, .lumenwick-no-undershoot undershoot.right"
+                              " { background: none; }\n"
+                              "#lumenwick-tab { min-height: 14px; padding: 1px 4px; }\n"
+                              "#lumenwick-tab-close { min-height: 0; min-width: 0; padding: 0; }\n";
     gtk_css_provider_load_from_data(css_provider.get(), css, -1, nullptr);
 }
 
@@ -829,8 +828,8 @@ void mg_tab_close(session *sess)
         GtkWidget *dialog = gtk_message_dialog_new(
             main_window(), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK_CANCEL,
             _("This server still has %d channels or dialogs associated with it. Close them all?"), count);
-        gtk_window_set_position(GTK_WINDOW(dialog), prefs.gui_tab_layout == 2 ? GTK_WIN_POS_MOUSE
-                                                                              : GTK_WIN_POS_CENTER_ON_PARENT);
+        gtk_window_set_position(GTK_WINDOW(dialog),
+                                prefs.gui_tab_layout == 2 ? GTK_WIN_POS_MOUSE : GTK_WIN_POS_CENTER_ON_PARENT);
         auto *req = new close_all_request{sess->server, sess};
         g_signal_connect(dialog, "response", G_CALLBACK(close_all_answer), req);
         gtk_widget_show_all(dialog);
@@ -908,8 +907,8 @@ void fe_new_window(session *sess, int focus)
     t->tab = chanview_add(shared->switcher, sess->channel[0] ? sess->channel : _("<none>"), sess->server, sess,
                           sess->type == SESS_SERVER, 0, sess->type);
 
-    const bool to_front = created || !front || prefs.gui_tab_newtofront == 1 ||
-                          (prefs.gui_tab_newtofront == 2 && focus);
+    const bool to_front =
+        created || !front || prefs.gui_tab_newtofront == 1 || (prefs.gui_tab_newtofront == 2 && focus);
     if (to_front)
         chan_focus(t->tab);
     if (!first_window_done) {

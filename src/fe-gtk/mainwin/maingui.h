@@ -32,7 +32,7 @@ struct session_view {
     GtkWidget *hpane_right = nullptr;
     GtkWidget *vpane_left = nullptr;
     GtkWidget *vpane_right = nullptr;
-    GtkWidget *center = nullptr; // topic bar, text and meters
+    GtkWidget *center = nullptr;      // topic bar, text and meters
     GtkWidget *slot_top = nullptr;    // switcher at position 5
     GtkWidget *slot_bottom = nullptr; // switcher at position 6
     GtkWidget *topic_bar = nullptr;

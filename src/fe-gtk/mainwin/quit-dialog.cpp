@@ -68,14 +68,14 @@ void mg_open_quit_dialog(bool)
     GtkWidget *area = gtk_dialog_get_content_area(GTK_DIALOG(quit_dialog));
     GtkWidget *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
     gtk_container_set_border_width(GTK_CONTAINER(row), 8);
-    gtk_box_pack_start(GTK_BOX(row), gtk_image_new_from_icon_name("dialog-warning", GTK_ICON_SIZE_DIALOG), FALSE,
-                       FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(row), gtk_image_new_from_icon_name("dialog-warning", GTK_ICON_SIZE_DIALOG), FALSE, FALSE,
+                       0);
     gchar_ptr connected(servers ? g_strdup_printf(_("You are connected to %i IRC networks."), servers) : g_strdup(""));
     gchar_ptr head(g_markup_escape_text(_("Are you sure you want to quit?"), -1));
     gchar_ptr c_esc(g_markup_escape_text(connected.get(), -1));
     gchar_ptr t_esc(g_markup_escape_text(transfers ? _("Some file transfers are still active.") : "", -1));
-    gchar_ptr text(g_strdup_printf("<span weight=\"bold\" size=\"larger\">%s</span>\n\n%s\n%s", head.get(),
-                                   c_esc.get(), t_esc.get()));
+    gchar_ptr text(g_strdup_printf("<span weight=\"bold\" size=\"larger\">%s</span>\n\n%s\n%s", head.get(), c_esc.get(),
+                                   t_esc.get()));
     GtkWidget *label = gtk_label_new(nullptr);
     gtk_label_set_markup(GTK_LABEL(label), text.get());
     GtkWidget *column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);

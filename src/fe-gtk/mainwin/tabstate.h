@@ -40,11 +40,11 @@ struct tab_state {
     std::string lag_tooltip;    // always kept, whether shown or not
     std::string throttle_tooltip;
     bool mode_states[MODE_BUTTONS] = {}; // c n t i m l k as last set
-    bool progress = false;                // a connection attempt is running
+    bool progress = false;               // a connection attempt is running
     tab_saved saved;
     int shown_activity = 0;
-    int typing_sent = 0;            // 0 nothing, 1 "active", 2 "paused" last sent
-    unsigned int typing_timer = 0;  // main-loop source of the pause notice
+    int typing_sent = 0;           // 0 nothing, 1 "active", 2 "paused" last sent
+    unsigned int typing_timer = 0; // main-loop source of the pause notice
 };
 
 // Whether a client tag may be sent: message tags negotiated, and the
@@ -57,10 +57,7 @@ struct activity_flags {
     bool new_data = false;
     bool new_message = false;
     bool highlight = false;
-    int level() const
-    {
-        return highlight ? 3 : new_message ? 2 : new_data ? 1 : 0;
-    }
+    int level() const { return highlight ? 3 : new_message ? 2 : new_data ? 1 : 0; }
 };
 
 inline constexpr int NO_OVERRIDE = 8;
@@ -75,15 +72,13 @@ struct closed_tab {
     std::string channel; // at most 300 bytes
     std::string key;     // at most 64 bytes
 };
-class closed_tabs {
+class closed_tabs
+{
   public:
     static constexpr std::size_t MAX = 20;
     void push(int server_id, const std::string &channel, const std::string &key);
     std::optional<closed_tab> pop();
-    std::size_t size() const
-    {
-        return list_.size();
-    }
+    std::size_t size() const { return list_.size(); }
 
   private:
     std::deque<closed_tab> list_;
@@ -107,7 +102,8 @@ layout_slots drop_into(layout_slots s, bool dragging_userlist, bool right, bool 
 // The user-list row index: user record to row, filled lazily by lookups
 // that had to scan; the view's model iterators stay valid while the row
 // exists, so a row is a plain value.
-template <typename Row> class row_index {
+template <typename Row> class row_index
+{
   public:
     // The row of `user`: the index first, else `scan(user, &row)`, whose
     // result is remembered.
@@ -122,22 +118,10 @@ template <typename Row> class row_index {
         rows_.emplace(user, *row);
         return true;
     }
-    void put(User *user, const Row &row)
-    {
-        rows_[user] = row;
-    }
-    void forget(User *user)
-    {
-        rows_.erase(user);
-    }
-    void clear()
-    {
-        rows_.clear();
-    }
-    std::size_t size() const
-    {
-        return rows_.size();
-    }
+    void put(User *user, const Row &row) { rows_[user] = row; }
+    void forget(User *user) { rows_.erase(user); }
+    void clear() { rows_.clear(); }
+    std::size_t size() const { return rows_.size(); }
 
   private:
     std::unordered_map<User *, Row> rows_;

@@ -19,9 +19,9 @@
 #include "output/text.h"
 #include "session/session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
-#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -353,8 +353,8 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
         char *account = const_cast<char *>(user->account ? user->account : _("Account unknown"));
         const char *network = server_get_network(sess->server, true);
         auto_insert(buf, sizeof buf, reinterpret_cast<const unsigned char *>(prefs.gui_ulist_doubleclick), word, word,
-                    account, sess->channel, empty, const_cast<char *>(network ? network : ""), host,
-                    sess->server->nick, user->nick, empty);
+                    account, sess->channel, empty, const_cast<char *>(network ? network : ""), host, sess->server->nick,
+                    user->nick, empty);
         if (buf[0] == '!') {
             gchar_ptr cmd(g_strdup_printf("exec %s", buf + 1));
             handle_command(sess, cmd.get(), false);
@@ -437,8 +437,7 @@ void userlist_create(session_view &view)
     g_signal_connect(tree, "key-press-event", G_CALLBACK(on_list_key), nullptr);
     gtk_container_add(GTK_CONTAINER(scroll), tree);
     gtk_box_pack_start(GTK_BOX(view.userlist_box), scroll, TRUE, TRUE, 0);
-    gtk_widget_set_size_request(view.userlist_box, prefs.gui_pane_right_size > 0 ? prefs.gui_pane_right_size : 160,
-                                -1);
+    gtk_widget_set_size_request(view.userlist_box, prefs.gui_pane_right_size > 0 ? prefs.gui_pane_right_size : 160, -1);
     view.userlist = tree;
 }
 
@@ -449,8 +448,8 @@ void userlist_create_model(session *sess)
         return;
     auto *um = new user_model;
     um->sess = sess;
-    um->store = gtk_list_store_new(N_COLS, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                   G_TYPE_POINTER, GDK_TYPE_RGBA);
+    um->store = gtk_list_store_new(N_COLS, GDK_TYPE_PIXBUF, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_POINTER,
+                                   GDK_TYPE_RGBA);
     t->user_model = um;
 }
 
@@ -517,9 +516,10 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     GtkTreeIter iter;
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(um->store, &iter, um->bulk ? -1 : insert_position(um, user), COL_USER, user, COL_PREFIX, prefix_markup(user).c_str(),
-                                      COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
-                                      user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
+    gtk_list_store_insert_with_values(um->store, &iter, um->bulk ? -1 : insert_position(um, user), COL_USER, user,
+                                      COL_PREFIX, prefix_markup(user).c_str(), COL_NICK, nick_markup(um, user).c_str(),
+                                      COL_HOST, user->hostname ? user->hostname : "", COL_COLOR,
+                                      colored ? &color : nullptr, -1);
     // Bursts leave the index to fill itself on lookups.
     if (!um->bulk)
         um->index.put(user, iter);

@@ -14,8 +14,7 @@ std::string chanview_shown_name(const std::string &name, int trunc_len)
 
 chanview_model::~chanview_model() = default;
 
-chan *chanview_model::add(const std::string &name, void *family, void *userdata, bool allow_children, int tag,
-                          int icon)
+chan *chanview_model::add(const std::string &name, void *family, void *userdata, bool allow_children, int tag, int icon)
 {
     auto owned = std::make_unique<chan>();
     chan *ch = owned.get();

@@ -19,8 +19,8 @@ struct chan {
     bool allow_children = false;
     int tag = 0; // 0 session, 1 utility page: never re-sorted
     int icon = 0;
-    std::string name;  // the full name
-    int color = 0;     // the activity level painted on it (0 plain .. 3 highlight)
+    std::string name;       // the full name
+    int color = 0;          // the activity level painted on it (0 plain .. 3 highlight)
     void *widget = nullptr; // the presentation's widget for it
     chan *parent = nullptr;
     std::vector<chan *> children;
@@ -58,14 +58,8 @@ struct chanview_model {
     void move_family(chan *ch, int delta);
     // Sorts the untagged children of every family with the compare function.
     void resort();
-    const std::vector<chan *> &roots() const
-    {
-        return roots_;
-    }
-    int size() const
-    {
-        return static_cast<int>(all_.size());
-    }
+    const std::vector<chan *> &roots() const { return roots_; }
+    int size() const { return static_cast<int>(all_.size()); }
 
   private:
     void place(chan *ch);

@@ -211,8 +211,8 @@ void build_tree(chanview *cv)
     g_object_set(text, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
     if (prefs.gui_compact)
         g_object_set(text, "ypad", 0, nullptr);
-    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(tree), -1, nullptr, text, "text", COL_NAME,
-                                                "attributes", COL_ATTRS, "underline", COL_UNDERLINE, nullptr);
+    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(tree), -1, nullptr, text, "text", COL_NAME, "attributes",
+                                                COL_ATTRS, "underline", COL_UNDERLINE, nullptr);
     gtk_tree_view_expand_all(GTK_TREE_VIEW(tree));
     GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(tree));
     GtkTreeIter iter;
@@ -322,8 +322,7 @@ void chanview_set_impl(chanview *cv, int impl)
     rebuild(cv);
 }
 
-chan *chanview_add(chanview *cv, const char *name, void *family, void *userdata, bool allow_children, int tag,
-                   int icon)
+chan *chanview_add(chanview *cv, const char *name, void *family, void *userdata, bool allow_children, int tag, int icon)
 {
     chan *ch = cv->model.add(name, family, userdata, allow_children, tag, icon);
     rebuild(cv);

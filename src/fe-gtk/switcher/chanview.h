@@ -20,7 +20,7 @@ struct chanview {
     GtkWidget *scroll = nullptr; // the presentation inside it
     GtkWidget *inner = nullptr;  // tab bar box, or tree view
     GtkTreeStore *store = nullptr;
-    bool updating = false;      // widgets are being set by us: no callbacks
+    bool updating = false;         // widgets are being set by us: no callbacks
     PangoAttrList *colors[4] = {}; // plain, new data, new message, highlight (borrowed)
 
     std::function<void(chan *)> on_focus;

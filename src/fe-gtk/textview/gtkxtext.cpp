@@ -1,8 +1,8 @@
 #include "textview/gtkxtext.h"
 
 #include "config/cfgfiles.h"
-#include "support/gtk-handles.h"
 #include "output/log.h"
+#include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
 
 #include <algorithm>
