@@ -33,6 +33,10 @@ void on_network_list_response(GtkDialog *dialog, gint, gpointer) noexcept
 
 void fe_serverlist_open(session *)
 {
+    // Start-up with nothing to open: the main window with a server tab, so
+    // there is an input line to connect from.
+    if (!sess_list)
+        new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
     if (network_list_window) {
         gtk_window_present(GTK_WINDOW(network_list_window));
         return;
@@ -41,11 +45,8 @@ void fe_serverlist_open(session *)
     GtkWidget *dialog = gtk_dialog_new_with_buttons(title.get(), main_window(), GtkDialogFlags(0), _("_Close"),
                                                     GTK_RESPONSE_CLOSE, nullptr);
     gtk_widget_set_name(dialog, "lumenwick-networklist");
-    // Without a session there is no input line to type /server into yet.
-    GtkWidget *label = gtk_label_new(
-        sess_list ? _("The network list is not available in this version.\nConnect with /server <host> [<port>].")
-                  : _("The network list is not available in this version.\nTo get a server tab at start-up, set "
-                      "gui_slist_skip = 1 in lumenwick.conf,\nthen connect with /server <host> [<port>]."));
+    GtkWidget *label =
+        gtk_label_new(_("The network list is not available in this version.\nConnect with /server <host> [<port>]."));
     add_content(dialog, label);
     place_over(GTK_WINDOW(dialog), main_window());
     g_signal_connect(dialog, "response", G_CALLBACK(on_network_list_response), nullptr);
