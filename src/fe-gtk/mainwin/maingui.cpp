@@ -15,6 +15,7 @@
 #include "base/util.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "config/chanopt.h"
 #include "fe-common/meters.h"
 #include "fe-common/title.h"
 #include "fe.h"
@@ -394,6 +395,44 @@ void tab_menu_close(GtkMenuItem *, gpointer data) noexcept
     });
 }
 
+// A per-channel option byte (0 off, 1 on, 2 unset: the global setting shows).
+struct option_item {
+    session *sess;
+    unsigned char session::*field;
+};
+
+void on_option_toggled(GtkCheckMenuItem *item, gpointer data) noexcept
+{
+    guarded("tab option", [&] {
+        auto *opt = static_cast<option_item *>(data);
+        if (!is_session(opt->sess))
+            return;
+        opt->sess->*opt->field = gtk_check_menu_item_get_active(item) ? SET_ON : SET_OFF;
+        chanopt_save(opt->sess);
+    });
+}
+
+void add_option(GtkWidget *menu, session *sess, const char *label, unsigned char session::*field, int global)
+{
+    GtkWidget *item = gtk_check_menu_item_new_with_mnemonic(label);
+    const unsigned char value = sess->*field;
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), value == SET_DEFAULT ? global != 0 : value == SET_ON);
+    auto *opt = new option_item{sess, field};
+    g_signal_connect_data(
+        item, "toggled", G_CALLBACK(on_option_toggled), opt,
+        [](gpointer d, GClosure *) { delete static_cast<option_item *>(d); }, GConnectFlags(0));
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+}
+
+GtkWidget *submenu(GtkWidget *menu, const char *label)
+{
+    GtkWidget *item = gtk_menu_item_new_with_mnemonic(label);
+    GtkWidget *sub = gtk_menu_new();
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), sub);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    return sub;
+}
+
 void tab_button(chan *ch, GdkEventButton *event)
 {
     if (ch->tag != 0)
@@ -412,6 +451,24 @@ void tab_button(chan *ch, GdkEventButton *event)
     gtk_widget_set_sensitive(head, FALSE);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), head);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
+    if (sess->type != SESS_SERVER) {
+        GtkWidget *alerts = submenu(menu, _("_Extra Alerts"));
+        add_option(alerts, sess, _("Show Notifications"), &session::alert_balloon, prefs.input_balloon_chans);
+        add_option(alerts, sess, _("Beep on _Message"), &session::alert_beep, prefs.input_beep_chans);
+        add_option(alerts, sess, _("Blink Tray _Icon"), &session::alert_tray, prefs.input_tray_chans);
+        add_option(alerts, sess, _("Blink Task _Bar"), &session::alert_taskbar, prefs.input_flash_chans);
+    }
+    GtkWidget *settings = submenu(menu, _("_Settings"));
+    add_option(settings, sess, _("_Log to Disk"), &session::text_logging, prefs.irc_logging);
+    add_option(settings, sess, _("_Reload Scrollback"), &session::text_scrollback, prefs.text_replay);
+    if (sess->type == SESS_CHANNEL) {
+        add_option(settings, sess, _("Strip _Colors"), &session::text_strip, prefs.text_stripcolor_msg);
+        add_option(settings, sess, _("_Hide Join/Part Messages"), &session::text_hidejoinpart, prefs.irc_conf_mode);
+    }
+    // A tab of its own window needs the detached view, which is not built yet.
+    GtkWidget *detach = gtk_menu_item_new_with_mnemonic(_("_Detach"));
+    gtk_widget_set_sensitive(detach, FALSE);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), detach);
     GtkWidget *close = gtk_menu_item_new_with_mnemonic(_("_Close"));
     g_signal_connect(close, "activate", G_CALLBACK(tab_menu_close), sess);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), close);
