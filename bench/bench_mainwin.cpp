@@ -13,6 +13,7 @@
 #include "mainwin/maingui.h"
 #include "net/server.h"
 #include "output/text.h"
+#include "session/lumenwick.h"
 #include "session/session.h"
 
 #include <benchmark/benchmark.h>

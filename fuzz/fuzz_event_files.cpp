@@ -3,8 +3,8 @@
 // event must end up with a text that compiles, and the stores must stay
 // consistent enough to be written out and emptied again.
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "output/text.h"
+#include "session/chanopt.h"
 
 #include <glib.h>
 

@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
+python3 scripts/check-layers.py
 
 echo "== source layout (clang-format)"
 ./scripts/check-format.sh

@@ -3,7 +3,7 @@
 // the test recorder) defines all of them. Everything runs on the main thread.
 #pragma once
 
-#include "config/cfgfiles.h"
+#include "base/save_result.h"
 
 #include <glib.h>
 

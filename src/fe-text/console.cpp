@@ -4,6 +4,7 @@
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
 #include "lines.h"
+#include "session/lumenwick.h"
 #include "session/session.h"
 
 #include <glib-unix.h>

@@ -14,6 +14,7 @@
 #include "lines.h"
 #include "net/server.h"
 #include "servlist/servlist.h"
+#include "session/lumenwick.h"
 #include "session/session.h"
 
 #include <glib.h>

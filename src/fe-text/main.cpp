@@ -1,5 +1,5 @@
 // lumenwick-text: the headless front end. Start-up lives in the core.
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 int main(int argc, char **argv)
 {

@@ -1,6 +1,7 @@
 // Settings: defaults, lumenwick.conf reading and writing, the line helpers
 // and /SET as the user sees it.
 #include "base/util.h"
+#include "commands/outbound-cmds.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "fe_recorder.h"

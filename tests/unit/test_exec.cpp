@@ -214,10 +214,22 @@ TEST_F(Exec, DashOSaysEachLineInTheChannelWithoutCompletion)
     recv(":alice!a@h JOIN #c");
     sent();
     prefs.completion_auto = 1;
+    // The user's setting stays as it is while each line is said, not only
+    // after: nothing is switched off and back around the call.
+    static std::vector<int> setting_while_sending;
+    static void (*real_message)(server *, const char *, const char *);
+    setting_while_sending.clear();
+    real_message = chan->server->p_message;
+    chan->server->p_message = [](server *serv, const char *target, const char *text) {
+        setting_while_sending.push_back(prefs.completion_auto);
+        real_message(serv, target, text);
+    };
     run(chan, "exec -o printf 'al, hi\\n\\nsecond\\n'");
     ASSERT_TRUE(finished(chan));
+    chan->server->p_message = real_message;
     EXPECT_EQ(sent(), "PRIVMSG #c :al, hi\r\nPRIVMSG #c :second\r\n");
-    EXPECT_EQ(prefs.completion_auto, 1) << "switched back on after the lines";
+    EXPECT_EQ(setting_while_sending, (std::vector<int>{1, 1}));
+    EXPECT_EQ(prefs.completion_auto, 1);
 }
 
 TEST_F(Exec, DirectRunSplitsLikeAShellWithoutOne)

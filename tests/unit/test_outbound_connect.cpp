@@ -46,10 +46,11 @@ void rec_disconnect(session *, int sendquit, int err)
 {
     other_ops.push_back("disconnect " + std::to_string(sendquit) + " " + std::to_string(err));
 }
-void rec_reconnect(server *, int sendquit, int err)
+// Records the delay asked for, and that the user's setting was left alone.
+void rec_reconnect(server *, int sendquit, int err, int delay_s)
 {
     other_ops.push_back("reconnect " + std::to_string(sendquit) + " " + std::to_string(err) + " delay " +
-                        std::to_string(prefs.net_reconnect_delay));
+                        std::to_string(delay_s) + " setting " + std::to_string(prefs.net_reconnect_delay));
 }
 void rec_flush(server *serv)
 {
@@ -187,7 +188,7 @@ TEST_F(ConnectCommands, DisconnectFlushAndReconnect)
     EXPECT_EQ(prefs.net_reconnect_delay, 10);
     sess->server->connected = FALSE;
 
-    EXPECT_EQ(other_ops, (std::vector<std::string>{"flush", "disconnect 1 -1", "reconnect 1 -1 delay 0"}));
+    EXPECT_EQ(other_ops, (std::vector<std::string>{"flush", "disconnect 1 -1", "reconnect 1 -1 delay 0 setting 10"}));
 }
 
 TEST_F(ConnectCommands, UrlFormsAndBadPorts)
@@ -263,7 +264,7 @@ TEST_F(ConnectCommands, ReconnectReplacesWhatIsGiven)
     prefs.net_reconnect_delay = 30;
     run("reconnect all");
     other->server->connected = FALSE;
-    EXPECT_EQ(other_ops, (std::vector<std::string>{"reconnect 1 -1 delay 0"}));
+    EXPECT_EQ(other_ops, (std::vector<std::string>{"reconnect 1 -1 delay 0 setting 30"}));
     EXPECT_EQ(prefs.net_reconnect_delay, 30);
 }
 

@@ -12,6 +12,7 @@
 #include "output/text.h"
 #include "session/session.h"
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -24,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -117,6 +119,82 @@ void silent(int fd)
     take(fd, 1 << 20, WAIT_MS);
 }
 
+// The desktop's proxy resolver, played by the test: it answers
+// `desktop_answer` (set before connecting) after `desktop_delay_ms`, and only
+// when asked from this process. Asked from a forked connection child, it
+// fails, and the attempt would go direct.
+pid_t test_pid;
+std::string desktop_answer = "direct://";
+std::atomic<int> desktop_delay_ms{0};
+std::atomic<int> desktop_answers{0};
+
+struct TestProxyResolver {
+    GObject parent;
+};
+struct TestProxyResolverClass {
+    GObjectClass parent_class;
+};
+void test_proxy_resolver_iface_init(GProxyResolverInterface *iface);
+G_DEFINE_TYPE_WITH_CODE(TestProxyResolver, test_proxy_resolver, G_TYPE_OBJECT,
+                        G_IMPLEMENT_INTERFACE(G_TYPE_PROXY_RESOLVER, test_proxy_resolver_iface_init))
+void test_proxy_resolver_init(TestProxyResolver *) {}
+void test_proxy_resolver_class_init(TestProxyResolverClass *) {}
+
+gchar **test_proxy_lookup(GProxyResolver *, const gchar *, GCancellable *, GError **error)
+{
+    g_usleep(static_cast<gulong>(desktop_delay_ms) * 1000);
+    if (getpid() != test_pid) {
+        g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_FAILED, "asked from a forked child");
+        return nullptr;
+    }
+    desktop_answers++;
+    const gchar *answer[] = {desktop_answer.c_str(), nullptr};
+    return g_strdupv(const_cast<gchar **>(answer));
+}
+
+void test_proxy_lookup_async(GProxyResolver *resolver, const gchar *uri, GCancellable *cancellable,
+                             GAsyncReadyCallback callback, gpointer user_data)
+{
+    GTask *task = g_task_new(resolver, cancellable, callback, user_data);
+    g_task_set_task_data(task, g_strdup(uri), g_free);
+    g_task_run_in_thread(task, [](GTask *t, gpointer source, gpointer data, GCancellable *c) {
+        GError *error = nullptr;
+        gchar **found = test_proxy_lookup(G_PROXY_RESOLVER(source), static_cast<const gchar *>(data), c, &error);
+        if (found)
+            g_task_return_pointer(t, found, reinterpret_cast<GDestroyNotify>(g_strfreev));
+        else
+            g_task_return_error(t, error);
+    });
+    g_object_unref(task);
+}
+
+gchar **test_proxy_lookup_finish(GProxyResolver *, GAsyncResult *result, GError **error)
+{
+    return static_cast<gchar **>(g_task_propagate_pointer(G_TASK(result), error));
+}
+
+void test_proxy_resolver_iface_init(GProxyResolverInterface *iface)
+{
+    iface->is_supported = [](GProxyResolver *) -> gboolean { return TRUE; };
+    iface->lookup = test_proxy_lookup;
+    iface->lookup_async = test_proxy_lookup_async;
+    iface->lookup_finish = test_proxy_lookup_finish;
+}
+
+// Puts the test's resolver ahead of every other before GIO picks its default.
+void install_desktop_proxy_resolver()
+{
+    static const bool installed = [] {
+        test_pid = getpid();
+        g_unsetenv("GIO_USE_PROXY_RESOLVER");
+        g_io_extension_point_register(G_PROXY_RESOLVER_EXTENSION_POINT_NAME);
+        g_io_extension_point_implement(G_PROXY_RESOLVER_EXTENSION_POINT_NAME, test_proxy_resolver_get_type(),
+                                       "lumenwick-test", 1000);
+        return true;
+    }();
+    (void)installed;
+}
+
 std::vector<std::string> lines_seen;
 std::function<void(server *, const std::string &)> on_line;
 
@@ -133,6 +211,10 @@ class Connect : public ::testing::Test
     void SetUp() override
     {
         signal(SIGPIPE, SIG_IGN);
+        install_desktop_proxy_resolver();
+        desktop_answer = "direct://";
+        desktop_delay_ms = 0;
+        desktop_answers = 0;
         dir = g_dir_make_tmp("lwk-connect-XXXXXX", nullptr);
         set_xdir(dir);
         load_default_config();
@@ -230,6 +312,50 @@ TEST_F(Connect, DesktopProxySettingAsksTheDesktopAndGoesDirectWhenTold)
     net_fd peer = connected_peer(l);
     EXPECT_GE(peer.get(), 0);
     EXPECT_FALSE(shown("Proxy traversal failed."));
+}
+
+TEST_F(Connect, DesktopProxyIsLookedUpBeforeTheForkAndTheChildOnlyConnects)
+{
+    // The child's SOCKS5 greeting reaches the proxy the desktop named: the
+    // resolver refuses any process but this one, so a lookup in the child
+    // would have sent the attempt direct to a host that does not resolve.
+    std::string greeting;
+    scripted_proxy proxy([&greeting](int fd) { greeting = take(fd, 3, WAIT_MS); });
+    desktop_answer = "socks5://127.0.0.1:" + std::to_string(proxy.l.port);
+    use_proxy(PROXY_DESKTOP, 1);
+    connect_to("irc.invalid", 6667);
+    EXPECT_EQ(serv->child_pid, 0) << "no child before the desktop answered";
+    ASSERT_TRUE(wait_shown(("Connecting to 127.0.0.1 (127.0.0.1:" + std::to_string(proxy.l.port) + ")").c_str()))
+        << fe_recorder::dump();
+    EXPECT_EQ(desktop_answers, 1);
+    EXPECT_TRUE(fe_recorder::run_until([&] { return greeting.size() == 3; }, WAIT_MS));
+    EXPECT_EQ(greeting[0], '\x05');
+    serv->disconnect(home, FALSE, -1);
+}
+
+TEST_F(Connect, AttemptsStoppedOrFreedWhileTheDesktopIsAskedForkNothing)
+{
+    desktop_answer = "socks5://127.0.0.1:1";
+    desktop_delay_ms = 300;
+    use_proxy(PROXY_DESKTOP, 1);
+
+    // Stopped: the answer comes to a server that no longer waits for it.
+    connect_to("irc.invalid", 6667);
+    serv->disconnect(home, FALSE, -1);
+    EXPECT_FALSE(serv->connecting);
+    fe_recorder::run_for(600);
+    EXPECT_EQ(serv->child_pid, 0);
+    EXPECT_FALSE(shown("Connecting to"));
+
+    // Freed: the answer must not reach the freed record.
+    connect_to("irc.invalid", 6667);
+    server *freed = serv;
+    session_free(home);
+    home = nullptr;
+    ASSERT_FALSE(is_server(freed));
+    fe_recorder::run_for(600);
+    EXPECT_EQ(desktop_answers, 2);
+    EXPECT_FALSE(fe_recorder::was_shown(keeper, "Connecting to"));
 }
 
 TEST_F(Connect, LinesAreCutFromAnySplitOfTheStream)
@@ -508,7 +634,7 @@ TEST_F(Connect, ReconnectRejoinsOnlyThisServersChannelsAndAPendingOneIsCancelled
     prefs.irc_reconnect_rejoin = 1;
     session *mine = new_ircwindow(serv, "#mine", SESS_CHANNEL, 0);
     session *theirs = new_ircwindow(keeper->server, "#theirs", SESS_CHANNEL, 0);
-    serv->auto_reconnect(serv, FALSE, -1);
+    serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
     EXPECT_STREQ(mine->rejoin_channel, "#mine");
     EXPECT_STREQ(theirs->rejoin_channel, "");
     ASSERT_NE(serv->reconnect_timer, 0);

@@ -45,7 +45,7 @@ void rec_flush(server *)
 {
     sent.push_back("<flush>");
 }
-void rec_reconnect(server *, int, int err)
+void rec_reconnect(server *, int, int err, int)
 {
     reconnects.push_back(err);
 }

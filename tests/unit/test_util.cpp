@@ -414,7 +414,7 @@ TEST(Country, TopLevelDomainLookup)
 TEST(Country, SearchPrintsEveryMatchingRow)
 {
     static std::vector<std::string> printed;
-    auto print = [](session *, const char *line) { printed.push_back(line); };
+    auto print = [](void *, const char *line) { printed.push_back(line); };
     printed.clear();
     country_search("*many", nullptr, print);
     EXPECT_EQ(printed, std::vector<std::string>{"DE = Germany\n"});

@@ -6,10 +6,10 @@
 #include "base/lumenwick.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "fe_recorder.h"
 #include "net/server.h"
 #include "output/text.h"
+#include "session/chanopt.h"
 #include "session/session.h"
 
 #include <gtest/gtest.h>

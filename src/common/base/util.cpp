@@ -764,7 +764,7 @@ const char *country(const char *host)
     return name ? _(name) : nullptr;
 }
 
-void country_search(const char *pattern, struct session *ud, void (*print)(struct session *, const char *))
+void country_search(const char *pattern, void *user_data, void (*print)(void *user_data, const char *line))
 {
     if (!pattern || !print)
         return;
@@ -776,7 +776,7 @@ void country_search(const char *pattern, struct session *ud, void (*print)(struc
         const char *translated = _(name);
         if (match(pattern, name) || match(pattern, translated)) {
             char *line = g_strdup_printf("%s = %s\n", code, translated);
-            print(ud, line);
+            print(user_data, line);
             g_free(line);
         }
     }

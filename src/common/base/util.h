@@ -8,8 +8,6 @@
 #include <cstddef>
 #include <ctime>
 
-struct session;
-
 // RFC 1459 case mapping: A-Z -> a-z, [ -> {, \ -> |, ] -> }, ^ -> ~.
 extern const unsigned char rfc_tolowertab[256];
 inline unsigned char rfc_tolower(unsigned char c)
@@ -57,7 +55,9 @@ void for_files(const char *dirname, const char *mask, void (*callback)(char *fil
 void move_file(const char *src_dir, const char *dst_dir, const char *fname, int dccpermissions);
 // Country name for a host's top-level domain (translated), or null.
 const char *country(const char *host);
-void country_search(const char *pattern, struct session *ud, void (*print)(struct session *, const char *));
+// Calls print(user_data, "CODE = Name\n") for each country whose English or
+// translated name matches the wildcard `pattern`.
+void country_search(const char *pattern, void *user_data, void (*print)(void *user_data, const char *line));
 // Operating-system description, cached after the first call.
 const char *get_sys_str(int with_cpu);
 bool portable_mode(void);

@@ -146,14 +146,18 @@ int ban_command(session *sess, char *word[], const char *mode)
     return CMD_DONE;
 }
 
-// country_search reports each match through a plain callback; the count
-// lets the command say when nothing matched.
-int country_matches;
+// What /COUNTRY hands country_search: the tab to print in, and the count
+// that lets the command say when nothing matched.
+struct country_listing {
+    session *sess;
+    int matches;
+};
 
-void print_country_match(session *sess, const char *line)
+void print_country_match(void *data, const char *line)
 {
-    country_matches++;
-    PrintText(sess, line);
+    auto *listing = static_cast<country_listing *>(data);
+    listing->matches++;
+    PrintText(listing->sess, line);
 }
 
 } // namespace
@@ -474,9 +478,9 @@ LUMENWICK_COMMAND_HANDLER(cmd_country)
         pattern = code;
     }
     if (pattern) {
-        country_matches = 0;
-        country_search(pattern, sess, print_country_match);
-        if (country_matches == 0)
+        country_listing listing{sess, 0};
+        country_search(pattern, &listing, print_country_match);
+        if (listing.matches == 0)
             PrintTextf(sess, _("No country matches %s.\n"), pattern);
         return CMD_DONE;
     }

@@ -72,6 +72,9 @@ LUMENWICK_COMMAND_HANDLER(cmd_uselect);
 LUMENWICK_COMMAND_HANDLER(cmd_userlist);
 LUMENWICK_COMMAND_HANDLER(cmd_voice);
 
+// outbound-set.cpp: settings
+LUMENWICK_COMMAND_HANDLER(cmd_set);
+
 // outbound-exec.cpp: child processes
 LUMENWICK_COMMAND_HANDLER(cmd_exec);
 LUMENWICK_COMMAND_HANDLER(cmd_execc);

@@ -274,10 +274,7 @@ bool deliver_line(session *sess, std::string_view raw)
         if (valid[0]) {
             // Output is not typed text: a first word ending in the
             // completion suffix must not turn into someone's nick.
-            const int completion = prefs.completion_auto;
-            prefs.completion_auto = 0;
-            handle_say(sess, valid, false);
-            prefs.completion_auto = completion;
+            handle_say(sess, valid, false, false);
         }
     } else {
         std::string line(valid);

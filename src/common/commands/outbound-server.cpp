@@ -255,11 +255,8 @@ namespace
 void reconnect_server(server *serv)
 {
     // The command asks for now, whatever the configured delay.
-    const int delay = prefs.net_reconnect_delay;
-    prefs.net_reconnect_delay = 0;
     if (serv->auto_reconnect && serv->home_session)
-        serv->auto_reconnect(serv, TRUE, -1);
-    prefs.net_reconnect_delay = delay;
+        serv->auto_reconnect(serv, TRUE, -1, 0);
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 
 #include <cstdlib>
 

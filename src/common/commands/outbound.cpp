@@ -429,7 +429,7 @@ std::string split_up_text(session *sess, const char *text, int overhead)
     return std::string(text, cut);
 }
 
-void handle_say(session *sess, char *text, bool check_spch)
+void handle_say(session *sess, char *text, bool check_spch, bool complete_nick)
 {
     if (!sess || !text || !text[0])
         return;
@@ -458,7 +458,8 @@ void handle_say(session *sess, char *text, bool check_spch)
         return;
     }
 
-    line = complete_first_word(sess, line);
+    if (complete_nick)
+        line = complete_first_word(sess, line);
     server *serv = sess->server;
     // A password for the nick service is shown masked (inbound_chanmsg masks
     // what it shows); the mask is shown once, not once per piece.

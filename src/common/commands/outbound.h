@@ -59,8 +59,10 @@ int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[],
                 char *d, char *e, char *h, char *n, char *s, char *u);
 // Says a line in the tab: the text a user types without the command
 // character (nick completion, DCC chat, split into protocol-sized PRIVMSGs).
-// `check_spch` converts percent codes as typed text does.
-void handle_say(session *sess, char *text, bool check_spch);
+// `check_spch` converts percent codes as typed text does; `complete_nick`
+// off keeps a first word ending in the completion suffix as it is (text that
+// was not typed, such as /EXEC output).
+void handle_say(session *sess, char *text, bool check_spch, bool complete_nick = true);
 // Sends a line to the server as it stands. A line holding CR or LF would
 // smuggle a second command; it is refused with a message and false returned.
 bool outbound_send_raw(session *sess, const char *line);

@@ -1,12 +1,10 @@
 // The settings record and its table, the configuration directory, reading
-// and writing lumenwick.conf, the `name = value` helpers shared by the other
-// configuration files, and the /SET command.
+// and writing lumenwick.conf, and the `name = value` helpers shared by the
+// other configuration files.
 #include "config/cfgfiles.h"
 
 #include "base/atomicfile.h"
 #include "base/util.h"
-#include "fe.h"
-#include "output/text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +26,17 @@ lumenwick_prefs prefs;
 // Row offsets are stored in 16 bits.
 static_assert(sizeof(lumenwick_prefs) < 65536, "settings record outgrew the table's offsets");
 static_assert(sizeof(int) == 4, "integer settings are 32-bit slots");
+
+void (*cfg_timers_changed)(void);
+
+namespace
+{
+void timers_changed(void)
+{
+    if (cfg_timers_changed)
+        cfg_timers_changed();
+}
+} // namespace
 
 const prefs_row vars[] = {
     {"away_auto_unmark", P_OFFINT(away_auto_unmark), 0, TYPE_BOOL, nullptr},
@@ -211,8 +220,8 @@ const prefs_row vars[] = {
     {"net_auto_reconnect", P_OFFINT(net_auto_reconnect), 0, TYPE_BOOL, nullptr},
     {"net_auto_reconnectonfail", P_OFFINT(net_auto_reconnectonfail), 0, TYPE_BOOL, nullptr},
     {"net_bind_host", P_OFFSETTEXT(net_bind_host), sizeof(prefs.net_bind_host), TYPE_STR, nullptr},
-    {"net_ping_timeout", P_OFFINT(net_ping_timeout), 0, TYPE_INT, lumenwick_reinit_timers},
-    {"net_lag_check", P_OFFINT(net_lag_check), 0, TYPE_INT, lumenwick_reinit_timers},
+    {"net_ping_timeout", P_OFFINT(net_ping_timeout), 0, TYPE_INT, timers_changed},
+    {"net_lag_check", P_OFFINT(net_lag_check), 0, TYPE_INT, timers_changed},
     {"net_keepalive_idle", P_OFFINT(net_keepalive_idle), 0, TYPE_INT, nullptr},
     {"net_keepalive_interval", P_OFFINT(net_keepalive_interval), 0, TYPE_INT, nullptr},
     {"net_keepalive_count", P_OFFINT(net_keepalive_count), 0, TYPE_INT, nullptr},
@@ -290,26 +299,31 @@ const char *const language_codes[] = {
 };
 static_assert(sizeof(language_codes) / sizeof(language_codes[0]) == 53);
 
-int *row_int(const prefs_row &row)
+} // namespace
+
+int *cfg_row_int(const prefs_row &row)
 {
     return reinterpret_cast<int *>(reinterpret_cast<char *>(&prefs) + row.offset * sizeof(int));
 }
 
-char *row_text(const prefs_row &row)
+char *cfg_row_text(const prefs_row &row)
 {
     return reinterpret_cast<char *>(&prefs) + row.offset;
 }
 
+namespace
+{
 std::string config_path()
 {
     return std::string(get_xdir()) + "/" + CONFIG_FILE;
 }
+} // namespace
 
 // Copies a value of `len` bytes (not terminated, may hold anything) into a
 // fixed array. Files edited by hand or damaged on disk must not put invalid
 // UTF-8 into settings that the toolkit and the servers later receive, and a
 // cut must never leave half a character behind.
-void store_value(char *dest, std::size_t size, const char *src, std::size_t len)
+void cfg_store_value(char *dest, std::size_t size, const char *src, std::size_t len)
 {
     if (!dest || size == 0)
         return;
@@ -327,7 +341,7 @@ void store_value(char *dest, std::size_t size, const char *src, std::size_t len)
 }
 
 // C integer conversion without atoi's undefined behaviour on overflow.
-int parse_int(const char *text)
+int cfg_parse_int(const char *text)
 {
     long value = strtol(text, nullptr, 10);
     if (value > INT_MAX)
@@ -336,6 +350,9 @@ int parse_int(const char *text)
         return INT_MIN;
     return static_cast<int>(value);
 }
+
+namespace
+{
 
 // The value part of a matched line: after the name come spaces, at most one
 // "=", and spaces. A carriage return left by an editor is not part of it.
@@ -478,12 +495,12 @@ const prefs_row *find_row(const char *word, std::size_t len)
 void apply_value(const prefs_row &row, const char *value, std::size_t len)
 {
     if (row.type == TYPE_STR) {
-        store_value(row_text(row), row.len, value, len);
+        cfg_store_value(cfg_row_text(row), row.len, value, len);
         return;
     }
     char buf[INT_VALUE_BUFSIZE];
-    store_value(buf, sizeof(buf), value, len);
-    *row_int(row) = parse_int(buf);
+    cfg_store_value(buf, sizeof(buf), value, len);
+    *cfg_row_int(row) = cfg_parse_int(buf);
 }
 
 // The whole file as it will be written.
@@ -494,7 +511,7 @@ std::string settings_text()
         out += row->name;
         out += " = ";
         if (row->type == TYPE_STR) {
-            const char *text = row_text(*row);
+            const char *text = cfg_row_text(*row);
             std::string value(text, strnlen(text, row->len));
             // A line break inside a value would start a new line that the
             // next load reads as another setting.
@@ -504,7 +521,7 @@ std::string settings_text()
             }
             out += value;
         } else {
-            int value = *row_int(*row);
+            int value = *cfg_row_int(*row);
             out += std::to_string(value == -1 ? 1 : value);
         }
         out += '\n';
@@ -514,7 +531,9 @@ std::string settings_text()
     return out;
 }
 
-std::string show_line(const prefs_row &row)
+} // namespace
+
+std::string cfg_show_setting(const prefs_row &row)
 {
     std::string line = row.name;
     line += "\0032";
@@ -522,16 +541,19 @@ std::string show_line(const prefs_row &row)
         line += '.';
     line += "\0033:\017 ";
     if (row.type == TYPE_STR) {
-        const char *text = row_text(row);
+        const char *text = cfg_row_text(row);
         line.append(text, strnlen(text, row.len));
     } else if (row.type == TYPE_BOOL) {
-        line += *row_int(row) ? "ON" : "OFF";
+        line += *cfg_row_int(row) ? "ON" : "OFF";
     } else {
-        line += std::to_string(*row_int(row));
+        line += std::to_string(*cfg_row_int(row));
     }
     line += '\n';
     return line;
 }
+
+namespace
+{
 
 int open_flags_for(const char *mode)
 {
@@ -609,13 +631,13 @@ int make_dcc_dirs(void)
     return 0;
 }
 
-void load_default_config(void)
+void load_default_config(const char *default_font)
 {
     for (const prefs_row *row = vars; row->name; row++) {
         if (row->type == TYPE_STR)
-            memset(row_text(*row), 0, row->len);
+            memset(cfg_row_text(*row), 0, row->len);
         else
-            *row_int(*row) = 0;
+            *cfg_row_int(*row) = 0;
     }
 
     safe_strcpy(prefs.away_reason, _("I'm busy"), sizeof(prefs.away_reason));
@@ -748,16 +770,14 @@ void load_default_config(void)
     prefs.gui_lang = default_gui_lang();
     default_spell_langs(prefs.text_spell_langs, sizeof(prefs.text_spell_langs));
 
-    const char *font = fe_get_default_font();
-    if (!font || !*font)
-        font = "Monospace 9";
+    const char *font = default_font && *default_font ? default_font : "Monospace 9";
     safe_strcpy(prefs.text_font, font, sizeof(prefs.text_font));
     safe_strcpy(prefs.text_font_main, font, sizeof(prefs.text_font_main));
 }
 
-void load_config_from_text(const char *text, std::size_t len)
+void load_config_from_text(const char *text, std::size_t len, const char *default_font)
 {
-    load_default_config();
+    load_default_config(default_font);
     std::vector<bool> seen(SETTINGS_COUNT, false);
     const char *end = text + len;
     const char *line = text;
@@ -791,7 +811,7 @@ void load_config_from_text(const char *text, std::size_t len)
         *space = '\0';
 }
 
-int load_config(void)
+int load_config(const char *default_font)
 {
     std::string path = config_path();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -817,7 +837,7 @@ int load_config(void)
         return -1;
     if (content.size() >= CONFIG_MAX_BYTES)
         g_warning("%s is larger than %zu bytes; the rest is ignored", path.c_str(), CONFIG_MAX_BYTES);
-    load_config_from_text(content.data(), content.size());
+    load_config_from_text(content.data(), content.size(), default_font);
     return 0;
 }
 
@@ -910,7 +930,7 @@ char *cfg_get_str(char *text, const char *name, char *dest, int dest_len)
                 const char *value;
                 std::size_t value_len;
                 value_span(line + name_len, eol, &value, &value_len);
-                store_value(dest, static_cast<std::size_t>(dest_len), value, value_len);
+                cfg_store_value(dest, static_cast<std::size_t>(dest_len), value, value_len);
             }
             return eol;
         }
@@ -926,7 +946,7 @@ int cfg_get_int_with_result(char *text, const char *name, int *found)
     bool matched = cfg_get_str(text, name, buf, sizeof(buf)) != nullptr;
     if (found)
         *found = matched ? 1 : 0;
-    return matched ? parse_int(buf) : 0;
+    return matched ? cfg_parse_int(buf) : 0;
 }
 
 int cfg_get_int(char *text, const char *name)
@@ -972,104 +992,9 @@ int cfg_get_bool(const char *name)
         return -1;
     for (const prefs_row *row = vars; row->name; row++) {
         if (row->type != TYPE_STR && g_ascii_strcasecmp(name, row->name) == 0)
-            return *row_int(*row);
+            return *cfg_row_int(*row);
     }
     return -1;
-}
-
-int cmd_set(session *sess, char * /*tbuf*/, char *word[], char *word_eol[])
-{
-    int idx = 2;
-    bool erase = false, off = false, bit_or = false, quiet = false;
-
-    if (g_ascii_strcasecmp(word[idx], "-e") == 0) {
-        erase = true;
-        idx++;
-    }
-    if (g_ascii_strcasecmp(word[idx], "-off") == 0) {
-        off = true;
-        idx++;
-    }
-    if (g_ascii_strcasecmp(word[idx], "-or") == 0 || g_ascii_strcasecmp(word[idx], "-on") == 0) {
-        bit_or = true;
-        idx++;
-    }
-    if (g_ascii_strcasecmp(word[idx], "-quiet") == 0) {
-        quiet = true;
-        idx++;
-    }
-
-    const char *var = word[idx];
-    const char *val = word_eol[idx + 1];
-    if (*val == '=') {
-        // "/SET name = value" must not store the space after the "=".
-        val++;
-        while (*val == ' ')
-            val++;
-    }
-
-    if (!*var) {
-        for (const prefs_row *row = vars; row->name; row++)
-            PrintText(sess, show_line(*row).c_str());
-        return 1;
-    }
-
-    bool wildcard = (strchr(var, '*') || strchr(var, '?')) && !*val;
-    bool found = false;
-
-    for (const prefs_row *row = vars; row->name; row++) {
-        bool matches = wildcard ? match(var, row->name) != 0 : g_ascii_strcasecmp(var, row->name) == 0;
-        if (!matches)
-            continue;
-        found = true;
-
-        if (row->type == TYPE_STR) {
-            if (!*val && !erase) {
-                PrintText(sess, show_line(*row).c_str());
-                continue;
-            }
-            char *text = row_text(*row);
-            char *old = g_strndup(text, row->len);
-            store_value(text, row->len, val, strlen(val));
-            if (!quiet)
-                PrintTextf(sess, _("%s set to: %s (was: %s)\n"), var, text, old);
-            g_free(old);
-            continue;
-        }
-
-        if (!*val) {
-            PrintText(sess, show_line(*row).c_str());
-        } else {
-            int *slot = row_int(*row);
-            int old = *slot;
-            int value = parse_int(val);
-            if (row->type == TYPE_BOOL) {
-                value = value != 0;
-                if (g_ascii_strcasecmp(val, "YES") == 0 || g_ascii_strcasecmp(val, "ON") == 0)
-                    value = 1;
-                else if (g_ascii_strcasecmp(val, "NO") == 0 || g_ascii_strcasecmp(val, "OFF") == 0)
-                    value = 0;
-                *slot = value;
-            } else if (bit_or) {
-                *slot |= value;
-            } else if (off) {
-                *slot &= ~value;
-            } else {
-                *slot = value;
-            }
-            if (!quiet)
-                PrintTextf(sess, _("%s set to: %d (was: %d)\n"), var, *slot, old);
-        }
-        if (row->after_update)
-            row->after_update();
-    }
-
-    if (!found && !quiet) {
-        PrintText(sess, _("No such variable.\n"));
-    } else if (!save_config()) {
-        PrintText(sess, _("Error saving changes to disk.\n"));
-    }
-    return 1;
 }
 
 int lumenwick_open_file(const char *file, int flags, int mode, int xof_flags)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/lumenwick.h"
+#include "base/save_result.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -263,6 +264,10 @@ struct prefs_row {
     void (*after_update)(void);
 };
 
+// Called when a setting that drives the core timers changed; start-up
+// installs the function that re-arms them (null: nothing to re-arm).
+extern void (*cfg_timers_changed)(void);
+
 // The table, terminated by a row whose name is null.
 extern const prefs_row vars[];
 inline constexpr int SETTINGS_COUNT = 229;
@@ -279,12 +284,14 @@ int make_config_dirs(void);
 // Creates dcc_dir and dcc_completed_dir (0700); 0 or -1.
 int make_dcc_dirs(void);
 
-void load_default_config(void);
+// Every setting to its default; `default_font` is the front end's text font
+// (null or empty: the built-in one).
+void load_default_config(const char *default_font = nullptr);
 // 0 on success, -1 when lumenwick.conf cannot be read.
-int load_config(void);
+int load_config(const char *default_font = nullptr);
 // Loads the defaults, then applies `len` bytes of settings-file text (any
 // bytes at all) exactly as load_config does with the file's content.
-void load_config_from_text(const char *text, std::size_t len);
+void load_config_from_text(const char *text, std::size_t len, const char *default_font = nullptr);
 // 1 on success, 0 on failure (the old file then stays in place).
 int save_config(void);
 // Two-phase save: writes "lumenwick.conf.new"; on success returns 1 and the
@@ -292,15 +299,6 @@ int save_config(void);
 int save_config_prepare(char **temp_path);
 int save_config_finalize(const char *temp_path);
 void save_config_discard(const char *temp_path);
-
-// Outcome of saving the settings and colours together.
-struct save_result {
-    bool ok = true;
-    bool settings_failed = false;
-    bool colors_failed = false;
-    bool settings_written_before_colors_failed = false;
-    const char *failed_file = nullptr; // "lumenwick.conf" or "colors.conf"
-};
 
 // The colours file's side of the combined save (the same two phases).
 struct colors_saver {
@@ -325,8 +323,16 @@ int cfg_put_str(int fd, const char *name, const char *value);
 // The value of the integer or boolean setting `name`, -1 when none.
 int cfg_get_bool(const char *name);
 
-// The /SET command.
-int cmd_set(session *sess, char *tbuf, char *word[], char *word_eol[]);
+// The integer slot or the text array of `row` inside prefs.
+int *cfg_row_int(const prefs_row &row);
+char *cfg_row_text(const prefs_row &row);
+// Stores `len` bytes of a value (any bytes; cut at a NUL) into `dest` of
+// `size` bytes as valid UTF-8, never splitting a character.
+void cfg_store_value(char *dest, std::size_t size, const char *src, std::size_t len);
+// A decimal integer, clamped to the int range (0 when there is none).
+int cfg_parse_int(const char *text);
+// The line that shows a setting: name, dots, colon, value and a newline.
+std::string cfg_show_setting(const prefs_row &row);
 
 // Option bits of lumenwick_open_file / lumenwick_fopen_file.
 enum { XOF_DOMODE = 1, XOF_FULLPATH = 2 };

@@ -12,7 +12,6 @@
 #include "base/lumenwick.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "dcc/dcc.h"
 #include "fe.h"
 #include "irc/modes.h"
@@ -24,6 +23,7 @@
 #include "output/log.h"
 #include "output/scrollback.h"
 #include "output/text.h"
+#include "session/chanopt.h"
 #include "session/lastact.h"
 #include "session/session.h"
 

@@ -5,6 +5,7 @@
 #include "net/server.h"
 
 #include "base/guard.h"
+#include "base/handles.h"
 #include "base/linesplit.h"
 #include "base/util.h"
 #include "commands/outbound.h"
@@ -41,7 +42,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace
 {
@@ -196,40 +199,18 @@ void child_report(int fd, int code, std::vector<std::string> args = {})
     _exit(0);
 }
 
-// The desktop's proxy for irc://host:port, or none.
-proxy_uri desktop_proxy(const std::string &host, int port)
+// Whether IRC connections use a proxy at all: "DCC only" keeps them direct
+// whichever way the proxy is set.
+bool irc_uses_proxy(bool direct_only)
 {
-    // Inside a Flatpak sandbox the resolver goes through a portal that a
-    // forked child cannot use.
-    if (g_file_test("/.flatpak-info", G_FILE_TEST_EXISTS))
-        return {};
-    GProxyResolver *resolver = g_proxy_resolver_get_default();
-    if (!resolver)
-        return {};
-    char *url = g_strdup_printf("irc://%s:%d", host.c_str(), port);
-    GError *error = nullptr;
-    gchar **proxies = g_proxy_resolver_lookup(resolver, url, nullptr, &error);
-    g_free(url);
-    proxy_uri out;
-    if (error) {
-        fprintf(stderr, "%s: %s\n", _("Failed to lookup proxy"), error->message);
-        g_error_free(error);
-    } else if (proxies && proxies[0]) {
-        out = net_parse_proxy_uri(proxies[0]);
-    }
-    g_strfreev(proxies);
-    return out;
+    return !direct_only && prefs.net_proxy_use != 2;
 }
 
-proxy_uri choose_proxy(const std::string &host, int port, bool direct_only)
+// The configured proxy (not the desktop's, which is looked up apart).
+proxy_uri configured_proxy(bool direct_only)
 {
-    // "DCC only" keeps IRC connections direct whichever way the proxy is set.
-    if (direct_only || prefs.net_proxy_use == 2)
+    if (!irc_uses_proxy(direct_only))
         return {};
-    // The desktop kind takes host and port from the desktop: a configured
-    // host has no handshake of that kind to speak.
-    if (prefs.net_proxy_type == PROXY_DESKTOP)
-        return desktop_proxy(host, port);
     if (prefs.net_proxy_host[0] && prefs.net_proxy_type > PROXY_NONE && prefs.net_proxy_type < PROXY_DESKTOP) {
         proxy_uri configured;
         configured.kind = prefs.net_proxy_type;
@@ -240,9 +221,12 @@ proxy_uri choose_proxy(const std::string &host, int port, bool direct_only)
     return {};
 }
 
-// Resolves, connects and negotiates the proxy, reporting each step on `out`.
-[[noreturn]] void child_run(int out, int sok4, int sok6, const std::string &host, int port, bool direct_only)
+// Resolves, connects and negotiates `proxy`, reporting each step on `out`.
+// Runs in the forked child: plain system calls only, nothing of GIO, whose
+// worker threads may have held a lock at fork time.
+[[noreturn]] void child_run(int out, int sok4, int sok6, const std::string &host, int port, const proxy_uri &proxy)
 {
+
     if (prefs.net_bind_host[0]) {
         netstore *local = net_store_new();
         char *ip = net_resolve(local, prefs.net_bind_host, 0, nullptr);
@@ -256,7 +240,6 @@ proxy_uri choose_proxy(const std::string &host, int port, bool direct_only)
         net_store_destroy(local);
     }
 
-    const proxy_uri proxy = choose_proxy(host, port, direct_only);
     netstore *ns_irc = net_store_new();
     netstore *ns_proxy = nullptr;
     char *real_host = nullptr;
@@ -318,6 +301,72 @@ proxy_uri choose_proxy(const std::string &host, int port, bool direct_only)
     _exit(0);
 }
 
+// ---- the desktop's proxy, looked up before the child is forked ---------------
+//
+// The lookup runs here in the parent and asynchronously: GIO keeps worker
+// threads (D-Bus, dconf), and a child forked while one of them held a lock
+// could hang in its first GIO call, leaving the attempt "connecting" for ever.
+
+void fork_connection_child(server *serv, const std::string &host, int port, const proxy_uri &proxy);
+
+// A pending lookup. The server may be freed before GIO answers: the answer
+// finds it again by id and generation, and stopping the attempt cancels.
+struct proxy_lookup {
+    int server_id;
+    unsigned int generation;
+    std::string host;
+    int port;
+    gobject_ptr<GCancellable> cancel;
+};
+
+std::unordered_map<server *, gobject_ptr<GCancellable>> pending_lookups;
+
+void cancel_proxy_lookup(server *serv)
+{
+    auto it = pending_lookups.find(serv);
+    if (it == pending_lookups.end())
+        return;
+    g_cancellable_cancel(it->second.get());
+    pending_lookups.erase(it);
+}
+
+void desktop_proxy_found(GObject *source, GAsyncResult *result, gpointer data) noexcept
+{
+    const std::unique_ptr<proxy_lookup> lookup(static_cast<proxy_lookup *>(data));
+    error_ptr error;
+    const strv_ptr proxies(g_proxy_resolver_lookup_finish(G_PROXY_RESOLVER(source), result, error.out()));
+    if (g_cancellable_is_cancelled(lookup->cancel.get()))
+        return;
+    guarded("desktop proxy", [&] {
+        server *serv = find_server_by_id(lookup->server_id);
+        if (!serv || !serv->connecting || serv->connect_generation != lookup->generation)
+            return;
+        pending_lookups.erase(serv);
+        proxy_uri proxy;
+        if (error)
+            fprintf(stderr, "%s: %s\n", _("Failed to lookup proxy"), error.message());
+        else if (proxies && proxies.get()[0])
+            proxy = net_parse_proxy_uri(proxies.get()[0]);
+        fork_connection_child(serv, lookup->host, lookup->port, proxy);
+    });
+}
+
+// Asks the desktop which proxy reaches irc://host:port; the attempt goes on
+// when it answers.
+void desktop_proxy_lookup(server *serv, const std::string &host, int port)
+{
+    GProxyResolver *resolver = g_proxy_resolver_get_default();
+    if (!resolver) {
+        fork_connection_child(serv, host, port, {});
+        return;
+    }
+    cancel_proxy_lookup(serv);
+    auto *lookup = new proxy_lookup{serv->id, serv->connect_generation, host, port, take_ref(g_cancellable_new())};
+    pending_lookups[serv] = make_ref(lookup->cancel.get());
+    const gchar_ptr url(g_strdup_printf("irc://%s:%d", host.c_str(), port));
+    g_proxy_resolver_lookup_async(resolver, url.get(), lookup->cancel.get(), desktop_proxy_found, lookup);
+}
+
 // ---- the parent's side of an attempt ---------------------------------------
 
 // Closes every socket of the attempt, including one already handed over.
@@ -358,7 +407,7 @@ void attempt_failed(server *serv, int event, int error)
     if (!is_server(serv))
         return;
     if (!servlist_cycle(serv) && prefs.net_auto_reconnectonfail && serv->auto_reconnect)
-        serv->auto_reconnect(serv, FALSE, -1);
+        serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
 }
 
 void run_identd(server *serv)
@@ -470,14 +519,14 @@ void connection_lost(server *serv, int error)
         return;
     if (serv->motd_done) {
         if (prefs.net_auto_reconnect)
-            serv->auto_reconnect(serv, FALSE, error);
+            serv->auto_reconnect(serv, FALSE, error, prefs.net_reconnect_delay);
         else
             serv->disconnect(sess, FALSE, error);
         return;
     }
     serv->disconnect(sess, FALSE, error);
     if (is_server(serv) && !servlist_cycle(serv) && prefs.net_auto_reconnect)
-        serv->auto_reconnect(serv, FALSE, error);
+        serv->auto_reconnect(serv, FALSE, error, prefs.net_reconnect_delay);
 }
 
 gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
@@ -643,7 +692,7 @@ int reconnect_due(void *data) noexcept
     return 0;
 }
 
-void server_schedule_reconnect(server *serv, int send_quit, int err)
+void server_schedule_reconnect(server *serv, int send_quit, int err, int delay_s)
 {
     if (!serv->home_session)
         return;
@@ -665,7 +714,7 @@ void server_schedule_reconnect(server *serv, int send_quit, int err)
     if (err == -1 || err == 0 || err == ECONNRESET || err == ETIMEDOUT)
         serv->restore_away = serv->away;
 
-    const int delay = prefs.net_reconnect_delay > 0 ? prefs.net_reconnect_delay * 1000 : MIN_RECONNECT_DELAY_MS;
+    const int delay = delay_s > 0 ? delay_s * 1000 : MIN_RECONNECT_DELAY_MS;
     if (serv->reconnect_timer)
         fe_timeout_remove(serv->reconnect_timer);
     serv->reconnect_timer = fe_timeout_add(delay, reconnect_due, serv);
@@ -723,6 +772,16 @@ void server_connect(server *serv, char *hostname, int port, int no_login)
         serv->flush_queue(serv);
     fe_set_throttle(serv);
 
+    if (prefs.net_proxy_type == PROXY_DESKTOP && irc_uses_proxy(serv->direct_only)) {
+        desktop_proxy_lookup(serv, host, port);
+        return;
+    }
+    fork_connection_child(serv, host, port, configured_proxy(serv->direct_only));
+}
+
+// Forks the child of one connection attempt; the parent watches its reports.
+void fork_connection_child(server *serv, const std::string &host, int port, const proxy_uri &proxy)
+{
     int pipe_fds[2];
     if (pipe(pipe_fds) < 0) {
         attempt_failed(serv, XP_TE_CONNECTION_FAILED, errno);
@@ -736,7 +795,6 @@ void server_connect(server *serv, char *hostname, int port, int no_login)
     net_fd sock6(s6);
     serv->proxy_sock_v4 = serv->proxy_sock_v6 = -1;
 
-    const bool direct_only = serv->direct_only;
     const pid_t pid = fork();
     if (pid < 0) {
         attempt_failed(serv, XP_TE_CONNECTION_FAILED, errno);
@@ -747,7 +805,7 @@ void server_connect(server *serv, char *hostname, int port, int no_login)
         // A set-user-id build must not resolve or connect with privileges.
         if (setuid(getuid()) != 0)
             _exit(0);
-        child_run(pipe_write.release(), sock4.release(), sock6.release(), host, port, direct_only);
+        child_run(pipe_write.release(), sock4.release(), sock6.release(), host, port, proxy);
     }
 
     serv->child_pid = pid;
@@ -775,6 +833,7 @@ void server_fill_her_up(server *serv)
 
 void server_stopconnecting(server *serv)
 {
+    cancel_proxy_lookup(serv);
     if (serv->watch_tag) {
         fe_input_remove(serv->watch_tag);
         serv->watch_tag = 0;
@@ -923,6 +982,7 @@ void server_set_defaults(server *serv)
 
 void server_free(server *serv)
 {
+    cancel_proxy_lookup(serv);
     if (serv->cleanup)
         serv->cleanup(serv);
     // Cleanup leaves a reconnect timer alone while an attempt was running.

@@ -22,7 +22,8 @@ struct server {
     void (*disconnect)(struct session *sess, int sendquit, int err);
     int (*cleanup)(struct server *serv);
     void (*flush_queue)(struct server *serv);
-    void (*auto_reconnect)(struct server *serv, int send_quit, int err);
+    // Reconnects after `delay_s` seconds (0 or less: as soon as allowed).
+    void (*auto_reconnect)(struct server *serv, int send_quit, int err, int delay_s);
     // Protocol operations, in protocol table order; filled by proto_fill_her_up.
     void (*p_inline)(struct server *serv, char *buf, int len);
     void (*p_invite)(struct server *serv, const char *channel, const char *nick);

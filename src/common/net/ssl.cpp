@@ -199,7 +199,7 @@ void fail_handshake(server *serv, const char *text, bool may_reconnect)
     connection_failed(serv, text);
     serv->cleanup(serv);
     if (may_reconnect && prefs.net_auto_reconnectonfail && serv->auto_reconnect)
-        serv->auto_reconnect(serv, FALSE, -1);
+        serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
 }
 
 // The verdict on a finished handshake: null when the connection is

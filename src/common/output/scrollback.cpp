@@ -11,10 +11,10 @@
 #include "base/lumenwick.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "fe.h"
 #include "net/server.h"
 #include "output/log.h"
+#include "session/chanopt.h"
 #include "session/session.h"
 
 #include <fcntl.h>

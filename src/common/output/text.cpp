@@ -8,12 +8,12 @@
 #include "base/lumenwick.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "fe.h"
 #include "net/server.h"
 #include "output/log.h"
 #include "output/scrollback.h"
 #include "plugins/plugin.h"
+#include "session/chanopt.h"
 #include "session/session.h"
 
 #include <glib/gstdio.h>

@@ -1,11 +1,10 @@
 // Process start-up, the core timers and the orderly shutdown.
 
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 #include "base/guard.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "config/list.h"
 #include "config/menu.h"
 #include "fe.h"
@@ -16,6 +15,7 @@
 #include "output/text.h"
 #include "plugins/plugin.h"
 #include "servlist/servlist.h"
+#include "session/chanopt.h"
 #include "session/session.h"
 
 #include <csignal>
@@ -42,6 +42,13 @@ int arg_minimize = 0;
 
 namespace
 {
+
+// The settings module sits below start-up: it re-arms the core timers
+// through this hook when a setting that drives them changes.
+[[maybe_unused]] const bool timers_hooked = [] {
+    cfg_timers_changed = lumenwick_reinit_timers;
+    return true;
+}();
 
 // Timer tags of the core timers, 0 when not running.
 int notify_tag;
@@ -226,12 +233,13 @@ int lumenwick_main(int argc, char **argv)
 
     find_cfgdir_argument(argc, argv);
 
+    const char *font = fe_get_default_font();
     if (check_config_dir() != 0) {
-        load_default_config();
+        load_default_config(font);
         make_config_dirs();
         make_dcc_dirs();
-    } else if (load_config() != 0) {
-        load_default_config();
+    } else if (load_config(font) != 0) {
+        load_default_config(font);
     }
 
     const int args_result = fe_args(argc, argv);
@@ -332,7 +340,7 @@ int lag_check(void *)
                 g_snprintf(seconds, sizeof seconds, "%lu", elapsed_ms / 1000UL);
                 text_emit(XP_TE_PING_TIMEOUT, serv->home_session, seconds, nullptr, nullptr, nullptr, 0);
                 if (prefs.net_auto_reconnect && serv->auto_reconnect)
-                    serv->auto_reconnect(serv, FALSE, -1);
+                    serv->auto_reconnect(serv, FALSE, -1, prefs.net_reconnect_delay);
             }
             continue;
         }

@@ -7,7 +7,6 @@
 #include "commands/outbound-exec.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "fe.h"
 #include "irc/inbound.h"
 #include "irc/userlist.h"
@@ -15,6 +14,7 @@
 #include "output/log.h"
 #include "output/scrollback.h"
 #include "plugins/plugin.h"
+#include "session/chanopt.h"
 #include "session/lastact.h"
 
 #include <csignal>

@@ -3,6 +3,7 @@
 
 #include "base/history.h"
 #include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 #include <sys/types.h>
 

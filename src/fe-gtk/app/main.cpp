@@ -1,4 +1,4 @@
-#include "base/lumenwick.h"
+#include "session/lumenwick.h"
 
 int main(int argc, char **argv)
 {

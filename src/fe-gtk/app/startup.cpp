@@ -6,6 +6,7 @@
 #include "dialogs/message.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "session/lumenwick.h"
 #include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
 #include "theme/theme-runtime.h"

@@ -3,6 +3,7 @@
 #include "base/lumenwick.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "session/lumenwick.h"
 #include "session/session.h"
 #include "support/dialog-helpers.h"
 #include "support/gtk-handles.h"

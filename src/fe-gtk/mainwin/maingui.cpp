@@ -15,14 +15,15 @@
 #include "base/util.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
-#include "config/chanopt.h"
 #include "fe-common/meters.h"
 #include "fe-common/title.h"
 #include "fe.h"
 #include "net/server.h"
 #include "output/text.h"
 #include "plugins/plugin.h"
+#include "session/chanopt.h"
 #include "session/lastact.h"
+#include "session/lumenwick.h"
 #include "session/session.h"
 
 #include <cstring>

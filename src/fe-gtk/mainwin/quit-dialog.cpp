@@ -5,6 +5,7 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "net/server.h"
+#include "session/lumenwick.h"
 
 #include <string>
 

@@ -6,6 +6,7 @@
 #include "base/guard.h"
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
+#include "session/lumenwick.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The per-channel option store: a list of (network, channel, eight bytes)
 // entries, newest first, read lazily from chanopt.conf and written back as a
 // whole. Values are 0 off, 1 on, 2 unset.
-#include "config/chanopt.h"
+#include "session/chanopt.h"
 
 #include "base/atomicfile.h"
 #include "base/lumenwick.h"
