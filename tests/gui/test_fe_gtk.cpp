@@ -4,6 +4,8 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "irc/proto-irc.h"
+#include "irc/userlist.h"
 #include "mainwin/maingui.h"
 #include "net/server.h"
 #include "session/session.h"
@@ -495,6 +497,62 @@ TEST_F(SessionWindow, ClosingFreesTheSessionAndItsTab)
     mg_tab_close(by_user);
     EXPECT_FALSE(is_session(by_user));
     EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs);
+}
+
+// The nick column of every row, in view order (markup as stored).
+std::vector<std::string> list_rows(session_view *v)
+{
+    std::vector<std::string> rows;
+    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist));
+    GtkTreeIter it;
+    for (bool ok = m && gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it)) {
+        gchar *nick = nullptr;
+        gtk_tree_model_get(m, &it, 2, &nick, -1);
+        rows.emplace_back(nick ? nick : "");
+        g_free(nick);
+    }
+    return rows;
+}
+
+TEST_F(SessionWindow, UserListShowsABurstSortedAtItsEndAndFollowsLaterChanges)
+{
+    prefs.gui_ulist_sort = 0;
+    session *chan = new_ircwindow(anchor->server, "#users", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    session_view *v = view_of(chan);
+    message_tags_data tags;
+    const auto add = [&](const char *name) { userlist_add(chan, name, nullptr, nullptr, nullptr, &tags); };
+
+    // A NAMES burst: the view holds no model until the end of the list.
+    chan->end_of_names = FALSE;
+    userlist_burst_begin(chan);
+    for (const char *name : {"zed", "@alice", "+bob", "carol"})
+        add(name);
+    pump_for(50);
+    EXPECT_EQ(gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)), nullptr);
+    userlist_burst_end(chan);
+    chan->end_of_names = TRUE;
+    fe_userlist_numbers(chan);
+    EXPECT_EQ(list_rows(v), (std::vector<std::string>{"alice", "bob", "carol", "zed"}));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->user_count)), "1 ops, 4 total");
+
+    // After it, each change lands in its place at once.
+    add("@aaron");
+    add("dave");
+    userlist_remove(chan, "carol");
+    EXPECT_EQ(list_rows(v), (std::vector<std::string>{"aaron", "alice", "bob", "dave", "zed"}));
+    userlist_update_mode(chan, "zed", 'o', '+');
+    EXPECT_EQ(list_rows(v).at(2), "zed");
+
+    fe_set_typing(chan, "dave", "active");
+    EXPECT_EQ(list_rows(v).at(4).rfind("dave [", 0), 0u) << list_rows(v).at(4);
+    fe_set_typing(chan, "dave", "done");
+    EXPECT_EQ(list_rows(v).at(4), "dave");
+
+    userlist_clear(chan);
+    EXPECT_TRUE(list_rows(v).empty());
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->user_count)), "");
+    fe_close_window(chan);
 }
 
 TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
