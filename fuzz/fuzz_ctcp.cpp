@@ -98,8 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // that cutting is exercised too.
     char out[64];
     char a[] = "a", e[] = "net";
-    const int r = auto_insert(out, sizeof out, reinterpret_cast<const unsigned char *>(text.c_str()), word, word_eol, a,
-                              a, a, e, a, a, nick, a);
+    const int r = auto_insert(out, sizeof out, reinterpret_cast<const unsigned char *>(text.c_str()), word, word_eol,
+                              {a, a, a, e, a, a, nick, a});
     if (r < 0 || r > 2 || !memchr(out, '\0', sizeof out))
         abort();
 

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<char> out(room + 1, '\x7f');
     char a[] = "", c[] = "#chan", d[] = "data \xc3\xa9", e[] = "net", h[] = "host", n[] = "me", s[] = "bob", u[] = "";
     const int r = auto_insert(out.data(), static_cast<int>(room), reinterpret_cast<const unsigned char *>(tmpl.c_str()),
-                              word, word_eol, a, c, d, e, h, n, s, u);
+                              word, word_eol, {a, c, d, e, h, n, s, u});
     if (r < 0 || r > 2)
         abort();
     const void *end = memchr(out.data(), '\0', room);

@@ -152,8 +152,8 @@ expansion expand(const char *tmpl, int size = 512)
     word_eol[0] = e0, word_eol[1] = e1, word_eol[2] = e2, word_eol[3] = e3;
     char a[] = "A", c[] = "#chan", d[] = "D", e[] = "Net", h[] = "H", n[] = "me", s[] = "bob", u[] = "U";
     std::string out(static_cast<std::size_t>(size) + 8, '#');
-    const int r = auto_insert(out.data(), size, reinterpret_cast<const unsigned char *>(tmpl), word, word_eol, a, c, d,
-                              e, h, n, s, u);
+    const int r = auto_insert(out.data(), size, reinterpret_cast<const unsigned char *>(tmpl), word, word_eol,
+                              {a, c, d, e, h, n, s, u});
     EXPECT_LT(strlen(out.c_str()), static_cast<std::size_t>(size)) << "terminated inside the buffer";
     return {r, out.c_str()};
 }

@@ -438,6 +438,20 @@ TEST_F(Dispatch, GenericNumericGoesToTheTabItNames)
     EXPECT_FALSE(shown(home, "No such nick"));
 }
 
+TEST_F(Dispatch, NumericsOfEachFamilyReachTheirHandler)
+{
+    session *chan = channel("#c");
+    recv(":irc.test 332 me #c :the channel topic");
+    EXPECT_STREQ(chan->topic, "the channel topic");
+    recv(":irc.test 474 me #closed :Cannot join channel (+b)");
+    EXPECT_TRUE(shown(home, "Cannot join #closed (you are banned)."));
+    recv(":irc.test 704 me index :Help topics available");
+    EXPECT_TRUE(shown(home, "Help topics available"));
+    // A family's handler may decline a line: it is then shown as it came.
+    recv(":irc.test 354 me 999 u h s n H :other token");
+    EXPECT_TRUE(shown(home, "999 u h s n H :other token")) << fe_recorder::dump();
+}
+
 TEST_F(Dispatch, WhoisSequenceAndQuietWhois)
 {
     recv(":irc.test 311 me bob bobu bob.host * :Bob Real");

@@ -149,7 +149,7 @@ TEST(HostCheck, NamesAddressesWildcardsAndForgeries)
     };
     for (const auto &c : cases) {
         cert_ptr cert = make_cert(c.cert, key.get());
-        EXPECT_EQ(_SSL_check_hostname(cert.get(), c.host), c.want) << c.host;
+        EXPECT_EQ(ssl_check_hostname(cert.get(), c.host), c.want) << c.host;
     }
 }
 
@@ -260,7 +260,7 @@ class Handshake : public ::testing::Test
         ASSERT_NE(home, nullptr);
         serv = home->server;
         serv->tls_enabled = TRUE;
-        serv->tls_context = _SSL_context_init(nullptr);
+        serv->tls_context = ssl_context_init(nullptr);
         ASSERT_NE(serv->tls_context, nullptr);
     }
     void TearDown() override

@@ -510,9 +510,9 @@ class FullSendBufferTls : public FullSendBuffer
         SSL_set_fd(peer, wire[1]);
         SSL_set_accept_state(peer);
 
-        serv->tls_context = _SSL_context_init(nullptr);
+        serv->tls_context = ssl_context_init(nullptr);
         ASSERT_NE(serv->tls_context, nullptr);
-        serv->tls = _SSL_socket(serv->tls_context, wire[0]);
+        serv->tls = ssl_socket(serv->tls_context, wire[0]);
         ASSERT_NE(serv->tls, nullptr);
         bool client_done = false, peer_done = false;
         for (int i = 0; i < 1000 && !(client_done && peer_done); i++) {

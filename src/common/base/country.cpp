@@ -1,11 +1,14 @@
 // The country table: ISO 3166 two-letter codes with the country-code
 // top-level domains that differ from them (AC, EU, SU, UK), plus the generic
-// top-level domains. Names are English msgids, translated where shown.
+// top-level domains, and its two lookups (country, country_search; declared in
+// base/util.h). Names are English msgids, translated where shown.
 #include "base/lumenwick.h"
+#include "base/util.h"
 
 #include <glib.h>
 
 #include <cstddef>
+#include <cstring>
 
 namespace
 {
@@ -321,8 +324,6 @@ constexpr bool table_is_sorted()
 }
 static_assert(table_is_sorted(), "the country lookup is a binary search");
 
-} // namespace
-
 // Untranslated name of the row whose code equals `code` ignoring ASCII case.
 const char *country_table_find(const char *code)
 {
@@ -352,4 +353,37 @@ void country_table_row(std::size_t index, const char **code, const char **name)
     const country_row &row = countries[index < COUNTRY_ROWS ? index : 0];
     *code = row.code;
     *name = row.name;
+}
+
+} // namespace
+
+const char *country(const char *host)
+{
+    if (!host || !*host)
+        return nullptr;
+    // Hosts without a name resolve to numeric addresses, which have no
+    // country; the last character tells them apart cheaply.
+    if (g_ascii_isdigit(host[strlen(host) - 1]))
+        return nullptr;
+    const char *dot = strrchr(host, '.');
+    const char *name = country_table_find(dot ? dot + 1 : host);
+    return name ? _(name) : nullptr;
+}
+
+void country_search(const char *pattern, void *user_data, void (*print)(void *user_data, const char *line))
+{
+    if (!pattern || !print)
+        return;
+    std::size_t rows = country_table_size();
+    for (std::size_t i = 0; i < rows; i++) {
+        const char *code = nullptr;
+        const char *name = nullptr;
+        country_table_row(i, &code, &name);
+        const char *translated = _(name);
+        if (match(pattern, name) || match(pattern, translated)) {
+            char *line = g_strdup_printf("%s = %s\n", code, translated);
+            print(user_data, line);
+            g_free(line);
+        }
+    }
 }

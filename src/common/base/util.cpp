@@ -45,9 +45,6 @@ const unsigned char rfc_tolowertab[256] = {
 };
 
 // The table itself lives in country.cpp; these are its only entry points.
-const char *country_table_find(const char *code);
-std::size_t country_table_size(void);
-void country_table_row(std::size_t index, const char **code, const char **name);
 
 namespace
 {
@@ -749,37 +746,6 @@ void move_file(const char *src_dir, const char *dst_dir, const char *fname, int 
     if (copy)
         copy_then_remove(src, dst_dir, fname, dccpermissions);
     g_free(src);
-}
-
-const char *country(const char *host)
-{
-    if (!host || !*host)
-        return nullptr;
-    // Hosts without a name resolve to numeric addresses, which have no
-    // country; the last character tells them apart cheaply.
-    if (g_ascii_isdigit(host[strlen(host) - 1]))
-        return nullptr;
-    const char *dot = strrchr(host, '.');
-    const char *name = country_table_find(dot ? dot + 1 : host);
-    return name ? _(name) : nullptr;
-}
-
-void country_search(const char *pattern, void *user_data, void (*print)(void *user_data, const char *line))
-{
-    if (!pattern || !print)
-        return;
-    std::size_t rows = country_table_size();
-    for (std::size_t i = 0; i < rows; i++) {
-        const char *code = nullptr;
-        const char *name = nullptr;
-        country_table_row(i, &code, &name);
-        const char *translated = _(name);
-        if (match(pattern, name) || match(pattern, translated)) {
-            char *line = g_strdup_printf("%s = %s\n", code, translated);
-            print(user_data, line);
-            g_free(line);
-        }
-    }
 }
 
 const char *get_sys_str(int with_cpu)

@@ -49,8 +49,8 @@ bool is_digit(unsigned char c)
 
 } // namespace
 
-int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[], char *a, char *c,
-                char *d, char *e, char *h, char *n, char *s, char *u)
+int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[],
+                const insert_values &values)
 {
     if (!dest || destlen < 1)
         return 2;
@@ -106,28 +106,28 @@ int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[],
             out.add('%');
             break;
         case 'a':
-            out.add(a);
+            out.add(values.a);
             break;
         case 'c':
-            out.add(c);
+            out.add(values.c);
             break;
         case 'd':
-            out.add(d);
+            out.add(values.d);
             break;
         case 'e':
-            out.add(e);
+            out.add(values.e);
             break;
         case 'h':
-            out.add(h);
+            out.add(values.h);
             break;
         case 'n':
-            out.add(n);
+            out.add(values.n);
             break;
         case 's':
-            out.add(s);
+            out.add(values.s);
             break;
         case 'u':
-            out.add(u);
+            out.add(values.u);
             break;
         case 'm':
             out.add(get_sys_str(1));

@@ -161,7 +161,6 @@ bool run_user_commands(session *sess, char *word[], char *word_eol[])
     if (matches.empty())
         return false;
     auto buf = std::make_unique<char[]>(USER_COMMAND_SIZE);
-    char empty[] = "";
     for (const user_command &uc : matches) {
         if (!is_session(sess))
             break;
@@ -179,9 +178,8 @@ bool run_user_commands(session *sess, char *word[], char *word_eol[])
         std::string nick = sess->server->nick;
         // Result 2 (cut to fit) runs what fit: auto_insert ends it on a
         // character boundary and terminates it.
-        const int r =
-            auto_insert(buf.get(), USER_COMMAND_SIZE, reinterpret_cast<const unsigned char *>(uc.cmd.c_str()), word,
-                        word_eol, empty, chan.data(), empty, net.data(), empty, nick.data(), empty, empty);
+        const int r = auto_insert(buf.get(), USER_COMMAND_SIZE, reinterpret_cast<const unsigned char *>(uc.cmd.c_str()),
+                                  word, word_eol, {.c = chan.c_str(), .e = net.c_str(), .n = nick.c_str()});
         if (r == 0) {
             PrintText(sess, _("Bad arguments for user command.\n"));
             continue;

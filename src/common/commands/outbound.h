@@ -51,12 +51,27 @@ void handle_multiline(session *sess, char *cmd, int history, int nocommand);
 bool handle_command(session *sess, char *cmd, bool check_spch);
 // Runs each line of a file in the configuration directory; 0 when it cannot be opened.
 int load_perform_file(session *sess, const char *file);
+// What the letters %a, %c, %d, %e, %h, %n, %s and %u of a template stand for
+// (null: nothing). Callers name only the letters they fill, e.g. a user
+// command {.c = channel, .e = network, .n = own nick}, a CTCP reply
+// {.d = arguments, .e = network, .s = asking nick}.
+struct insert_values {
+    const char *a = nullptr;
+    const char *c = nullptr;
+    const char *d = nullptr;
+    const char *e = nullptr;
+    const char *h = nullptr;
+    const char *n = nullptr;
+    const char *s = nullptr;
+    const char *u = nullptr;
+};
+
 // Expands a user-command template (%2, &2, %n, %t, %v, ...) into `dest`
 // (`destlen` bytes, always terminated): 1 on success, 0 when the template
 // uses a word that is empty, 2 when the result was cut to fit.
 // (outbound-expand.cpp)
-int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[], char *a, char *c,
-                char *d, char *e, char *h, char *n, char *s, char *u);
+int auto_insert(char *dest, int destlen, const unsigned char *src, char *word[], char *word_eol[],
+                const insert_values &values);
 // Says a line in the tab: the text a user types without the command
 // character (nick completion, DCC chat, split into protocol-sized PRIVMSGs).
 // `check_spch` converts percent codes as typed text does; `complete_nick`

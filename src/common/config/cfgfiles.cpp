@@ -41,131 +41,131 @@ void timers_changed(void)
 const prefs_row vars[] = {
     {"away_auto_unmark", P_OFFINT(away_auto_unmark), 0, TYPE_BOOL, nullptr},
     {"away_omit_alerts", P_OFFINT(away_omit_alerts), 0, TYPE_BOOL, nullptr},
-    {"away_reason", P_OFFSETTEXT(away_reason), sizeof(prefs.away_reason), TYPE_STR, nullptr},
-    {"away_show_once", P_OFFINT(away_show_once), 0, TYPE_BOOL, nullptr},
-    {"away_size_max", P_OFFINT(away_size_max), 0, TYPE_INT, nullptr},
-    {"away_timeout", P_OFFINT(away_timeout), 0, TYPE_INT, nullptr},
-    {"away_track", P_OFFINT(away_track), 0, TYPE_BOOL, nullptr},
-    {"completion_amount", P_OFFINT(completion_amount), 0, TYPE_INT, nullptr},
+    {"away_reason", P_OFFSETTEXT(away_reason), sizeof(prefs.away_reason), TYPE_STR, nullptr, 0, N_("I'm busy")},
+    {"away_show_once", P_OFFINT(away_show_once), 0, TYPE_BOOL, nullptr, 1},
+    {"away_size_max", P_OFFINT(away_size_max), 0, TYPE_INT, nullptr, 300},
+    {"away_timeout", P_OFFINT(away_timeout), 0, TYPE_INT, nullptr, 60},
+    {"away_track", P_OFFINT(away_track), 0, TYPE_BOOL, nullptr, 1},
+    {"completion_amount", P_OFFINT(completion_amount), 0, TYPE_INT, nullptr, 5},
     {"completion_auto", P_OFFINT(completion_auto), 0, TYPE_BOOL, nullptr},
-    {"completion_sort", P_OFFINT(completion_sort), 0, TYPE_INT, nullptr},
-    {"completion_suffix", P_OFFSETTEXT(completion_suffix), sizeof(prefs.completion_suffix), TYPE_STR, nullptr},
+    {"completion_sort", P_OFFINT(completion_sort), 0, TYPE_INT, nullptr, 1},
+    {"completion_suffix", P_OFFSETTEXT(completion_suffix), sizeof(prefs.completion_suffix), TYPE_STR, nullptr, 0, ","},
     {"dcc_auto_chat", P_OFFINT(dcc_auto_chat), 0, TYPE_BOOL, nullptr},
-    {"dcc_auto_recv", P_OFFINT(dcc_auto_recv), 0, TYPE_INT, nullptr},
-    {"dcc_auto_resume", P_OFFINT(dcc_auto_resume), 0, TYPE_BOOL, nullptr},
-    {"dcc_blocksize", P_OFFINT(dcc_blocksize), 0, TYPE_INT, nullptr},
+    {"dcc_auto_recv", P_OFFINT(dcc_auto_recv), 0, TYPE_INT, nullptr, 1},
+    {"dcc_auto_resume", P_OFFINT(dcc_auto_resume), 0, TYPE_BOOL, nullptr, 1},
+    {"dcc_blocksize", P_OFFINT(dcc_blocksize), 0, TYPE_INT, nullptr, 1024},
     {"dcc_completed_dir", P_OFFSETTEXT(dcc_completed_dir), sizeof(prefs.dcc_completed_dir), TYPE_STR, nullptr},
     {"dcc_dir", P_OFFSETTEXT(dcc_dir), sizeof(prefs.dcc_dir), TYPE_STR, nullptr},
-    {"dcc_fast_send", P_OFFINT(dcc_fast_send), 0, TYPE_BOOL, nullptr},
+    {"dcc_fast_send", P_OFFINT(dcc_fast_send), 0, TYPE_BOOL, nullptr, 1},
     {"dcc_global_max_get_cps", P_OFFINT(dcc_global_max_get_cps), 0, TYPE_INT, nullptr},
     {"dcc_global_max_send_cps", P_OFFINT(dcc_global_max_send_cps), 0, TYPE_INT, nullptr},
     {"dcc_ip", P_OFFSETTEXT(dcc_ip), sizeof(prefs.dcc_ip), TYPE_STR, nullptr},
     {"dcc_ip_from_server", P_OFFINT(dcc_ip_from_server), 0, TYPE_BOOL, nullptr},
     {"dcc_max_get_cps", P_OFFINT(dcc_max_get_cps), 0, TYPE_INT, nullptr},
     {"dcc_max_send_cps", P_OFFINT(dcc_max_send_cps), 0, TYPE_INT, nullptr},
-    {"dcc_permissions", P_OFFINT(dcc_permissions), 0, TYPE_INT, nullptr},
+    {"dcc_permissions", P_OFFINT(dcc_permissions), 0, TYPE_INT, nullptr, 384},
     {"dcc_port_first", P_OFFINT(dcc_port_first), 0, TYPE_INT, nullptr},
     {"dcc_port_last", P_OFFINT(dcc_port_last), 0, TYPE_INT, nullptr},
     {"dcc_remove", P_OFFINT(dcc_remove), 0, TYPE_BOOL, nullptr},
     {"dcc_save_nick", P_OFFINT(dcc_save_nick), 0, TYPE_BOOL, nullptr},
     {"dcc_send_fillspaces", P_OFFINT(dcc_send_fillspaces), 0, TYPE_BOOL, nullptr},
-    {"dcc_stall_timeout", P_OFFINT(dcc_stall_timeout), 0, TYPE_INT, nullptr},
-    {"dcc_timeout", P_OFFINT(dcc_timeout), 0, TYPE_INT, nullptr},
-    {"flood_ctcp_num", P_OFFINT(flood_ctcp_num), 0, TYPE_INT, nullptr},
-    {"flood_ctcp_time", P_OFFINT(flood_ctcp_time), 0, TYPE_INT, nullptr},
-    {"flood_msg_num", P_OFFINT(flood_msg_num), 0, TYPE_INT, nullptr},
-    {"flood_msg_time", P_OFFINT(flood_msg_time), 0, TYPE_INT, nullptr},
-    {"gui_autoopen_chat", P_OFFINT(gui_autoopen_chat), 0, TYPE_BOOL, nullptr},
-    {"gui_autoopen_dialog", P_OFFINT(gui_autoopen_dialog), 0, TYPE_BOOL, nullptr},
-    {"gui_autoopen_recv", P_OFFINT(gui_autoopen_recv), 0, TYPE_BOOL, nullptr},
-    {"gui_autoopen_send", P_OFFINT(gui_autoopen_send), 0, TYPE_BOOL, nullptr},
-    {"gui_chanlist_maxusers", P_OFFINT(gui_chanlist_maxusers), 0, TYPE_INT, nullptr},
-    {"gui_chanlist_minusers", P_OFFINT(gui_chanlist_minusers), 0, TYPE_INT, nullptr},
+    {"dcc_stall_timeout", P_OFFINT(dcc_stall_timeout), 0, TYPE_INT, nullptr, 60},
+    {"dcc_timeout", P_OFFINT(dcc_timeout), 0, TYPE_INT, nullptr, 180},
+    {"flood_ctcp_num", P_OFFINT(flood_ctcp_num), 0, TYPE_INT, nullptr, 5},
+    {"flood_ctcp_time", P_OFFINT(flood_ctcp_time), 0, TYPE_INT, nullptr, 30},
+    {"flood_msg_num", P_OFFINT(flood_msg_num), 0, TYPE_INT, nullptr, 5},
+    {"flood_msg_time", P_OFFINT(flood_msg_time), 0, TYPE_INT, nullptr, 30},
+    {"gui_autoopen_chat", P_OFFINT(gui_autoopen_chat), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_autoopen_dialog", P_OFFINT(gui_autoopen_dialog), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_autoopen_recv", P_OFFINT(gui_autoopen_recv), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_autoopen_send", P_OFFINT(gui_autoopen_send), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_chanlist_maxusers", P_OFFINT(gui_chanlist_maxusers), 0, TYPE_INT, nullptr, 9999},
+    {"gui_chanlist_minusers", P_OFFINT(gui_chanlist_minusers), 0, TYPE_INT, nullptr, 5},
     {"gui_chanlist_width_channel", P_OFFINT(gui_chanlist_width_channel), 0, TYPE_INT, nullptr},
     {"gui_chanlist_width_topic", P_OFFINT(gui_chanlist_width_topic), 0, TYPE_INT, nullptr},
     {"gui_chanlist_width_users", P_OFFINT(gui_chanlist_width_users), 0, TYPE_INT, nullptr},
     {"gui_compact", P_OFFINT(gui_compact), 0, TYPE_BOOL, nullptr},
-    {"gui_ctrlq_quit", P_OFFINT(gui_ctrlq_quit), 0, TYPE_BOOL, nullptr},
-    {"gui_dialog_height", P_OFFINT(gui_dialog_height), 0, TYPE_INT, nullptr},
+    {"gui_ctrlq_quit", P_OFFINT(gui_ctrlq_quit), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_dialog_height", P_OFFINT(gui_dialog_height), 0, TYPE_INT, nullptr, 256},
     {"gui_dialog_left", P_OFFINT(gui_dialog_left), 0, TYPE_INT, nullptr},
     {"gui_dialog_top", P_OFFINT(gui_dialog_top), 0, TYPE_INT, nullptr},
-    {"gui_dialog_width", P_OFFINT(gui_dialog_width), 0, TYPE_INT, nullptr},
+    {"gui_dialog_width", P_OFFINT(gui_dialog_width), 0, TYPE_INT, nullptr, 500},
     {"gui_filesize_iec", P_OFFINT(gui_filesize_iec), 0, TYPE_BOOL, nullptr},
     {"gui_focus_omitalerts", P_OFFINT(gui_focus_omitalerts), 0, TYPE_BOOL, nullptr},
     {"gui_hide_menu", P_OFFINT(gui_hide_menu), 0, TYPE_BOOL, nullptr},
-    {"gui_input_attr", P_OFFINT(gui_input_attr), 0, TYPE_BOOL, nullptr},
-    {"gui_input_icon", P_OFFINT(gui_input_icon), 0, TYPE_BOOL, nullptr},
-    {"gui_input_nick", P_OFFINT(gui_input_nick), 0, TYPE_BOOL, nullptr},
-    {"gui_input_spell", P_OFFINT(gui_input_spell), 0, TYPE_BOOL, nullptr},
-    {"gui_input_style", P_OFFINT(gui_input_style), 0, TYPE_BOOL, nullptr},
-    {"gui_join_dialog", P_OFFINT(gui_join_dialog), 0, TYPE_BOOL, nullptr},
-    {"gui_lagometer", P_OFFINT(gui_lagometer), 0, TYPE_INT, nullptr},
+    {"gui_input_attr", P_OFFINT(gui_input_attr), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_input_icon", P_OFFINT(gui_input_icon), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_input_nick", P_OFFINT(gui_input_nick), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_input_spell", P_OFFINT(gui_input_spell), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_input_style", P_OFFINT(gui_input_style), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_join_dialog", P_OFFINT(gui_join_dialog), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_lagometer", P_OFFINT(gui_lagometer), 0, TYPE_INT, nullptr, 1},
     {"gui_lang", P_OFFINT(gui_lang), 0, TYPE_INT, nullptr},
     {"gui_mode_buttons", P_OFFINT(gui_mode_buttons), 0, TYPE_BOOL, nullptr},
     {"gui_mode_buttons_inline", P_OFFINT(gui_mode_buttons_inline), 0, TYPE_BOOL, nullptr},
     {"gui_pane_divider_position", P_OFFINT(gui_pane_divider_position), 0, TYPE_INT, nullptr},
-    {"gui_pane_left_size", P_OFFINT(gui_pane_left_size), 0, TYPE_INT, nullptr},
-    {"gui_pane_right_size", P_OFFINT(gui_pane_right_size), 0, TYPE_INT, nullptr},
-    {"gui_pane_right_size_min", P_OFFINT(gui_pane_right_size_min), 0, TYPE_INT, nullptr},
-    {"gui_quit_dialog", P_OFFINT(gui_quit_dialog), 0, TYPE_BOOL, nullptr},
+    {"gui_pane_left_size", P_OFFINT(gui_pane_left_size), 0, TYPE_INT, nullptr, 128},
+    {"gui_pane_right_size", P_OFFINT(gui_pane_right_size), 0, TYPE_INT, nullptr, 100},
+    {"gui_pane_right_size_min", P_OFFINT(gui_pane_right_size_min), 0, TYPE_INT, nullptr, 80},
+    {"gui_quit_dialog", P_OFFINT(gui_quit_dialog), 0, TYPE_BOOL, nullptr, 1},
     {"gui_search_pos", P_OFFINT(gui_search_pos), 0, TYPE_INT, nullptr},
     {"gui_slist_fav", P_OFFINT(gui_slist_fav), 0, TYPE_BOOL, nullptr},
     {"gui_slist_select", P_OFFINT(gui_slist_select), 0, TYPE_INT, nullptr},
     {"gui_slist_skip", P_OFFINT(gui_slist_skip), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_chans", P_OFFINT(gui_tab_chans), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_dialogs", P_OFFINT(gui_tab_dialogs), 0, TYPE_BOOL, nullptr},
+    {"gui_tab_chans", P_OFFINT(gui_tab_chans), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_tab_dialogs", P_OFFINT(gui_tab_dialogs), 0, TYPE_BOOL, nullptr, 1},
     {"gui_tab_dots", P_OFFINT(gui_tab_dots), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_icons", P_OFFINT(gui_tab_icons), 0, TYPE_BOOL, nullptr},
+    {"gui_tab_icons", P_OFFINT(gui_tab_icons), 0, TYPE_BOOL, nullptr, 1},
     {"gui_dark_mode", P_OFFINT(gui_dark_mode), 0, TYPE_INT, nullptr},
     {"gui_gtk3_variant", P_OFFINT(gui_gtk3_variant), 0, TYPE_INT, nullptr},
-    {"gui_tab_layout", P_OFFINT(gui_tab_layout), 0, TYPE_INT, nullptr},
-    {"gui_tab_closebuttons", P_OFFINT(gui_tab_closebuttons), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_middleclose", P_OFFINT(gui_tab_middleclose), 0, TYPE_BOOL, nullptr},
-    {"gui_mouse_scroll_speed", P_OFFINT(gui_mouse_scroll_speed), 0, TYPE_INT, nullptr},
-    {"gui_tab_newtofront", P_OFFINT(gui_tab_newtofront), 0, TYPE_INT, nullptr},
-    {"gui_tab_pos", P_OFFINT(gui_tab_pos), 0, TYPE_INT, nullptr},
-    {"gui_tab_scrollchans", P_OFFINT(gui_tab_scrollchans), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_server", P_OFFINT(gui_tab_server), 0, TYPE_BOOL, nullptr},
+    {"gui_tab_layout", P_OFFINT(gui_tab_layout), 0, TYPE_INT, nullptr, 2},
+    {"gui_tab_closebuttons", P_OFFINT(gui_tab_closebuttons), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_tab_middleclose", P_OFFINT(gui_tab_middleclose), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_mouse_scroll_speed", P_OFFINT(gui_mouse_scroll_speed), 0, TYPE_INT, nullptr, 10},
+    {"gui_tab_newtofront", P_OFFINT(gui_tab_newtofront), 0, TYPE_INT, nullptr, 2},
+    {"gui_tab_pos", P_OFFINT(gui_tab_pos), 0, TYPE_INT, nullptr, 1},
+    {"gui_tab_scrollchans", P_OFFINT(gui_tab_scrollchans), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_tab_server", P_OFFINT(gui_tab_server), 0, TYPE_BOOL, nullptr, 1},
     {"gui_tab_small", P_OFFINT(gui_tab_small), 0, TYPE_INT, nullptr},
-    {"gui_tab_sort", P_OFFINT(gui_tab_sort), 0, TYPE_BOOL, nullptr},
-    {"gui_tab_trunc", P_OFFINT(gui_tab_trunc), 0, TYPE_INT, nullptr},
+    {"gui_tab_sort", P_OFFINT(gui_tab_sort), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_tab_trunc", P_OFFINT(gui_tab_trunc), 0, TYPE_INT, nullptr, 20},
     {"gui_tab_utils", P_OFFINT(gui_tab_utils), 0, TYPE_BOOL, nullptr},
-    {"gui_throttlemeter", P_OFFINT(gui_throttlemeter), 0, TYPE_INT, nullptr},
-    {"gui_topicbar", P_OFFINT(gui_topicbar), 0, TYPE_BOOL, nullptr},
-    {"gui_topicbar_multiline", P_OFFINT(gui_topicbar_multiline), 0, TYPE_BOOL, nullptr},
-    {"gui_transparency", P_OFFINT(gui_transparency), 0, TYPE_INT, nullptr},
-    {"gui_tray", P_OFFINT(gui_tray), 0, TYPE_BOOL, nullptr},
+    {"gui_throttlemeter", P_OFFINT(gui_throttlemeter), 0, TYPE_INT, nullptr, 1},
+    {"gui_topicbar", P_OFFINT(gui_topicbar), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_topicbar_multiline", P_OFFINT(gui_topicbar_multiline), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_transparency", P_OFFINT(gui_transparency), 0, TYPE_INT, nullptr, 255},
+    {"gui_tray", P_OFFINT(gui_tray), 0, TYPE_BOOL, nullptr, 1},
     {"gui_tray_away", P_OFFINT(gui_tray_away), 0, TYPE_BOOL, nullptr},
-    {"gui_tray_blink", P_OFFINT(gui_tray_blink), 0, TYPE_BOOL, nullptr},
+    {"gui_tray_blink", P_OFFINT(gui_tray_blink), 0, TYPE_BOOL, nullptr, 1},
     {"gui_tray_close", P_OFFINT(gui_tray_close), 0, TYPE_BOOL, nullptr},
     {"gui_tray_minimize", P_OFFINT(gui_tray_minimize), 0, TYPE_BOOL, nullptr},
     {"gui_tray_quiet", P_OFFINT(gui_tray_quiet), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_buttons", P_OFFINT(gui_ulist_buttons), 0, TYPE_BOOL, nullptr},
-    {"gui_ulist_color", P_OFFINT(gui_ulist_color), 0, TYPE_BOOL, nullptr},
-    {"gui_ulist_count", P_OFFINT(gui_ulist_count), 0, TYPE_BOOL, nullptr},
+    {"gui_ulist_color", P_OFFINT(gui_ulist_color), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_ulist_count", P_OFFINT(gui_ulist_count), 0, TYPE_BOOL, nullptr, 1},
     {"gui_ulist_doubleclick", P_OFFSETTEXT(gui_ulist_doubleclick), sizeof(prefs.gui_ulist_doubleclick), TYPE_STR,
-     nullptr},
+     nullptr, 0, "QUERY %s"},
     {"gui_ulist_hide", P_OFFINT(gui_ulist_hide), 0, TYPE_BOOL, nullptr},
-    {"gui_ulist_icons", P_OFFINT(gui_ulist_icons), 0, TYPE_BOOL, nullptr},
-    {"gui_ulist_pos", P_OFFINT(gui_ulist_pos), 0, TYPE_INT, nullptr},
+    {"gui_ulist_icons", P_OFFINT(gui_ulist_icons), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_ulist_pos", P_OFFINT(gui_ulist_pos), 0, TYPE_INT, nullptr, 3},
     {"gui_ulist_nick_width", P_OFFINT(gui_ulist_nick_width), 0, TYPE_INT, nullptr},
     {"gui_ulist_host_width", P_OFFINT(gui_ulist_host_width), 0, TYPE_INT, nullptr},
     {"gui_ulist_show_hosts", P_OFFINT(gui_ulist_show_hosts), 0, TYPE_BOOL, nullptr},
     {"gui_ulist_sort", P_OFFINT(gui_ulist_sort), 0, TYPE_INT, nullptr},
-    {"gui_ulist_style", P_OFFINT(gui_ulist_style), 0, TYPE_BOOL, nullptr},
+    {"gui_ulist_style", P_OFFINT(gui_ulist_style), 0, TYPE_BOOL, nullptr, 1},
     {"gui_url_mod", P_OFFINT(gui_url_mod), 0, TYPE_INT, nullptr},
     {"gui_usermenu", P_OFFINT(gui_usermenu), 0, TYPE_BOOL, nullptr},
-    {"gui_win_height", P_OFFINT(gui_win_height), 0, TYPE_INT, nullptr},
+    {"gui_win_height", P_OFFINT(gui_win_height), 0, TYPE_INT, nullptr, 400},
     {"gui_win_fullscreen", P_OFFINT(gui_win_fullscreen), 0, TYPE_INT, nullptr},
     {"gui_win_left", P_OFFINT(gui_win_left), 0, TYPE_INT, nullptr},
     {"gui_win_modes", P_OFFINT(gui_win_modes), 0, TYPE_BOOL, nullptr},
-    {"gui_win_nick", P_OFFINT(gui_win_nick), 0, TYPE_BOOL, nullptr},
-    {"gui_win_save", P_OFFINT(gui_win_save), 0, TYPE_BOOL, nullptr},
+    {"gui_win_nick", P_OFFINT(gui_win_nick), 0, TYPE_BOOL, nullptr, 1},
+    {"gui_win_save", P_OFFINT(gui_win_save), 0, TYPE_BOOL, nullptr, 1},
     {"gui_win_state", P_OFFINT(gui_win_state), 0, TYPE_INT, nullptr},
     {"gui_win_swap", P_OFFINT(gui_win_swap), 0, TYPE_BOOL, nullptr},
     {"gui_win_top", P_OFFINT(gui_win_top), 0, TYPE_INT, nullptr},
     {"gui_win_ucount", P_OFFINT(gui_win_ucount), 0, TYPE_BOOL, nullptr},
-    {"gui_win_width", P_OFFINT(gui_win_width), 0, TYPE_INT, nullptr},
+    {"gui_win_width", P_OFFINT(gui_win_width), 0, TYPE_INT, nullptr, 640},
     {"gui_gtk3_theme", P_OFFSETTEXT(gui_gtk3_theme), sizeof(prefs.gui_gtk3_theme), TYPE_STR, nullptr},
     {"identd_server", P_OFFINT(identd_server), 0, TYPE_BOOL, nullptr},
     {"identd_port", P_OFFINT(identd_port), 0, TYPE_INT, nullptr},
@@ -175,20 +175,21 @@ const prefs_row vars[] = {
     {"input_beep_chans", P_OFFINT(input_beep_chans), 0, TYPE_BOOL, nullptr},
     {"input_beep_hilight", P_OFFINT(input_beep_hilight), 0, TYPE_BOOL, nullptr},
     {"input_beep_priv", P_OFFINT(input_beep_priv), 0, TYPE_BOOL, nullptr},
-    {"input_command_char", P_OFFSETTEXT(input_command_char), sizeof(prefs.input_command_char), TYPE_STR, nullptr},
-    {"input_filter_beep", P_OFFINT(input_filter_beep), 0, TYPE_BOOL, nullptr},
+    {"input_command_char", P_OFFSETTEXT(input_command_char), sizeof(prefs.input_command_char), TYPE_STR, nullptr, 0,
+     "/"},
+    {"input_filter_beep", P_OFFINT(input_filter_beep), 0, TYPE_BOOL, nullptr, 1},
     {"input_flash_chans", P_OFFINT(input_flash_chans), 0, TYPE_BOOL, nullptr},
-    {"input_flash_hilight", P_OFFINT(input_flash_hilight), 0, TYPE_BOOL, nullptr},
-    {"input_flash_priv", P_OFFINT(input_flash_priv), 0, TYPE_BOOL, nullptr},
+    {"input_flash_hilight", P_OFFINT(input_flash_hilight), 0, TYPE_BOOL, nullptr, 1},
+    {"input_flash_priv", P_OFFINT(input_flash_priv), 0, TYPE_BOOL, nullptr, 1},
     {"input_perc_ascii", P_OFFINT(input_perc_ascii), 0, TYPE_BOOL, nullptr},
     {"input_perc_color", P_OFFINT(input_perc_color), 0, TYPE_BOOL, nullptr},
     {"input_tray_chans", P_OFFINT(input_tray_chans), 0, TYPE_BOOL, nullptr},
-    {"input_tray_hilight", P_OFFINT(input_tray_hilight), 0, TYPE_BOOL, nullptr},
-    {"input_tray_priv", P_OFFINT(input_tray_priv), 0, TYPE_BOOL, nullptr},
+    {"input_tray_hilight", P_OFFINT(input_tray_hilight), 0, TYPE_BOOL, nullptr, 1},
+    {"input_tray_priv", P_OFFINT(input_tray_priv), 0, TYPE_BOOL, nullptr, 1},
     {"irc_auto_rejoin", P_OFFINT(irc_auto_rejoin), 0, TYPE_BOOL, nullptr},
-    {"irc_reconnect_rejoin", P_OFFINT(irc_reconnect_rejoin), 0, TYPE_BOOL, nullptr},
-    {"irc_ban_type", P_OFFINT(irc_ban_type), 0, TYPE_INT, nullptr},
-    {"irc_cap_server_time", P_OFFINT(irc_cap_server_time), 0, TYPE_BOOL, nullptr},
+    {"irc_reconnect_rejoin", P_OFFINT(irc_reconnect_rejoin), 0, TYPE_BOOL, nullptr, 1},
+    {"irc_ban_type", P_OFFINT(irc_ban_type), 0, TYPE_INT, nullptr, 1},
+    {"irc_cap_server_time", P_OFFINT(irc_cap_server_time), 0, TYPE_BOOL, nullptr, 1},
     {"irc_conf_mode", P_OFFINT(irc_conf_mode), 0, TYPE_BOOL, nullptr},
     {"irc_extra_hilight", P_OFFSETTEXT(irc_extra_hilight), sizeof(prefs.irc_extra_hilight), TYPE_STR, nullptr},
     {"irc_hide_nickchange", P_OFFINT(irc_hide_nickchange), 0, TYPE_BOOL, nullptr},
@@ -198,33 +199,36 @@ const prefs_row vars[] = {
     {"irc_id_ntext", P_OFFSETTEXT(irc_id_ntext), sizeof(prefs.irc_id_ntext), TYPE_STR, nullptr},
     {"irc_id_ytext", P_OFFSETTEXT(irc_id_ytext), sizeof(prefs.irc_id_ytext), TYPE_STR, nullptr},
     {"irc_invisible", P_OFFINT(irc_invisible), 0, TYPE_BOOL, nullptr},
-    {"irc_join_delay", P_OFFINT(irc_join_delay), 0, TYPE_INT, nullptr},
-    {"irc_logging", P_OFFINT(irc_logging), 0, TYPE_BOOL, nullptr},
-    {"irc_logmask", P_OFFSETTEXT(irc_logmask), sizeof(prefs.irc_logmask), TYPE_STR, nullptr},
+    {"irc_join_delay", P_OFFINT(irc_join_delay), 0, TYPE_INT, nullptr, 5},
+    {"irc_logging", P_OFFINT(irc_logging), 0, TYPE_BOOL, nullptr, 1},
+    {"irc_logmask", P_OFFSETTEXT(irc_logmask), sizeof(prefs.irc_logmask), TYPE_STR, nullptr, 0, "%n/%c.log"},
     {"irc_nick1", P_OFFSETTEXT(irc_nick1), sizeof(prefs.irc_nick1), TYPE_STR, nullptr},
     {"irc_nick2", P_OFFSETTEXT(irc_nick2), sizeof(prefs.irc_nick2), TYPE_STR, nullptr},
     {"irc_nick3", P_OFFSETTEXT(irc_nick3), sizeof(prefs.irc_nick3), TYPE_STR, nullptr},
     {"irc_nick_hilight", P_OFFSETTEXT(irc_nick_hilight), sizeof(prefs.irc_nick_hilight), TYPE_STR, nullptr},
-    {"irc_no_hilight", P_OFFSETTEXT(irc_no_hilight), sizeof(prefs.irc_no_hilight), TYPE_STR, nullptr},
+    {"irc_no_hilight", P_OFFSETTEXT(irc_no_hilight), sizeof(prefs.irc_no_hilight), TYPE_STR, nullptr, 0,
+     "NickServ,ChanServ,InfoServ,N,Q"},
     {"irc_notice_pos", P_OFFINT(irc_notice_pos), 0, TYPE_INT, nullptr},
-    {"irc_part_reason", P_OFFSETTEXT(irc_part_reason), sizeof(prefs.irc_part_reason), TYPE_STR, nullptr},
-    {"irc_quit_reason", P_OFFSETTEXT(irc_quit_reason), sizeof(prefs.irc_quit_reason), TYPE_STR, nullptr},
+    {"irc_part_reason", P_OFFSETTEXT(irc_part_reason), sizeof(prefs.irc_part_reason), TYPE_STR, nullptr, 0,
+     N_("Leaving")},
+    {"irc_quit_reason", P_OFFSETTEXT(irc_quit_reason), sizeof(prefs.irc_quit_reason), TYPE_STR, nullptr, 0,
+     N_("Leaving")},
     {"irc_raw_modes", P_OFFINT(irc_raw_modes), 0, TYPE_BOOL, nullptr},
-    {"irc_real_name", P_OFFSETTEXT(irc_real_name), sizeof(prefs.irc_real_name), TYPE_STR, nullptr},
+    {"irc_real_name", P_OFFSETTEXT(irc_real_name), sizeof(prefs.irc_real_name), TYPE_STR, nullptr, 0, "realname"},
     {"irc_servernotice", P_OFFINT(irc_servernotice), 0, TYPE_BOOL, nullptr},
     {"irc_skip_motd", P_OFFINT(irc_skip_motd), 0, TYPE_BOOL, nullptr},
     {"irc_user_name", P_OFFSETTEXT(irc_user_name), sizeof(prefs.irc_user_name), TYPE_STR, nullptr},
     {"irc_wallops", P_OFFINT(irc_wallops), 0, TYPE_BOOL, nullptr},
-    {"irc_who_join", P_OFFINT(irc_who_join), 0, TYPE_BOOL, nullptr},
-    {"irc_whois_front", P_OFFINT(irc_whois_front), 0, TYPE_BOOL, nullptr},
-    {"net_auto_reconnect", P_OFFINT(net_auto_reconnect), 0, TYPE_BOOL, nullptr},
+    {"irc_who_join", P_OFFINT(irc_who_join), 0, TYPE_BOOL, nullptr, 1},
+    {"irc_whois_front", P_OFFINT(irc_whois_front), 0, TYPE_BOOL, nullptr, 1},
+    {"net_auto_reconnect", P_OFFINT(net_auto_reconnect), 0, TYPE_BOOL, nullptr, 1},
     {"net_auto_reconnectonfail", P_OFFINT(net_auto_reconnectonfail), 0, TYPE_BOOL, nullptr},
     {"net_bind_host", P_OFFSETTEXT(net_bind_host), sizeof(prefs.net_bind_host), TYPE_STR, nullptr},
-    {"net_ping_timeout", P_OFFINT(net_ping_timeout), 0, TYPE_INT, timers_changed},
-    {"net_lag_check", P_OFFINT(net_lag_check), 0, TYPE_INT, timers_changed},
-    {"net_keepalive_idle", P_OFFINT(net_keepalive_idle), 0, TYPE_INT, nullptr},
-    {"net_keepalive_interval", P_OFFINT(net_keepalive_interval), 0, TYPE_INT, nullptr},
-    {"net_keepalive_count", P_OFFINT(net_keepalive_count), 0, TYPE_INT, nullptr},
+    {"net_ping_timeout", P_OFFINT(net_ping_timeout), 0, TYPE_INT, timers_changed, 60},
+    {"net_lag_check", P_OFFINT(net_lag_check), 0, TYPE_INT, timers_changed, 60},
+    {"net_keepalive_idle", P_OFFINT(net_keepalive_idle), 0, TYPE_INT, nullptr, 60},
+    {"net_keepalive_interval", P_OFFINT(net_keepalive_interval), 0, TYPE_INT, nullptr, 20},
+    {"net_keepalive_count", P_OFFINT(net_keepalive_count), 0, TYPE_INT, nullptr, 3},
     {"net_proxy_auth", P_OFFINT(net_proxy_auth), 0, TYPE_BOOL, nullptr},
     {"net_proxy_host", P_OFFSETTEXT(net_proxy_host), sizeof(prefs.net_proxy_host), TYPE_STR, nullptr},
     {"net_proxy_pass", P_OFFSETTEXT(net_proxy_pass), sizeof(prefs.net_proxy_pass), TYPE_STR, nullptr},
@@ -232,43 +236,45 @@ const prefs_row vars[] = {
     {"net_proxy_type", P_OFFINT(net_proxy_type), 0, TYPE_INT, nullptr},
     {"net_proxy_use", P_OFFINT(net_proxy_use), 0, TYPE_INT, nullptr},
     {"net_proxy_user", P_OFFSETTEXT(net_proxy_user), sizeof(prefs.net_proxy_user), TYPE_STR, nullptr},
-    {"net_reconnect_delay", P_OFFINT(net_reconnect_delay), 0, TYPE_INT, nullptr},
-    {"net_throttle", P_OFFINT(net_throttle), 0, TYPE_BOOL, nullptr},
-    {"notify_timeout", P_OFFINT(notify_timeout), 0, TYPE_INT, nullptr},
+    {"net_reconnect_delay", P_OFFINT(net_reconnect_delay), 0, TYPE_INT, nullptr, 10},
+    {"net_throttle", P_OFFINT(net_throttle), 0, TYPE_BOOL, nullptr, 1},
+    {"notify_timeout", P_OFFINT(notify_timeout), 0, TYPE_INT, nullptr, 15},
     {"notify_whois_online", P_OFFINT(notify_whois_online), 0, TYPE_BOOL, nullptr},
     {"perl_warnings", P_OFFINT(perl_warnings), 0, TYPE_BOOL, nullptr},
-    {"stamp_log", P_OFFINT(stamp_log), 0, TYPE_BOOL, nullptr},
-    {"stamp_log_format", P_OFFSETTEXT(stamp_log_format), sizeof(prefs.stamp_log_format), TYPE_STR, nullptr},
-    {"stamp_text", P_OFFINT(stamp_text), 0, TYPE_BOOL, nullptr},
-    {"stamp_text_format", P_OFFSETTEXT(stamp_text_format), sizeof(prefs.stamp_text_format), TYPE_STR, nullptr},
+    {"stamp_log", P_OFFINT(stamp_log), 0, TYPE_BOOL, nullptr, 1},
+    {"stamp_log_format", P_OFFSETTEXT(stamp_log_format), sizeof(prefs.stamp_log_format), TYPE_STR, nullptr, 0,
+     "%b %d %H:%M:%S "},
+    {"stamp_text", P_OFFINT(stamp_text), 0, TYPE_BOOL, nullptr, 1},
+    {"stamp_text_format", P_OFFSETTEXT(stamp_text_format), sizeof(prefs.stamp_text_format), TYPE_STR, nullptr, 0,
+     "[%H:%M:%S] "},
     {"text_autocopy_color", P_OFFINT(text_autocopy_color), 0, TYPE_BOOL, nullptr},
     {"text_autocopy_stamp", P_OFFINT(text_autocopy_stamp), 0, TYPE_BOOL, nullptr},
-    {"text_autocopy_text", P_OFFINT(text_autocopy_text), 0, TYPE_BOOL, nullptr},
+    {"text_autocopy_text", P_OFFINT(text_autocopy_text), 0, TYPE_BOOL, nullptr, 1},
     {"text_background", P_OFFSETTEXT(text_background), sizeof(prefs.text_background), TYPE_STR, nullptr},
     {"text_color_nicks", P_OFFINT(text_color_nicks), 0, TYPE_BOOL, nullptr},
     {"text_font", P_OFFSETTEXT(text_font), sizeof(prefs.text_font), TYPE_STR, nullptr},
     {"text_font_main", P_OFFSETTEXT(text_font_main), sizeof(prefs.text_font_main), TYPE_STR, nullptr},
     {"text_font_alternative", P_OFFSETTEXT(text_font_alternative), sizeof(prefs.text_font_alternative), TYPE_STR,
-     nullptr},
-    {"text_indent", P_OFFINT(text_indent), 0, TYPE_BOOL, nullptr},
-    {"text_max_indent", P_OFFINT(text_max_indent), 0, TYPE_INT, nullptr},
-    {"text_max_lines", P_OFFINT(text_max_lines), 0, TYPE_INT, nullptr},
-    {"text_replay", P_OFFINT(text_replay), 0, TYPE_BOOL, nullptr},
+     nullptr, 0, "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont"},
+    {"text_indent", P_OFFINT(text_indent), 0, TYPE_BOOL, nullptr, 1},
+    {"text_max_indent", P_OFFINT(text_max_indent), 0, TYPE_INT, nullptr, 256},
+    {"text_max_lines", P_OFFINT(text_max_lines), 0, TYPE_INT, nullptr, 5000},
+    {"text_replay", P_OFFINT(text_replay), 0, TYPE_BOOL, nullptr, 1},
     {"text_search_case_match", P_OFFINT(text_search_case_match), 0, TYPE_BOOL, nullptr},
     {"text_search_highlight_all", P_OFFINT(text_search_highlight_all), 0, TYPE_BOOL, nullptr},
-    {"text_search_follow", P_OFFINT(text_search_follow), 0, TYPE_BOOL, nullptr},
+    {"text_search_follow", P_OFFINT(text_search_follow), 0, TYPE_BOOL, nullptr, 1},
     {"text_search_regexp", P_OFFINT(text_search_regexp), 0, TYPE_BOOL, nullptr},
-    {"text_show_marker", P_OFFINT(text_show_marker), 0, TYPE_BOOL, nullptr},
-    {"text_show_sep", P_OFFINT(text_show_sep), 0, TYPE_BOOL, nullptr},
+    {"text_show_marker", P_OFFINT(text_show_marker), 0, TYPE_BOOL, nullptr, 1},
+    {"text_show_sep", P_OFFINT(text_show_sep), 0, TYPE_BOOL, nullptr, 1},
     {"text_spell_langs", P_OFFSETTEXT(text_spell_langs), sizeof(prefs.text_spell_langs), TYPE_STR, nullptr},
     {"text_stripcolor_msg", P_OFFINT(text_stripcolor_msg), 0, TYPE_BOOL, nullptr},
-    {"text_stripcolor_replay", P_OFFINT(text_stripcolor_replay), 0, TYPE_BOOL, nullptr},
-    {"text_stripcolor_topic", P_OFFINT(text_stripcolor_topic), 0, TYPE_BOOL, nullptr},
-    {"text_thin_sep", P_OFFINT(text_thin_sep), 0, TYPE_BOOL, nullptr},
+    {"text_stripcolor_replay", P_OFFINT(text_stripcolor_replay), 0, TYPE_BOOL, nullptr, 1},
+    {"text_stripcolor_topic", P_OFFINT(text_stripcolor_topic), 0, TYPE_BOOL, nullptr, 1},
+    {"text_thin_sep", P_OFFINT(text_thin_sep), 0, TYPE_BOOL, nullptr, 1},
     {"text_transparent", P_OFFINT(text_transparent), 0, TYPE_BOOL, nullptr},
-    {"text_wordwrap", P_OFFINT(text_wordwrap), 0, TYPE_BOOL, nullptr},
-    {"url_grabber", P_OFFINT(url_grabber), 0, TYPE_BOOL, nullptr},
-    {"url_grabber_limit", P_OFFINT(url_grabber_limit), 0, TYPE_INT, nullptr},
+    {"text_wordwrap", P_OFFINT(text_wordwrap), 0, TYPE_BOOL, nullptr, 1},
+    {"url_grabber", P_OFFINT(url_grabber), 0, TYPE_BOOL, nullptr, 1},
+    {"url_grabber_limit", P_OFFINT(url_grabber_limit), 0, TYPE_INT, nullptr, 100},
     {"url_logging", P_OFFINT(url_logging), 0, TYPE_BOOL, nullptr},
     {nullptr, 0, 0, 0, nullptr},
 };
@@ -634,131 +640,17 @@ int make_dcc_dirs(void)
 void load_default_config(const char *default_font)
 {
     for (const prefs_row *row = vars; row->name; row++) {
-        if (row->type == TYPE_STR)
-            memset(cfg_row_text(*row), 0, row->len);
-        else
-            *cfg_row_int(*row) = 0;
+        if (row->type == TYPE_STR) {
+            char *text = cfg_row_text(*row);
+            memset(text, 0, row->len);
+            if (row->default_text)
+                safe_strcpy(text, _(row->default_text), row->len);
+        } else {
+            *cfg_row_int(*row) = row->default_value;
+        }
     }
 
-    safe_strcpy(prefs.away_reason, _("I'm busy"), sizeof(prefs.away_reason));
-    prefs.away_show_once = 1;
-    prefs.away_size_max = 300;
-    prefs.away_timeout = 60;
-    prefs.away_track = 1;
-    prefs.completion_amount = 5;
-    prefs.completion_sort = 1;
-    safe_strcpy(prefs.completion_suffix, ",", sizeof(prefs.completion_suffix));
-    prefs.dcc_auto_recv = 1;
-    prefs.dcc_auto_resume = 1;
-    prefs.dcc_blocksize = 1024;
-    prefs.dcc_fast_send = 1;
-    prefs.dcc_permissions = 384;
-    prefs.dcc_stall_timeout = 60;
-    prefs.dcc_timeout = 180;
-    prefs.flood_ctcp_num = 5;
-    prefs.flood_ctcp_time = 30;
-    prefs.flood_msg_num = 5;
-    prefs.flood_msg_time = 30;
-    prefs.gui_autoopen_chat = 1;
-    prefs.gui_autoopen_dialog = 1;
-    prefs.gui_autoopen_recv = 1;
-    prefs.gui_autoopen_send = 1;
-    prefs.gui_chanlist_maxusers = 9999;
-    prefs.gui_chanlist_minusers = 5;
-    prefs.gui_ctrlq_quit = 1;
-    prefs.gui_dialog_height = 256;
-    prefs.gui_dialog_width = 500;
-    prefs.gui_input_attr = 1;
-    prefs.gui_input_icon = 1;
-    prefs.gui_input_nick = 1;
-    prefs.gui_input_spell = 1;
-    prefs.gui_input_style = 1;
-    prefs.gui_join_dialog = 1;
-    prefs.gui_lagometer = 1;
-    prefs.gui_pane_left_size = 128;
-    prefs.gui_pane_right_size = 100;
-    prefs.gui_pane_right_size_min = 80;
-    prefs.gui_quit_dialog = 1;
-    prefs.gui_tab_chans = 1;
-    prefs.gui_tab_dialogs = 1;
-    prefs.gui_tab_icons = 1;
-    prefs.gui_tab_layout = 2;
-    prefs.gui_tab_closebuttons = 1;
-    prefs.gui_tab_middleclose = 1;
-    prefs.gui_mouse_scroll_speed = 10;
-    prefs.gui_tab_newtofront = 2;
-    prefs.gui_tab_pos = 1;
-    prefs.gui_tab_scrollchans = 1;
-    prefs.gui_tab_server = 1;
-    prefs.gui_tab_sort = 1;
-    prefs.gui_tab_trunc = 20;
-    prefs.gui_throttlemeter = 1;
-    prefs.gui_topicbar = 1;
-    prefs.gui_topicbar_multiline = 1;
-    prefs.gui_transparency = 255;
-    prefs.gui_tray = 1;
-    prefs.gui_tray_blink = 1;
-    prefs.gui_ulist_color = 1;
-    prefs.gui_ulist_count = 1;
-    safe_strcpy(prefs.gui_ulist_doubleclick, "QUERY %s", sizeof(prefs.gui_ulist_doubleclick));
-    prefs.gui_ulist_icons = 1;
-    prefs.gui_ulist_pos = 3;
-    prefs.gui_ulist_style = 1;
-    prefs.gui_win_height = 400;
-    prefs.gui_win_nick = 1;
-    prefs.gui_win_save = 1;
-    prefs.gui_win_width = 640;
-    safe_strcpy(prefs.input_command_char, "/", sizeof(prefs.input_command_char));
-    prefs.input_filter_beep = 1;
-    prefs.input_flash_hilight = 1;
-    prefs.input_flash_priv = 1;
-    prefs.input_tray_hilight = 1;
-    prefs.input_tray_priv = 1;
-    prefs.irc_reconnect_rejoin = 1;
-    prefs.irc_ban_type = 1;
-    prefs.irc_cap_server_time = 1;
-    prefs.irc_join_delay = 5;
-    prefs.irc_logging = 1;
-    safe_strcpy(prefs.irc_logmask, "%n/%c.log", sizeof(prefs.irc_logmask));
-
-    safe_strcpy(prefs.irc_no_hilight, "NickServ,ChanServ,InfoServ,N,Q", sizeof(prefs.irc_no_hilight));
-    safe_strcpy(prefs.irc_part_reason, _("Leaving"), sizeof(prefs.irc_part_reason));
-    safe_strcpy(prefs.irc_quit_reason, _("Leaving"), sizeof(prefs.irc_quit_reason));
-    safe_strcpy(prefs.irc_real_name, "realname", sizeof(prefs.irc_real_name));
-    prefs.irc_who_join = 1;
-    prefs.irc_whois_front = 1;
-    prefs.net_auto_reconnect = 1;
-    prefs.net_ping_timeout = 60;
-    prefs.net_lag_check = 60;
-    prefs.net_keepalive_idle = 60;
-    prefs.net_keepalive_interval = 20;
-    prefs.net_keepalive_count = 3;
-    prefs.net_reconnect_delay = 10;
-    prefs.net_throttle = 1;
-    prefs.notify_timeout = 15;
-    prefs.stamp_log = 1;
-    safe_strcpy(prefs.stamp_log_format, "%b %d %H:%M:%S ", sizeof(prefs.stamp_log_format));
-    prefs.stamp_text = 1;
-    safe_strcpy(prefs.stamp_text_format, "[%H:%M:%S] ", sizeof(prefs.stamp_text_format));
-    prefs.text_autocopy_text = 1;
-
-    safe_strcpy(prefs.text_font_alternative,
-                "Arial Unicode MS,Segoe UI Emoji,Lucida Sans Unicode,Meiryo,Symbola,Unifont",
-                sizeof(prefs.text_font_alternative));
-    prefs.text_indent = 1;
-    prefs.text_max_indent = 256;
-    prefs.text_max_lines = 5000;
-    prefs.text_replay = 1;
-    prefs.text_search_follow = 1;
-    prefs.text_show_marker = 1;
-    prefs.text_show_sep = 1;
-    prefs.text_stripcolor_replay = 1;
-    prefs.text_stripcolor_topic = 1;
-    prefs.text_thin_sep = 1;
-    prefs.text_wordwrap = 1;
-    prefs.url_grabber = 1;
-    prefs.url_grabber_limit = 100;
-
+    // The defaults that depend on the user, the desktop and the front end.
     std::string login = login_name();
     safe_strcpy(prefs.irc_nick1, login.c_str(), sizeof(prefs.irc_nick1));
     safe_strcpy(prefs.irc_nick2, (login + "_").c_str(), sizeof(prefs.irc_nick2));

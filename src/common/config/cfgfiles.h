@@ -262,6 +262,11 @@ struct prefs_row {
     unsigned short len;
     unsigned short type;
     void (*after_update)(void);
+    // The default: `default_value` for integers and booleans, `default_text`
+    // (a msgid, translated when loaded; null: empty) for texts. Defaults that
+    // depend on the user or the desktop are set by load_default_config.
+    int default_value = 0;
+    const char *default_text = nullptr;
 };
 
 // Called when a setting that drives the core timers changed; start-up

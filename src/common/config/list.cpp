@@ -212,7 +212,7 @@ void list_addentry(GSList **list, const char *cmd, const char *name)
     std::size_t cmd_len = strlen(cmd) + 1;
     std::size_t name_len = strlen(name) + 1;
     // One block for the record and both strings: g_free releases it all.
-    auto *block = static_cast<char *>(g_malloc(sizeof(popup) + cmd_len + name_len));
+    auto *block = static_cast<char *>(g_malloc0(sizeof(popup) + cmd_len + name_len));
     auto *pop = reinterpret_cast<popup *>(block);
     pop->cmd = block + sizeof(popup);
     pop->name = pop->cmd + cmd_len;

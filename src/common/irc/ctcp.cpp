@@ -60,7 +60,6 @@ bool ctcp_user_reply(session *sess, char *nick, char *word[], char *word_eol[], 
     std::string args = cut_at_ctcp_end(word_eol[5]);
     const char *network = server_get_network(sess->server, true);
     std::string net = network ? network : "";
-    char empty[] = "";
     auto out = std::make_unique<char[]>(CTCP_REPLY_BUFFER);
     for (std::string &tmpl : templates) {
         if (!is_session(sess))
@@ -68,7 +67,7 @@ bool ctcp_user_reply(session *sess, char *nick, char *word[], char *word_eol[], 
         check_special_chars(tmpl.data(), true);
         const int result =
             auto_insert(out.get(), CTCP_REPLY_BUFFER, reinterpret_cast<const unsigned char *>(tmpl.c_str()), word,
-                        word_eol, empty, empty, args.data(), net.data(), empty, empty, nick, empty);
+                        word_eol, {.d = args.c_str(), .e = net.c_str(), .s = nick});
         // 0: the template wants a word the request did not have. A reply
         // that was cut (2) still runs, as far as it fit.
         if (result == 0)

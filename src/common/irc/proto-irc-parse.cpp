@@ -30,6 +30,7 @@
 #include <glib.h>
 #include <openssl/crypto.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -444,7 +445,47 @@ void sasl_finished(const line_context &ctx)
     }
 }
 
-void process_numeric(const line_context &ctx, int n)
+// Registration: the welcome, the server features, the message of the day and
+// the nicks refused while logging in.
+bool numeric_login(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    session *sess = ctx.sess;
+    char **word = ctx.word;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
+    case 1:
+        numeric_welcome(ctx);
+        return true;
+    case 5:
+        inbound_005(serv, word);
+        return false;
+    case 372:
+    case 375:
+        if (!(prefs.irc_skip_motd && !serv->motd_skipped_once))
+            emit(XP_TE_MOTD, server_tab(serv), ctx.text, nullptr, nullptr, nullptr, ctx);
+        return true;
+    case 376:
+    case 422:
+        inbound_login_end(sess, ctx.text, tags);
+        return true;
+    case 432:
+    case 433:
+    case 437:
+        // Once logged in a rejected nick is only reported; during login the
+        // next nick is tried. 437 also means a channel is temporarily
+        // unavailable, which is never about the nick.
+        if (serv->motd_done || (n == 437 && is_channel(serv, word[4])))
+            return false;
+        inbound_next_nick(sess, word[4], n == 432, tags);
+        return true;
+    }
+    return false;
+}
+
+// WHOIS replies.
+bool numeric_whois(const line_context &ctx, int n)
 {
     server *serv = ctx.serv;
     session *sess = ctx.sess;
@@ -453,40 +494,14 @@ void process_numeric(const line_context &ctx, int n)
     message_tags_data *tags = ctx.tags;
 
     switch (n) {
-    case 1:
-        numeric_welcome(ctx);
-        return;
-    case 5:
-        inbound_005(serv, word);
-        break;
-    case 263:
-        if (fe_is_chanwindow(serv)) {
-            fe_chan_list_end(serv);
-            fe_message(ctx.text, FE_MSG_ERROR);
-        }
-        break;
     case 301:
         inbound_away(serv, word[4], rest(word_eol[5]), tags);
-        return;
-    case 302:
-        if (numeric_userhost(ctx) || inbound_userhost_dns(ctx.sess, ctx.word_eol[4], ctx.tags))
-            return;
-        break;
-    case 303:
-        word[4] = rest(word[4]);
-        notify_markonline(serv, word, tags);
-        return;
-    case 305:
-        inbound_uback(serv, tags);
-        break;
-    case 306:
-        inbound_uaway(serv, tags);
-        break;
+        return true;
     case 307:
     case 320:
         if (!serv->whois_quiet)
             emit(XP_TE_WHOIS_IDENTIFIED, whois_tab(serv), word[4], rest(word_eol[5]), nullptr, nullptr, ctx);
-        return;
+        return true;
     case 311:
         serv->in_whois = TRUE;
         inbound_user_info_start(sess, word[4], tags);
@@ -495,23 +510,57 @@ void process_numeric(const line_context &ctx, int n)
                               USER_AWAY_UNKNOWN, tags);
         else
             emit(XP_TE_WHOIS_NAME_LINE, whois_tab(serv), word[4], word[5], word[6], rest(word_eol[8]), ctx);
-        return;
+        return true;
     case 312:
         if (serv->whois_quiet)
             inbound_user_info(sess, nullptr, nullptr, nullptr, word[5], word[4], nullptr, nullptr, USER_AWAY_UNKNOWN,
                               tags);
         else
             emit(XP_TE_WHOIS_SERVER_LINE, whois_tab(serv), word[4], word_eol[5], nullptr, nullptr, ctx);
-        return;
+        return true;
     case 313:
     case 319:
         if (!serv->whois_quiet)
             emit(XP_TE_WHOIS_CHANNEL_OPER_LINE, whois_tab(serv), word[4], rest(word_eol[5]), nullptr, nullptr, ctx);
-        return;
+        return true;
     case 314:
         inbound_user_info_start(sess, word[4], tags);
         emit(XP_TE_WHOIS_NAME_LINE, whois_tab(serv), word[4], word[5], word[6], skip1(word_eol[8]), ctx);
-        return;
+        return true;
+    case 317:
+        if (!serv->whois_quiet)
+            numeric_idle(ctx);
+        return true;
+    case 318:
+        if (!serv->whois_quiet)
+            emit(XP_TE_WHOIS_END, whois_tab(serv), word[4], nullptr, nullptr, nullptr, ctx);
+        serv->whois_quiet = FALSE;
+        serv->in_whois = FALSE;
+        return true;
+    case 330:
+        if (!serv->whois_quiet)
+            emit(XP_TE_WHOIS_AUTHENTICATED, whois_tab(serv), word[4], skip1(word_eol[6]), word[5], nullptr, ctx);
+        inbound_user_info(sess, nullptr, nullptr, nullptr, nullptr, word[4], nullptr, word[5], USER_AWAY_UNKNOWN, tags);
+        return true;
+    case 369:
+    case 406:
+        server_text_in(whois_tab(serv), ctx);
+        serv->in_whois = FALSE;
+        return true;
+    }
+    return false;
+}
+
+// WHO replies and their end.
+bool numeric_who(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    session *sess = ctx.sess;
+    char **word = ctx.word;
+    char **word_eol = ctx.word_eol;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
     case 315:
         if (session *chan = find_channel(serv, word[4])) {
             if (!chan->who_pending)
@@ -522,39 +571,40 @@ void process_numeric(const line_context &ctx, int n)
                 server_text_in(server_tab(serv), ctx);
             serv->who_quiet = FALSE;
         }
-        return;
-    case 317:
-        if (!serv->whois_quiet)
-            numeric_idle(ctx);
-        return;
-    case 318:
-        if (!serv->whois_quiet)
-            emit(XP_TE_WHOIS_END, whois_tab(serv), word[4], nullptr, nullptr, nullptr, ctx);
-        serv->whois_quiet = FALSE;
-        serv->in_whois = FALSE;
-        return;
-    case 321:
-        if (!fe_is_chanwindow(serv))
-            emit(XP_TE_CHANNEL_LIST, server_tab(serv), nullptr, nullptr, nullptr, nullptr, ctx);
-        return;
-    case 322:
-        if (fe_is_chanwindow(serv)) {
-            fe_add_chan_list(serv, word[4], word[5], skip1(word_eol[6]));
-        } else if (session *tab = server_tab(serv)) {
-            PrintTextTimeStampf(tab, stamp_of(tags), "%-16s %-7d %s\x0f\n", word[4], atoi(word[5]), rest(word_eol[6]));
-        }
-        return;
-    case 323:
-        if (fe_is_chanwindow(serv))
-            fe_chan_list_end(serv);
-        else
-            server_text_in(server_tab(serv), ctx);
-        return;
+        return true;
+    case 352:
+        inbound_user_info(sess, word[4], word[5], word[6], word[7], word[8], word_eol[11], nullptr, word[9][0] == 'G',
+                          tags);
+        who_reply_display(ctx, word[4]);
+        return true;
+    case 354:
+        // Only replies to this client's own WHOX query carry its token.
+        if (strcmp(word[4], "152") != 0)
+            return false;
+        inbound_user_info(sess, word[5], word[6], word[7], word[8], word[9], skip1(word_eol[12]), word[11],
+                          word[10][0] == 'G', tags);
+        who_reply_display(ctx, word[5]);
+        return true;
+    }
+    return false;
+}
+
+// A channel's modes, URL, creation time, topic and names, invitations, and
+// the reasons a join was refused.
+bool numeric_channel(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    session *sess = ctx.sess;
+    char **word = ctx.word;
+    char **word_eol = ctx.word_eol;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
     case 324: {
         session *chan = find_channel(serv, word[4]);
         session *target = chan ? chan : server_tab(serv);
         if (!target)
-            return;
+            return true;
         if (target->ignore_mode)
             target->ignore_mode = FALSE;
         else
@@ -563,12 +613,12 @@ void process_numeric(const line_context &ctx, int n)
             fe_update_mode_buttons(target, mode, '-');
         char setter[] = "";
         handle_mode(serv, word, word_eol, setter, 1, tags);
-        return;
+        return true;
     }
     case 328:
         if (session *chan = find_channel(serv, word[4]))
             emit(XP_TE_CHANNEL_URL, chan, word[4], rest(word_eol[5]), nullptr, nullptr, ctx);
-        return;
+        return true;
     case 329:
         if (session *chan = find_channel(serv, word[4])) {
             if (chan->ignore_date)
@@ -577,148 +627,247 @@ void process_numeric(const line_context &ctx, int n)
                 emit(XP_TE_CHANNEL_CREATION, chan, word[4], local_time_text(number_time(word[5]), 24).c_str(), nullptr,
                      nullptr, ctx);
         }
-        return;
-    case 330:
-        if (!serv->whois_quiet)
-            emit(XP_TE_WHOIS_AUTHENTICATED, whois_tab(serv), word[4], skip1(word_eol[6]), word[5], nullptr, ctx);
-        inbound_user_info(sess, nullptr, nullptr, nullptr, nullptr, word[4], nullptr, word[5], USER_AWAY_UNKNOWN, tags);
-        return;
+        return true;
     case 332:
         inbound_topic(serv, word[4], rest(word_eol[5]), tags);
-        return;
+        return true;
     case 333:
         inbound_topictime(serv, word[4], word[5], number_time(word[6][0] == ':' ? word_eol[6] + 1 : word[6]), tags);
-        return;
+        return true;
     case 341:
         emit(XP_TE_YOUR_INVITATION, sess, word[4], word[5][0] == ':' ? word_eol[5] + 1 : word[5], serv->announced_name,
              nullptr, ctx);
-        return;
+        return true;
+    case 353:
+        inbound_nameslist(serv, word[5], rest(word_eol[6]), tags);
+        return true;
+    case 366:
+        if (!inbound_nameslist_end(serv, word[4], tags))
+            return false;
+        return true;
+    case 471:
+        emit(XP_TE_USER_LIMIT, sess, word[4], nullptr, nullptr, nullptr, ctx);
+        return true;
+    case 473:
+        emit(XP_TE_INVITE, sess, word[4], nullptr, nullptr, nullptr, ctx);
+        return true;
+    case 474:
+        emit(XP_TE_BANNED, sess, word[4], nullptr, nullptr, nullptr, ctx);
+        return true;
+    case 475:
+        emit(XP_TE_KEYWORD, sess, word[4], nullptr, nullptr, nullptr, ctx);
+        return true;
+    }
+    return false;
+}
+
+// The channel list and the ban, exception, invite and quiet lists.
+bool numeric_lists(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    session *sess = ctx.sess;
+    char **word = ctx.word;
+    char **word_eol = ctx.word_eol;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
+    case 263:
+        if (fe_is_chanwindow(serv)) {
+            fe_chan_list_end(serv);
+            fe_message(ctx.text, FE_MSG_ERROR);
+        }
+        return false;
+    case 321:
+        if (!fe_is_chanwindow(serv))
+            emit(XP_TE_CHANNEL_LIST, server_tab(serv), nullptr, nullptr, nullptr, nullptr, ctx);
+        return true;
+    case 322:
+        if (fe_is_chanwindow(serv)) {
+            fe_add_chan_list(serv, word[4], word[5], skip1(word_eol[6]));
+        } else if (session *tab = server_tab(serv)) {
+            PrintTextTimeStampf(tab, stamp_of(tags), "%-16s %-7d %s\x0f\n", word[4], atoi(word[5]), rest(word_eol[6]));
+        }
+        return true;
+    case 323:
+        if (fe_is_chanwindow(serv))
+            fe_chan_list_end(serv);
+        else
+            server_text_in(server_tab(serv), ctx);
+        return true;
     case 346:
     case 348:
     case 367:
         if (!inbound_banlist(sess, number_time(word[7]), word[4], word[5], word[6], n, tags))
-            break;
-        return;
+            return false;
+        return true;
     case 347:
         if (!sess || !fe_ban_list_end(sess, n))
-            break;
-        return;
+            return false;
+        return true;
     case 349:
     case 368: {
         session *chan = find_channel(serv, word[4]);
         if (!chan || !fe_ban_list_end(chan, n))
-            break;
-        return;
+            return false;
+        return true;
     }
-    case 352:
-        inbound_user_info(sess, word[4], word[5], word[6], word[7], word[8], word_eol[11], nullptr, word[9][0] == 'G',
-                          tags);
-        who_reply_display(ctx, word[4]);
-        return;
-    case 353:
-        inbound_nameslist(serv, word[5], rest(word_eol[6]), tags);
-        return;
-    case 354:
-        // Only replies to this client's own WHOX query carry its token.
-        if (strcmp(word[4], "152") != 0)
-            break;
-        inbound_user_info(sess, word[5], word[6], word[7], word[8], word[9], skip1(word_eol[12]), word[11],
-                          word[10][0] == 'G', tags);
-        who_reply_display(ctx, word[5]);
-        return;
-    case 366:
-        if (!inbound_nameslist_end(serv, word[4], tags))
-            break;
-        return;
-    case 369:
-    case 406:
-        server_text_in(whois_tab(serv), ctx);
-        serv->in_whois = FALSE;
-        return;
-    case 372:
-    case 375:
-        if (!(prefs.irc_skip_motd && !serv->motd_skipped_once))
-            emit(XP_TE_MOTD, server_tab(serv), ctx.text, nullptr, nullptr, nullptr, ctx);
-        return;
-    case 376:
-    case 422:
-        inbound_login_end(sess, ctx.text, tags);
-        return;
-    case 432:
-    case 433:
-    case 437:
-        // Once logged in a rejected nick is only reported; during login the
-        // next nick is tried. 437 also means a channel is temporarily
-        // unavailable, which is never about the nick.
-        if (serv->motd_done || (n == 437 && is_channel(serv, word[4])))
-            break;
-        inbound_next_nick(sess, word[4], n == 432, tags);
-        return;
-    case 471:
-        emit(XP_TE_USER_LIMIT, sess, word[4], nullptr, nullptr, nullptr, ctx);
-        return;
-    case 473:
-        emit(XP_TE_INVITE, sess, word[4], nullptr, nullptr, nullptr, ctx);
-        return;
-    case 474:
-        emit(XP_TE_BANNED, sess, word[4], nullptr, nullptr, nullptr, ctx);
-        return;
-    case 475:
-        emit(XP_TE_KEYWORD, sess, word[4], nullptr, nullptr, nullptr, ctx);
-        return;
+    case 728:
+        if (!inbound_banlist(sess, number_time(word[8]), word[4], word[6], word[7], n, tags))
+            return false;
+        return true;
+    case 729:
+        if (!sess || !fe_ban_list_end(sess, n))
+            return false;
+        return true;
+    }
+    return false;
+}
+
+// Away state and USERHOST/ISON answers.
+bool numeric_away(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    char **word = ctx.word;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
+    case 302:
+        if (numeric_userhost(ctx) || inbound_userhost_dns(ctx.sess, ctx.word_eol[4], ctx.tags))
+            return true;
+        return false;
+    case 303:
+        word[4] = rest(word[4]);
+        notify_markonline(serv, word, tags);
+        return true;
+    case 305:
+        inbound_uback(serv, tags);
+        return false;
+    case 306:
+        inbound_uaway(serv, tags);
+        return false;
+    }
+    return false;
+}
+
+// MONITOR and WATCH answers for the notify list.
+bool numeric_notify(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    char **word = ctx.word;
+    message_tags_data *tags = ctx.tags;
+
+    switch (n) {
+    case 600:
+    case 604:
+        notify_set_online(serv, word[4], tags);
+        return true;
+    case 601:
+        notify_set_offline(serv, word[4], FALSE, tags);
+        return true;
+    case 605:
+        notify_set_offline(serv, word[4], TRUE, tags);
+        return true;
+    case 730:
+        notify_set_online_list(serv, rest(word[4]), tags);
+        return true;
+    case 731:
+        notify_set_offline_list(serv, rest(word[4]), FALSE, tags);
+        return true;
+    }
+    return false;
+}
+
+// Server texts shown as they are.
+bool numeric_text(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+    session *sess = ctx.sess;
+    char **word = ctx.word;
+    char **word_eol = ctx.word_eol;
+
+    switch (n) {
     case 524:
     case 704:
     case 705:
     case 706:
         emit(XP_TE_SERVER_TEXT, sess, word[5][0] == ':' ? word_eol[5] + 1 : word[5], nullptr, nullptr, nullptr, ctx);
-        return;
-    case 600:
-    case 604:
-        notify_set_online(serv, word[4], tags);
-        return;
-    case 601:
-        notify_set_offline(serv, word[4], FALSE, tags);
-        return;
-    case 605:
-        notify_set_offline(serv, word[4], TRUE, tags);
-        return;
-    case 728:
-        if (!inbound_banlist(sess, number_time(word[8]), word[4], word[6], word[7], n, tags))
-            break;
-        return;
-    case 729:
-        if (!sess || !fe_ban_list_end(sess, n))
-            break;
-        return;
-    case 730:
-        notify_set_online_list(serv, rest(word[4]), tags);
-        return;
-    case 731:
-        notify_set_offline_list(serv, rest(word[4]), FALSE, tags);
-        return;
+        return true;
     case 900:
         emit(XP_TE_SERVER_TEXT, server_tab(serv), skip1(word_eol[6]), word[1], nullptr, nullptr, ctx);
-        return;
+        return true;
+    }
+    return false;
+}
+
+// The end of a SASL exchange.
+bool numeric_sasl(const line_context &ctx, int n)
+{
+    server *serv = ctx.serv;
+
+    switch (n) {
     case 904:
         inbound_sasl_error(serv);
         sasl_finished(ctx);
-        return;
+        return true;
     case 903:
     case 905:
     case 906:
     case 907:
         sasl_finished(ctx);
-        return;
+        return true;
     case 908:
-        return;
-    default:
-        if (serv->in_whois && word[4][0]) {
-            if (!serv->whois_quiet)
-                emit(XP_TE_WHOIS_SPECIAL, whois_tab(serv), word[4], rest(word_eol[5]), nullptr, nullptr, ctx);
-            return;
-        }
-        break;
+        return true;
     }
+    return false;
+}
+
+// A numeric outside the table: during a WHOIS it is one more line of it.
+bool numeric_whois_special(const line_context &ctx)
+{
+    server *serv = ctx.serv;
+    char **word = ctx.word;
+    if (!serv->in_whois || !word[4][0])
+        return false;
+    if (!serv->whois_quiet)
+        emit(XP_TE_WHOIS_SPECIAL, whois_tab(serv), word[4], rest(ctx.word_eol[5]), nullptr, nullptr, ctx);
+    return true;
+}
+
+// A family's handler: true when it dealt with the line, false when the line
+// is shown as a plain server text.
+using numeric_handler = bool (*)(const line_context &ctx, int n);
+
+// Numerics are three digits: the table is indexed by the number itself.
+constexpr int NUMERIC_COUNT = 1000;
+
+constexpr std::array<numeric_handler, NUMERIC_COUNT> numeric_table = [] {
+    std::array<numeric_handler, NUMERIC_COUNT> table{};
+    for (int n : {1, 5, 372, 375, 376, 422, 432, 433, 437})
+        table[n] = numeric_login;
+    for (int n : {301, 307, 320, 311, 312, 313, 319, 314, 317, 318, 330, 369, 406})
+        table[n] = numeric_whois;
+    for (int n : {315, 352, 354})
+        table[n] = numeric_who;
+    for (int n : {324, 328, 329, 332, 333, 341, 353, 366, 471, 473, 474, 475})
+        table[n] = numeric_channel;
+    for (int n : {263, 321, 322, 323, 346, 348, 367, 347, 349, 368, 728, 729})
+        table[n] = numeric_lists;
+    for (int n : {302, 303, 305, 306})
+        table[n] = numeric_away;
+    for (int n : {600, 604, 601, 605, 730, 731})
+        table[n] = numeric_notify;
+    for (int n : {524, 704, 705, 706, 900})
+        table[n] = numeric_text;
+    for (int n : {903, 904, 905, 906, 907, 908})
+        table[n] = numeric_sasl;
+    return table;
+}();
+
+void process_numeric(const line_context &ctx, int n)
+{
+    const numeric_handler handler = n >= 0 && n < NUMERIC_COUNT ? numeric_table[n] : nullptr;
+    if (handler ? handler(ctx, n) : numeric_whois_special(ctx))
+        return;
     numeric_generic(ctx);
 }
 

@@ -539,7 +539,7 @@ gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
         for (;;) {
             int n;
             do {
-                n = serv->tls ? _SSL_recv(serv->tls, buf, sizeof buf)
+                n = serv->tls ? ssl_recv(serv->tls, buf, sizeof buf)
                               : static_cast<int>(recv(serv->sock, buf, sizeof buf, 0));
             } while (n < 0 && errno == EINTR);
             if (n <= 0) {
@@ -622,7 +622,7 @@ int server_cleanup(server *serv)
         serv->join_timer = 0;
     }
     if (serv->tls) {
-        _SSL_close(serv->tls);
+        ssl_close(serv->tls);
         serv->tls = nullptr;
     }
     new_generation(serv);
@@ -736,10 +736,10 @@ void server_connect(server *serv, char *hostname, int port, int no_login)
         return;
 
     if (serv->tls_enabled && !serv->tls_context) {
-        serv->tls_context = _SSL_context_init(ssl_info_noop);
+        serv->tls_context = ssl_context_init(ssl_info_noop);
         if (!serv->tls_context) {
             // Fails this connection only; the others go on.
-            fputs("_SSL_context_init failed\n", stderr);
+            fputs("ssl_context_init failed\n", stderr);
             PrintText(sess, _("Cannot connect: the TLS context could not be created.\n"));
             return;
         }

@@ -185,7 +185,7 @@ void print_certificate(server *serv, const cert_info &info)
 
 void print_cipher(server *serv)
 {
-    const cipher_info *c = _SSL_get_cipher_info(serv->tls);
+    const cipher_info *c = ssl_get_cipher_info(serv->tls);
     ssl_message(serv, "* Cipher info:");
     ssl_messagef(serv, "  Version: %s, cipher %s (%u bits)", c->version, c->cipher,
                  static_cast<unsigned>(c->cipher_bits));
@@ -207,7 +207,7 @@ void fail_handshake(server *serv, const char *text, bool may_reconnect)
 std::string judge_peer(server *serv)
 {
     cert_info info;
-    if (_SSL_get_cert_info(&info, serv->tls) != 0)
+    if (ssl_get_cert_info(&info, serv->tls) != 0)
         return _("No Certificate");
     print_certificate(serv, info);
     print_cipher(serv);
@@ -222,7 +222,7 @@ std::string judge_peer(server *serv)
         return result;
     }
     x509_ptr peer(SSL_get1_peer_certificate(serv->tls));
-    const int host = peer ? _SSL_check_hostname(peer.get(), serv->hostname) : -1;
+    const int host = peer ? ssl_check_hostname(peer.get(), serv->hostname) : -1;
     if (host != 0) {
         ssl_messagef(serv, "* Verify E: Failed to validate hostname (%d)", host);
         if (!serv->allow_invalid_cert)
@@ -330,7 +330,7 @@ int handshake_poll(void *data) noexcept
 
 } // namespace
 
-SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
+SSL_CTX *ssl_context_init(void (*info_cb)(const SSL *, int, int))
 {
     ctx_ptr ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx)
@@ -350,7 +350,7 @@ SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int))
     return ctx.release();
 }
 
-const char *_SSL_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *))
+const char *ssl_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *))
 {
     static char error_text[400];
     if (!SSL_CTX_set_default_verify_paths(ctx)) {
@@ -364,7 +364,7 @@ const char *_SSL_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *
     return nullptr;
 }
 
-SSL *_SSL_socket(SSL_CTX *ctx, int fd)
+SSL *ssl_socket(SSL_CTX *ctx, int fd)
 {
     SSL *ssl = SSL_new(ctx);
     if (!ssl) {
@@ -409,7 +409,7 @@ int report_io_result(SSL *ssl, int num, const char *call, const char *syscall_ca
 }
 } // namespace
 
-int _SSL_send(SSL *ssl, const char *buf, int len)
+int ssl_send(SSL *ssl, const char *buf, int len)
 {
     if (len <= 0)
         return 0;
@@ -417,13 +417,13 @@ int _SSL_send(SSL *ssl, const char *buf, int len)
     return report_io_result(ssl, SSL_write(ssl, buf, len), "SSL_write", "SSL_write/write");
 }
 
-int _SSL_recv(SSL *ssl, char *buf, int len)
+int ssl_recv(SSL *ssl, char *buf, int len)
 {
     ERR_clear_error();
     return report_io_result(ssl, SSL_read(ssl, buf, len), "SSL_read", "SSL_read/read");
 }
 
-void _SSL_close(SSL *ssl)
+void ssl_close(SSL *ssl)
 {
     if (!ssl)
         return;
@@ -432,7 +432,7 @@ void _SSL_close(SSL *ssl)
     ERR_clear_error();
 }
 
-int _SSL_get_cert_info(cert_info *info, SSL *ssl)
+int ssl_get_cert_info(cert_info *info, SSL *ssl)
 {
     memset(info, 0, sizeof *info);
     x509_ptr peer(SSL_get1_peer_certificate(ssl));
@@ -457,7 +457,7 @@ int _SSL_get_cert_info(cert_info *info, SSL *ssl)
     return 0;
 }
 
-cipher_info *_SSL_get_cipher_info(SSL *ssl)
+cipher_info *ssl_get_cipher_info(SSL *ssl)
 {
     memset(&last_cipher, 0, sizeof last_cipher);
     g_strlcpy(last_cipher.version, SSL_get_version(ssl), sizeof last_cipher.version);
@@ -495,7 +495,7 @@ int ssl_match_hostname_pattern(const char *pattern, std::size_t len, const char 
     return 0;
 }
 
-int _SSL_check_hostname(X509 *cert, const char *host)
+int ssl_check_hostname(X509 *cert, const char *host)
 {
     if (!cert || !host)
         return -1;
@@ -628,12 +628,12 @@ void ssl_start_handshake(server *serv)
         serv->cleanup(serv);
         return;
     }
-    if (const char *err = _SSL_set_verify(serv->tls_context, verify_callback)) {
+    if (const char *err = ssl_set_verify(serv->tls_context, verify_callback)) {
         connection_failed(serv, err);
         serv->cleanup(serv);
         return;
     }
-    serv->tls = _SSL_socket(serv->tls_context, serv->sock);
+    serv->tls = ssl_socket(serv->tls_context, serv->sock);
     if (!serv->tls) {
         connection_failed(serv, _("Could not create the TLS connection"));
         serv->cleanup(serv);

@@ -42,29 +42,29 @@ extern int ssl_handshake_limit_seconds;
 // A new client context with the client's fixed settings (TLS 1.2 or later,
 // session cache, no compression, tickets or renegotiation), or null. The
 // caller owns it (SSL_CTX_free).
-SSL_CTX *_SSL_context_init(void (*info_cb)(const SSL *, int, int));
+SSL_CTX *ssl_context_init(void (*info_cb)(const SSL *, int, int));
 // Loads the system trust store and asks for peer verification through
 // `verify_cb`. Null on success, else an error text (static, overwritten by
 // the next call).
-const char *_SSL_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *));
+const char *ssl_set_verify(SSL_CTX *ctx, int (*verify_cb)(int, X509_STORE_CTX *));
 // A TLS connection on descriptor `fd` (client side for a client context),
-// or null with the library error on standard error. Freed by _SSL_close.
-SSL *_SSL_socket(SSL_CTX *ctx, int fd);
+// or null with the library error on standard error. Freed by ssl_close.
+SSL *ssl_socket(SSL_CTX *ctx, int fd);
 // SSL_write/SSL_read; errors other than "try again" go to standard error.
 // After a read or write that would block, errno is EAGAIN.
-int _SSL_send(SSL *ssl, const char *buf, int len);
-int _SSL_recv(SSL *ssl, char *buf, int len);
+int ssl_send(SSL *ssl, const char *buf, int len);
+int ssl_recv(SSL *ssl, char *buf, int len);
 // Marks both directions shut down without waiting and frees `ssl`.
-void _SSL_close(SSL *ssl);
+void ssl_close(SSL *ssl);
 // Fills `info` from the peer's certificate: 0, or 1 when there is none or
 // its public key is unreadable.
-int _SSL_get_cert_info(cert_info *info, SSL *ssl);
+int ssl_get_cert_info(cert_info *info, SSL *ssl);
 // The negotiated protocol and cipher; a process-wide record overwritten by
 // each call.
-cipher_info *_SSL_get_cipher_info(SSL *ssl);
+cipher_info *ssl_get_cipher_info(SSL *ssl);
 // Whether `cert` is valid for `host` (a name or an IP literal): 0 match,
 // -1 no match, -2 a NUL byte inside a name (a forged certificate).
-int _SSL_check_hostname(X509 *cert, const char *host);
+int ssl_check_hostname(X509 *cert, const char *host);
 // One certificate name pattern (`len` bytes, may hold a "*." wildcard for
 // exactly one leftmost label) against `host`: 0 match, -1 no match.
 int ssl_match_hostname_pattern(const char *pattern, std::size_t len, const char *host);

@@ -217,7 +217,7 @@ int write_wire(SSL *tls, int sok, const char *data, std::size_t len)
     if (len == 0)
         return 0;
     if (tls)
-        return _SSL_send(tls, data, static_cast<int>(len));
+        return ssl_send(tls, data, static_cast<int>(len));
     ssize_t r;
     do
         r = send(sok, data, len, MSG_NOSIGNAL);
