@@ -349,12 +349,18 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
         char buf[2048];
         char empty[] = "";
         char *word[] = {empty, empty};
-        char *host = const_cast<char *>(user->hostname ? user->hostname : _("Host unknown"));
-        char *account = const_cast<char *>(user->account ? user->account : _("Account unknown"));
+        const char *host = user->hostname ? user->hostname : _("Host unknown");
+        const char *account = user->account ? user->account : _("Account unknown");
         const char *network = server_get_network(sess->server, true);
+        insert_values values;
+        values.a = account;
+        values.c = sess->channel;
+        values.e = network ? network : "";
+        values.h = host;
+        values.n = sess->server->nick;
+        values.s = user->nick;
         auto_insert(buf, sizeof buf, reinterpret_cast<const unsigned char *>(prefs.gui_ulist_doubleclick), word, word,
-                    account, sess->channel, empty, const_cast<char *>(network ? network : ""), host, sess->server->nick,
-                    user->nick, empty);
+                    values);
         if (buf[0] == '!') {
             gchar_ptr cmd(g_strdup_printf("exec %s", buf + 1));
             handle_command(sess, cmd.get(), false);
