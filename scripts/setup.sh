@@ -10,9 +10,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev llvm
   xvfb xauth dbus dbus-x11 x11-utils x11-apps imagemagick xclip xdotool
-  python3 openssl
+  python3 openssl publicsuffix python3-gi libglib2.0-bin
   inspircd microsocks tinyproxy dante-server atheme-services
   libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography
+  irssi weechat-headless weechat-plugins tmux socat
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // driven by the real core. Any GLib warning or critical fails the test.
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
+#include "dcc/dcc.h"
 #include "fe.h"
 #include "irc/proto-irc.h"
 #include "irc/userlist.h"
@@ -605,4 +606,97 @@ int main(int argc, char **argv)
     g_free(rm);
     g_free(dir);
     return result;
+}
+
+// --- DCC windows ------------------------------------------------------------------
+
+namespace
+{
+
+GtkWidget *find_child(GtkWidget *w, const std::function<bool(GtkWidget *)> &match)
+{
+    if (match(w))
+        return w;
+    if (!GTK_IS_CONTAINER(w))
+        return nullptr;
+    GList *children = gtk_container_get_children(GTK_CONTAINER(w));
+    GtkWidget *found = nullptr;
+    for (GList *l = children; l && !found; l = l->next)
+        found = find_child(GTK_WIDGET(l->data), match);
+    g_list_free(children);
+    return found;
+}
+
+GtkWidget *find_labelled(GtkWidget *w, const char *label)
+{
+    return find_child(w, [&](GtkWidget *c) {
+        return GTK_IS_BUTTON(c) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(c)), label) == 0;
+    });
+}
+
+// The texts of one column, top to bottom.
+std::vector<std::string> column_texts(GtkTreeView *view, int column)
+{
+    std::vector<std::string> out;
+    GtkTreeModel *model = gtk_tree_view_get_model(view);
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(model, &iter); ok; ok = gtk_tree_model_iter_next(model, &iter)) {
+        gchar *text = nullptr;
+        gtk_tree_model_get(model, &iter, column, &text, -1);
+        out.emplace_back(text ? text : "");
+        g_free(text);
+    }
+    return out;
+}
+
+DCC *listed(int kind, const char *file, uint64_t size, int status)
+{
+    auto *dcc = new DCC;
+    dcc->kind = kind;
+    dcc->nick = "bob";
+    dcc->file = file;
+    dcc->size = size;
+    dcc->status = status;
+    dcc_list = g_slist_prepend(dcc_list, dcc);
+    return dcc;
+}
+
+} // namespace
+
+TEST_F(FrontEnd, DccTransfersWindowFiltersRowsAndDoubleClickClearsAFinishedSend)
+{
+    constexpr int FILE_COL = 2, PERC_COL = 5, ETA_COL = 7;
+    listed(DCC_KIND_RECV, "empty.bin", 0, STAT_QUEUED);
+    DCC *sent = listed(DCC_KIND_SEND, "/tmp/sent.bin", 1000, STAT_DONE);
+    sent->acknowledged = 1000;
+    EXPECT_EQ(fe_dcc_open_recv_win(0), 0);
+    EXPECT_EQ(fe_dcc_open_send_win(1), 1) << "already open";
+    GtkWidget *win = find_titled("Uploads and Downloads");
+    ASSERT_NE(win, nullptr);
+    auto *view = GTK_TREE_VIEW(find_child(win, [](GtkWidget *c) { return GTK_IS_TREE_VIEW(c); }));
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(column_texts(view, FILE_COL), (std::vector<std::string>{"sent.bin", "empty.bin"}));
+    EXPECT_EQ(column_texts(view, PERC_COL), (std::vector<std::string>{"100%", "0%"})) << "a zero-byte offer is 0%";
+    EXPECT_EQ(column_texts(view, ETA_COL)[1], "--:--:--");
+    EXPECT_TRUE(gtk_widget_get_sensitive(find_labelled(win, "Clear")));
+
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(find_labelled(win, "Uploads")), TRUE);
+    EXPECT_EQ(column_texts(view, FILE_COL), (std::vector<std::string>{"sent.bin"}));
+    DCC *later = listed(DCC_KIND_RECV, "later.bin", 10, STAT_QUEUED);
+    fe_dcc_add(later);
+    EXPECT_EQ(column_texts(view, FILE_COL).size(), 1u) << "downloads stay hidden under the Uploads filter";
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(find_labelled(win, "Both")), TRUE);
+    EXPECT_EQ(column_texts(view, FILE_COL), (std::vector<std::string>{"later.bin", "sent.bin", "empty.bin"}));
+
+    GtkTreePath *path = gtk_tree_path_new_from_indices(1, -1);
+    gtk_tree_view_row_activated(view, path, gtk_tree_view_get_column(view, 0));
+    gtk_tree_path_free(path);
+    EXPECT_FALSE(is_dcc(sent));
+    EXPECT_EQ(column_texts(view, FILE_COL), (std::vector<std::string>{"later.bin", "empty.bin"}));
+    EXPECT_FALSE(gtk_widget_get_sensitive(find_labelled(win, "Clear"))) << "nothing finished is listed";
+
+    while (dcc_list)
+        dcc_abort(nullptr, static_cast<DCC *>(dcc_list->data));
+    EXPECT_EQ(column_texts(view, FILE_COL).size(), 0u);
+    gtk_widget_destroy(win);
 }

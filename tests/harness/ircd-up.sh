@@ -38,7 +38,7 @@ addmod() {
 }
 addmod ssl_gnutls sslinfo cap ircv3 ircv3_capnotify ircv3_chghost ircv3_echomessage \
   ircv3_invitenotify ircv3_servertime ircv3_accounttag ircv3_msgid ircv3_ctctags \
-  ircv3_batch ircv3_labeledresponse namesx uhnames monitor chghost setname sasl
+  ircv3_batch ircv3_labeledresponse namesx uhnames monitor watch chghost setname sasl
 [ "${STS:-off}" = on ] && addmod ircv3_sts
 
 ulimit -n "$IRCD_NOFILE" 2>/dev/null || ulimit -n "$(ulimit -Hn)"

@@ -138,3 +138,13 @@ start_listener() {
   tail -n 5 "$dir/$name.out" >&2 2>/dev/null
   die "$name did not listen on 127.0.0.1"
 }
+
+# loopback_shim DIR -> builds DIR/loopback-bind.so (once) and prints its path.
+# Preloaded into peers whose DCC listener binds the wildcard address.
+loopback_shim() {
+  local so="$1/loopback-bind.so" src="$HARNESS_DIR/loopback-bind.c"
+  if [ ! -s "$so" ] || [ "$src" -nt "$so" ]; then
+    cc -shared -fPIC -O2 -o "$so" "$src" -ldl || die "cannot build $so (needs gcc, libc6-dev)"
+  fi
+  echo "$so"
+}

@@ -8,6 +8,8 @@
 #include "config/cfgfiles.h"
 #include "config/list.h"
 #include "fe_recorder.h"
+#include "lists/ignore.h"
+#include "lists/notify.h"
 #include "net/server.h"
 #include "net/tcp.h"
 #include "output/text.h"
@@ -60,6 +62,11 @@ class IrcLines : public ::testing::Test
         while (sess_list)
             session_free(static_cast<session *>(sess_list->data));
         lumenwick_is_quitting = 0;
+        // The lists are process-wide; every test starts with them empty.
+        ignore_clear();
+        flood_reset();
+        while (notify_list)
+            notify_deluser(static_cast<notify *>(notify_list->data)->name.c_str());
         fe_recorder::cancel_sources();
         close(wire[0]);
         close(wire[1]);

@@ -9,6 +9,8 @@
 #include "config/menu.h"
 #include "dcc/dcc.h"
 #include "irc/inbound.h"
+#include "lists/ignore.h"
+#include "lists/notify.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -420,49 +422,48 @@ TEST_F(UiCommands, AnswersForAClosedTabRunNothing)
 
 // ---- ignore, notify, DCC, plugins and menus ----------------------------------------------
 
-TEST_F(UiCommands, IgnoreParsingAndMasksWithoutAnIgnoreList)
+TEST_F(UiCommands, IgnoreAndNotifyCommandsReachTheLists)
 {
     session *a = channel("#a");
     run(a, "ignore bob");
-    EXPECT_TRUE(shown(a, "Ignore lists are not available yet: bob!*@* was not added."));
-    EXPECT_FALSE(shown(a, "added to the ignore list")) << "nothing was stored";
+    ignore *ig = ignore_exists("bob!*@*");
+    ASSERT_NE(ig, nullptr) << "a bare nick is completed";
+    EXPECT_EQ(ig->type, unsigned(IG_PRIV | IG_NOTI | IG_CHAN | IG_CTCP | IG_INVI | IG_DCC));
+    EXPECT_TRUE(shown(a, "bob!*@* added to the ignore list."));
 
-    run(a, "ignore *!*@evil.host PRIV ctcp sometimes");
+    run(a, "ignore BOB!*@* CTCP sometimes");
     EXPECT_TRUE(shown(a, "Unknown arg 'sometimes' ignored."));
-    EXPECT_TRUE(shown(a, "*!*@evil.host was not added."));
+    EXPECT_TRUE(shown(a, "Ignore on BOB!*@* changed."));
+    EXPECT_EQ(ig->type, unsigned(IG_CTCP)) << "the command replaces the types of the same mask";
+    EXPECT_EQ(g_slist_length(ignore_list), 1u);
 
-    for (const char *bad : {"ignore bob QUIET", "ignore bob NOSAVE", "ignore bob nonsense"}) {
-        fe_recorder::reset();
+    for (const char *bad : {"ignore carl QUIET", "ignore carl NOSAVE", "ignore carl nonsense"}) {
         run(a, bad);
         EXPECT_TRUE(help_shown(a, "IGNORE")) << bad;
-        EXPECT_FALSE(shown(a, "was not added")) << bad;
     }
+    EXPECT_EQ(ignore_exists("carl!*@*"), nullptr);
 
-    // A full mask is taken as given; only a bare nick is completed.
     run(a, "unignore nick!user@host");
-    EXPECT_TRUE(shown(a, "nick!user@host was not removed."));
-    EXPECT_FALSE(shown(a, "nick!user@host!*@*"));
+    EXPECT_TRUE(shown(a, "nick!user@host is not on the ignore list."));
     run(a, "unignore bob QUIET");
-    EXPECT_TRUE(shown(a, "bob!*@* was not removed."));
+    EXPECT_EQ(ignore_list, nullptr);
+    EXPECT_FALSE(shown(a, "removed from the ignore list")) << "QUIET";
     run(a, "ignore");
-    EXPECT_TRUE(shown(a, "Ignore lists are not available yet."));
-}
+    EXPECT_TRUE(shown(a, "The ignore list is empty."));
 
-TEST_F(UiCommands, NotifyWithoutANotifyList)
-{
-    session *a = channel("#a");
-    run(a, "notify bob");
-    EXPECT_TRUE(shown(a, "Notify lists are not available yet: bob was not added."));
-    EXPECT_FALSE(shown(a, "added to the notify list"));
-
+    run(a, "notify -n Libera,OFTC bob");
+    EXPECT_TRUE(shown(a, "bob added to the notify list."));
+    ASSERT_NE(notify_list, nullptr);
+    EXPECT_EQ(static_cast<notify *>(notify_list->data)->networks, "Libera,OFTC");
     run(a, "notify -n ASK carol");
     EXPECT_EQ(last_args("fe_notify_ask"), "\"carol\", null");
-    EXPECT_FALSE(shown(a, "carol was not added"));
-
+    run(a, "notify BOB");
+    EXPECT_TRUE(shown(a, "BOB deleted from the notify list."));
+    EXPECT_EQ(notify_list, nullptr);
     run(a, "notify -n net");
     EXPECT_TRUE(help_shown(a, "NOTIFY"));
     run(a, "notify");
-    EXPECT_TRUE(shown(a, "Notify lists are not available yet."));
+    EXPECT_TRUE(shown(a, "The notify list is empty."));
 }
 
 TEST_F(UiCommands, DccArguments)
@@ -472,8 +473,8 @@ TEST_F(UiCommands, DccArguments)
     EXPECT_EQ(last_args("fe_dcc_send_filereq"), "net, \"bob\", 100, 0");
     run(home, "dcc PSEND bob");
     EXPECT_EQ(last_args("fe_dcc_send_filereq"), "net, \"bob\", 42, 1");
-    run(home, "dcc send bob \"my file.txt\"");
-    EXPECT_TRUE(shown(home, "DCC is not available yet."));
+    run(home, "dcc send bob \"no such file.txt\"");
+    EXPECT_TRUE(shown(home, "Cannot access no such file.txt"));
 
     run(home, "dcc close chat bob");
     EXPECT_TRUE(shown(home, "No such DCC."));

@@ -5,6 +5,7 @@
 
 #include "base/util.h"
 #include "commands/outbound.h"
+#include "dcc/dcc.h"
 
 #include <cstring>
 
@@ -123,9 +124,14 @@ TEST_F(Ctcp, SoundIsPlayedOnlyFromTheSoundsFolder)
 
 TEST_F(Ctcp, DccOfferKeepsAQuotedFileNameAsOneWord)
 {
+    prefs.dcc_auto_recv = 0;
     request("bob", "me", "DCC SEND \"my file.txt\" 2130706433 5000 100");
-    EXPECT_TRUE(shown(home, "Received 'SEND my file.txt' from bob"));
+    EXPECT_TRUE(shown(home, "bob [127.0.0.1:5000] has offered my file.txt (100 bytes)"));
     EXPECT_EQ(sent(), "");
+    DCC *offer = find_dcc("bob", "my file.txt", DCC_KIND_RECV);
+    ASSERT_NE(offer, nullptr);
+    dcc_abort(nullptr, offer);
+    dcc_abort(nullptr, offer);
 }
 
 // ---- the template language of the replies -------------------------------------------

@@ -374,4 +374,18 @@ TEST_F(Inbound, DnsLookupsReportBack)
         EXPECT_EQ(text.find("Resolved"), std::string::npos) << text;
 }
 
+TEST_F(Inbound, FloodRefusedMessagesLeaveTheServerTabAlone)
+{
+    prefs.flood_msg_num = 2;
+    prefs.flood_msg_time = 60;
+    for (int i = 0; i < 4; i++)
+        recv(":n" + std::to_string(i) + "!u@evil.example PRIVMSG me :spam");
+    int dialogs = 0;
+    for (int i = 0; i < 4; i++)
+        dialogs += find_dialog(serv, ("n" + std::to_string(i)).c_str()) != nullptr;
+    EXPECT_EQ(dialogs, 1) << "the second message is the flood; dialogs stay shut after it";
+    EXPECT_EQ(home->topic, nullptr) << "the refused sender's address is not the server's topic";
+    EXPECT_EQ(prefs.gui_autoopen_dialog, 1) << "the pause is not the user's setting";
+}
+
 } // namespace

@@ -770,7 +770,7 @@ LUMENWICK_COMMAND_HANDLER(cmd_ignore)
             text_emit(XP_TE_IGNORE_CHANGED, sess, mask.c_str(), nullptr, nullptr, nullptr, 0);
         break;
     default:
-        PrintTextf(sess, _("Ignore lists are not available yet: %s was not added.\n"), mask.c_str());
+        PrintTextf(sess, _("%s cannot be ignored.\n"), mask.c_str());
         break;
     }
     return CMD_DONE;
@@ -790,12 +790,9 @@ LUMENWICK_COMMAND_HANDLER(cmd_unignore)
         if (!quiet)
             text_emit(XP_TE_IGNORE_REMOVE, sess, mask.c_str(), nullptr, nullptr, nullptr, 0);
         break;
-    case 0:
+    default:
         if (!quiet)
             PrintTextf(sess, _("%s is not on the ignore list.\n"), mask.c_str());
-        break;
-    default:
-        PrintTextf(sess, _("Ignore lists are not available yet: %s was not removed.\n"), mask.c_str());
         break;
     }
     return CMD_DONE;
@@ -828,7 +825,7 @@ LUMENWICK_COMMAND_HANDLER(cmd_notify)
         if (notify_adduser(word[i], networks))
             text_emit(XP_TE_ADD_NOTIFY, sess, word[i], nullptr, nullptr, nullptr, 0);
         else
-            PrintTextf(sess, _("Notify lists are not available yet: %s was not added.\n"), word[i]);
+            PrintTextf(sess, _("%s cannot be added to the notify list.\n"), word[i]);
     }
     return CMD_DONE;
 }

@@ -785,7 +785,7 @@ const char *nickserv_mask(const char *target, const char *text)
 void inbound_privmsg(server *serv, char *from, char *ip, char *text, int id, const message_tags_data *tags)
 {
     session *dialog = find_dialog(serv, from);
-    if (dialog || prefs.gui_autoopen_dialog) {
+    if (dialog || flood_autoopen_dialog()) {
         if (!dialog) {
             dialog = open_dialog_for(serv, from, ip, tags);
             // Refused by the flood guard: dropped, as its warning said.
@@ -875,7 +875,7 @@ void inbound_action(session *sess, char *chan, char *from, char *ip, char *text,
         session *found = nullptr;
         if (!to_channel) {
             found = find_dialog(serv, from);
-            if (!found && prefs.gui_autoopen_dialog) {
+            if (!found && flood_autoopen_dialog()) {
                 found = open_dialog_for(serv, from, ip, tags);
                 if (!found)
                     found = serv->home_session;

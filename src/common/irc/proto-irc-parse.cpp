@@ -727,7 +727,6 @@ bool numeric_lists(const line_context &ctx, int n)
 bool numeric_away(const line_context &ctx, int n)
 {
     server *serv = ctx.serv;
-    char **word = ctx.word;
     message_tags_data *tags = ctx.tags;
 
     switch (n) {
@@ -736,8 +735,7 @@ bool numeric_away(const line_context &ctx, int n)
             return true;
         return false;
     case 303:
-        word[4] = rest(word[4]);
-        notify_markonline(serv, word, tags);
+        notify_markonline(serv, rest(ctx.word_eol[4]), tags);
         return true;
     case 305:
         inbound_uback(serv, tags);
@@ -772,6 +770,9 @@ bool numeric_notify(const line_context &ctx, int n)
         return true;
     case 731:
         notify_set_offline_list(serv, rest(word[4]), FALSE, tags);
+        return true;
+    case 734:
+        notify_monitor_full(serv, word[5]);
         return true;
     }
     return false;
@@ -854,7 +855,7 @@ constexpr std::array<numeric_handler, NUMERIC_COUNT> numeric_table = [] {
         table[n] = numeric_lists;
     for (int n : {302, 303, 305, 306})
         table[n] = numeric_away;
-    for (int n : {600, 604, 601, 605, 730, 731})
+    for (int n : {600, 604, 601, 605, 730, 731, 734})
         table[n] = numeric_notify;
     for (int n : {524, 704, 705, 706, 900})
         table[n] = numeric_text;

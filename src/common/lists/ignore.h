@@ -1,6 +1,11 @@
 // The ignore list and the flood guard.
 #pragma once
 
+#include <glib.h>
+
+// The flood guard is checked with the ignore list by the same callers.
+#include "lists/flood.h"
+
 struct server;
 struct session;
 
@@ -16,33 +21,37 @@ enum ignore_type {
     IG_DCC = 0x80,    // DCC offers
 };
 
-// Kinds of flood_check.
-enum flood_kind {
-    FLOOD_CTCP = 0,
-    FLOOD_PRIVMSG = 1,
-};
-
 // One ignore entry: a nick!user@host wildcard mask and its type bits.
 struct ignore {
     char *mask;
     unsigned int type;
 };
 
-// Returned by ignore_add and ignore_del while this build has no ignore list.
+// The entries (ignore *), newest first.
+extern GSList *ignore_list;
+// Lines dropped since start-up, in total and per type.
+extern int ignored_total, ignored_priv, ignored_noti, ignored_chan, ignored_ctcp, ignored_invi;
+
+// Returned by ignore_add and ignore_del when nothing can be stored.
 inline constexpr int IGNORE_UNAVAILABLE = -1;
 
-// Adds `mask` for `type`: 1 new, 2 an existing entry changed (its types
-// replaced with `overwrite`, else merged), IGNORE_UNAVAILABLE when nothing
-// can be stored.
+// Adds `mask` for `type`: 1 new (put first), 2 an existing entry (IRC case)
+// changed: it takes the new spelling and its types are replaced with
+// `overwrite`, else merged. IGNORE_UNAVAILABLE for an empty mask.
 int ignore_add(const char *mask, int type, bool overwrite);
 // Removes `entry`, or the entry of `mask` when `entry` is null: 1 removed,
-// 0 not found, IGNORE_UNAVAILABLE when there is no list.
+// 0 not found.
 int ignore_del(const char *mask, ignore *entry);
+// The entry of `mask` (IRC case), or null.
+ignore *ignore_exists(const char *mask);
+// Removes every entry.
+void ignore_clear(void);
 // Shows the ignore list in `sess`.
 void ignore_showlist(session *sess);
+// Reads ignore.conf (file order kept) / writes it atomically, NOSAVE
+// entries left out.
 void ignore_load(void);
 void ignore_save(void);
-// 1 when `host` (nick!user@host) is ignored for any of the bits of `type`.
+// 1 when `host` (nick!user@host) is ignored for any of the bits of `type`:
+// an UNIGNORE entry sharing a bit with `type` and matching wins over any ignore.
 int ignore_check(const char *host, int type);
-// 1 to accept one more item of `kind` from the sender, 0 when it is a flood.
-int flood_check(char *nick, char *ip, server *serv, session *sess, int kind);

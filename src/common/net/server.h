@@ -178,6 +178,13 @@ struct server {
 
     struct scram_exchange *scram_exchange;
 
+    // Flood guard windows (lists/ignore.cpp): start time (0: not started)
+    // and items counted since, for CTCPs and for private messages.
+    time_t ctcp_flood_start;
+    int ctcp_flood_count;
+    time_t msg_flood_start;
+    int msg_flood_count;
+
     void *fe_record; // front-end record (fe_new_server / fe_server_callback)
 
     // Changes whenever a connection attempt starts or a connection ends, and

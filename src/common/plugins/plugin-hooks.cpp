@@ -321,10 +321,12 @@ void *hook_remove(hook_record *h)
     h->type = HOOK_KIND_DELETED;
     g_clear_pointer(&h->name, g_free);
     g_clear_pointer(&h->help, g_free);
+    // The record may be freed by the sweep below: read what we hand back first.
+    void *userdata = h->userdata;
     dead_hooks.push_back(h);
     if (callback_depth == 0)
         sweep();
-    return h->userdata;
+    return userdata;
 }
 
 void hooks_remove_plugin(plugin_record *pl)

@@ -7,6 +7,7 @@
 #include "commands/outbound-exec.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "dcc/dcc.h"
 #include "fe.h"
 #include "irc/inbound.h"
 #include "irc/userlist.h"
@@ -187,8 +188,11 @@ void session_free(session *sess)
     if (!sess_list && !lumenwick_is_quitting)
         lumenwick_exit();
 
-    if (!session_find_by_server(serv, nullptr))
+    if (!session_find_by_server(serv, nullptr)) {
+        // Transfers outlive their server: they move to another one.
+        dcc_notify_kill(serv);
         server_free(serv);
+    }
 }
 
 bool is_session(const void *p)

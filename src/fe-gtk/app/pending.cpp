@@ -1,5 +1,5 @@
-// The fe_ functions whose windows (raw log, URL grabber, channel
-// list, ban lists, ignore and notify lists, menus, DCC, tray) do not
+// The fe_ functions whose windows (raw log, channel list, ban lists,
+// menus, tray) do not
 // exist yet: accepted and ignored, so the core falls back to printing.
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
@@ -8,7 +8,6 @@
 #include <glib.h>
 
 void fe_add_rawlog(server *, char *, int, int) {}
-void fe_url_add(const char *) {}
 
 void fe_open_chan_list(server *, char *, int) {}
 int fe_is_chanwindow(server *)
@@ -26,9 +25,6 @@ gboolean fe_ban_list_end(session *, int)
 {
     return FALSE;
 }
-void fe_ignore_update(int) {}
-void fe_notify_update(char *) {}
-void fe_notify_ask(char *, char *) {}
 void fe_pluginlist_update(void)
 {
     plugingui_refresh();
@@ -36,23 +32,6 @@ void fe_pluginlist_update(void)
 void fe_menu_add(menu_entry *) {}
 void fe_menu_del(menu_entry *) {}
 void fe_menu_update(menu_entry *) {}
-
-void fe_dcc_add(DCC *) {}
-void fe_dcc_update(DCC *) {}
-void fe_dcc_remove(DCC *) {}
-int fe_dcc_open_recv_win(int)
-{
-    return 0;
-}
-int fe_dcc_open_send_win(int)
-{
-    return 0;
-}
-int fe_dcc_open_chat_win(int)
-{
-    return 0;
-}
-void fe_dcc_send_filereq(session *, char *, int, int) {}
 
 void fe_tray_set_icon(int) {}
 void fe_tray_set_flash(const char *, const char *, int) {}
