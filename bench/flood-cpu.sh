@@ -20,19 +20,24 @@
 #   KEEP=1   keep the work directory (logs, scrollback, output) for a look
 #   PERF=FILE record the client with "perf record -g" during the last flood
 #   SETTINGS="name = value;..." more client settings (the last one of a name wins)
+#   GUI=1    measure the GTK program instead, on a private Xvfb display with
+#            the channel's tab in front at the default window size (as an
+#            unprivileged user when run as root, past the root warning)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${BUILD:-$ROOT/build-perf}"
 CLIENT="$BUILD/src/fe-text/lumenwick-text"
+[ "${GUI:-0}" = 1 ] && CLIENT="$BUILD/src/fe-gtk/lumenwick"
 HARNESS="$ROOT/tests/harness"
 STDOUT="${STDOUT:-file}"
 COUNTS=("$@")
 [ ${#COUNTS[@]} -gt 0 ] || COUNTS=(10000 100000)
-[ -x "$CLIENT" ] || { echo "error: $CLIENT not built (ninja -C $BUILD lumenwick-text)" >&2; exit 1; }
+[ -x "$CLIENT" ] || { echo "error: $CLIENT not built (ninja -C $BUILD $(basename "$CLIENT"))" >&2; exit 1; }
 if [ -x /usr/bin/python3 ]; then PY=/usr/bin/python3; else PY=python3; fi
 
 WORK="$(mktemp -d /tmp/lwk-flood-XXXXXX)"
 CLIENT_PID=""
+XVFB_PID=""
 cleanup() {
   if [ -n "$CLIENT_PID" ] && kill -0 "$CLIENT_PID" 2>/dev/null; then
     kill "$CLIENT_PID" 2>/dev/null || true
@@ -41,6 +46,7 @@ cleanup() {
   fi
   exec 3>&- 2>/dev/null || true
   "$HARNESS/ircd-down.sh" "$WORK/ircd" >/dev/null 2>&1 || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   if [ "${KEEP:-0}" = 1 ]; then echo "work directory kept: $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
@@ -54,7 +60,21 @@ for d in home xdg-config xdg-data xdg-cache cfg; do mkdir -p "$WORK/client/$d"; 
 CFG="$WORK/client/cfg"
 printf '%s\n' "irc_nick1 = flooded" "irc_nick2 = flooded_" "irc_user_name = flooded" \
   "irc_real_name = flood target" "irc_logging = 1" "text_replay = 1" >"$CFG/lumenwick.conf"
+[ "${GUI:-0}" = 1 ] && printf '%s\n' "gui_slist_skip = 1" "gui_join_dialog = 0" >>"$CFG/lumenwick.conf"
 [ -n "${SETTINGS:-}" ] && printf '%s\n' "$SETTINGS" | tr ';' '\n' >>"$CFG/lumenwick.conf"
+
+AS_USER=()
+if [ "${GUI:-0}" = 1 ]; then
+  Xvfb -displayfd 4 -screen 0 1280x1024x24 -nolisten tcp -ac 4>"$WORK/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+  GUI_DISPLAY=":$(tr -dc 0-9 <"$WORK/display")"
+  if [ "$(id -u)" -eq 0 ]; then
+    chmod 755 "$WORK"
+    chown -R nobody:"$(id -gn nobody)" "$WORK/client"
+    AS_USER=(setpriv --reuid="$(id -u nobody)" --regid="$(id -g nobody)" --clear-groups)
+  fi
+fi
 
 # Standard input stays open (an end of input would end the client).
 mkfifo "$WORK/client/in"
@@ -68,7 +88,8 @@ esac
   export HOME="$WORK/client/home" XDG_CONFIG_HOME="$WORK/client/xdg-config" \
     XDG_DATA_HOME="$WORK/client/xdg-data" XDG_CACHE_HOME="$WORK/client/xdg-cache" LC_ALL=C LANG=C
   unset DISPLAY WAYLAND_DISPLAY
-  exec "$CLIENT" -d "$CFG" "irc://127.0.0.1:$PORT/#flood" <"$WORK/client/in" >"$OUT" 2>"$WORK/client/err"
+  [ "${GUI:-0}" = 1 ] && export DISPLAY="$GUI_DISPLAY" NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+  exec "${AS_USER[@]}" "$CLIENT" -d "$CFG" "irc://127.0.0.1:$PORT/#flood" <"$WORK/client/in" >"$OUT" 2>"$WORK/client/err"
 ) &
 CLIENT_PID=$!
 exec 3>"$WORK/client/in"
@@ -190,7 +211,7 @@ while not log_file():
 time.sleep(1.0)
 log = log_file()
 
-print(f"lumenwick-text pid {pid}, standard output to {'a file' if stdout_kind == 'file' else '/dev/null'}, "
+print(f"{os.path.basename(os.readlink(f'/proc/{pid}/exe'))} pid {pid}, standard output to {'a file' if stdout_kind == 'file' else '/dev/null'}, "
       f"load average {open('/proc/loadavg').read().split()[0]}, {os.cpu_count()} CPUs")
 def flood(n, label, record=False):
     """Sends n lines from a fresh connection; prints the client's CPU per line."""

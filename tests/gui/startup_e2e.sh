@@ -6,7 +6,7 @@
 #
 # usage: startup_e2e.sh LUMENWICK_BINARY OUTPUT_DIR SCENARIO
 #   server-tab    gui_slist_skip on and --no-auto: one empty server tab
-#   network-list  no session at all: only the network list window
+#   network-list  no network to connect to: the notice over the main window
 #   root-warning  as root: the modal warning; a quit signal must still exit
 set -u
 

@@ -5,9 +5,12 @@
 #include "config/cfgfiles.h"
 #include "dcc/dcc.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "irc/proto-irc.h"
+#include "irc/userlist.h"
+#include "mainwin/maingui.h"
 #include "net/server.h"
 #include "session/session.h"
+#include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
@@ -93,7 +96,7 @@ GtkWidget *dialog_entry(GtkWidget *dialog)
 // The session's lines as saving would write them (formatting removed).
 std::string buffer_text(session *sess)
 {
-    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
+    return gtk_xtext_buffer_model(tab_of(sess)->buffer).save_text();
 }
 
 void print(session *sess, const char *text, time_t stamp = 0)
@@ -397,6 +400,7 @@ TEST_F(SessionWindow, LastlogCopiesMatchingLines)
 
 TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
 {
+    mg_bring_tofront_sess(anchor);
     GtkEntry *input = GTK_ENTRY(view_of(anchor)->input_entry);
     gtk_entry_set_text(input, "/set gui_win_nick");
     gtk_widget_activate(GTK_WIDGET(input));
@@ -404,49 +408,152 @@ TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
     EXPECT_NE(buffer_text(anchor).find("gui_win_nick"), std::string::npos) << buffer_text(anchor);
 }
 
-TEST_F(SessionWindow, TitleTopicChannelLabelAndLagMeter)
+// Everything set for a tab that is not in front waits for it and shows
+// only the latest value; its half-typed line survives switching away.
+TEST_F(SessionWindow, BackgroundTabsKeepTheirStateUntilBroughtToFront)
 {
-    EXPECT_STREQ(gtk_window_get_title(session_window(anchor)), "Lumenwick");
-    session *dialog = new_ircwindow(anchor->server, "bob", SESS_DIALOG, 0);
-    EXPECT_STREQ(gtk_window_get_title(session_window(dialog)), "Dialog with bob @ TestNet - Lumenwick");
+    prefs.gui_tab_newtofront = 2;
+    mg_bring_tofront_sess(anchor);
+    session *bg = new_ircwindow(anchor->server, "#bg", SESS_CHANNEL, 0);
+    session_view *v = view_of(anchor);
+    ASSERT_EQ(view_of(bg), v) << "one view shared by every tab";
+    ASSERT_EQ(mg_front_session(), anchor);
 
     prefs.text_stripcolor_topic = 1;
-    char raw[] = "\00304red\003 topic", stripped[] = "red topic";
-    fe_set_topic(dialog, raw, stripped);
-    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "red topic");
-
-    g_strlcpy(dialog->rejoin_channel, "#old", sizeof dialog->rejoin_channel);
-    fe_clear_channel(dialog);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view_of(dialog)->channel_label)), "(#old)");
-    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(view_of(dialog)->topic_entry)), "");
-    fe_close_window(dialog);
-
-    const meter_widgets &lag = view_of(anchor)->lag;
+    char raw1[] = "old", raw2[] = "\00304new\003 topic", stripped2[] = "new topic";
+    fe_set_topic(bg, raw1, raw1);
+    fe_set_topic(bg, raw2, stripped2);
+    g_strlcpy(bg->key, "sekrit", sizeof bg->key);
+    fe_update_channel_key(bg);
+    fe_update_mode_buttons(bg, 't', '+');
+    char draft[] = "half a line";
+    fe_set_inputbox_contents(bg, draft);
     anchor->server->lag_probe_ms = 0;
     fe_set_lag(anchor->server, -1); // no probe outstanding: nothing changes
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "");
     fe_set_lag(anchor->server, 1234);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(lag.label)), "1.2s");
-    EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(lag.bar)), 1.0);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "1.2s") << "the server tab in front shows it";
+    EXPECT_STRNE(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "new topic");
+    EXPECT_STRNE(gtk_entry_get_text(GTK_ENTRY(v->key_entry)), "sekrit");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "");
+    EXPECT_STREQ(fe_get_inputbox_contents(bg), "half a line");
+
+    // Activity colours the background tab; coming to front clears it.
+    print(bg, "hello");
+    EXPECT_EQ(tab_of(bg)->tab->color, 1);
+    EXPECT_TRUE(bg->has_new_data);
+
+    mg_bring_tofront_sess(bg);
+    EXPECT_EQ(mg_front_session(), bg);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "new topic");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->key_entry)), "sekrit");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "half a line");
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->lag.label)), "1.2s");
+    EXPECT_TRUE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[2])));
+    EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[0])));
+    EXPECT_EQ(tab_of(bg)->tab->color, 0);
+    EXPECT_FALSE(bg->has_new_data);
+    EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(v->text_view)), tab_of(bg)->buffer);
+
+    // Leaving keeps the typed line for this tab only.
+    gtk_entry_set_text(GTK_ENTRY(v->input_entry), "typed here");
+    mg_bring_tofront_sess(anchor);
+    EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(v->mode_buttons[2])));
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->input_entry)), "");
+    EXPECT_STREQ(fe_get_inputbox_contents(bg), "typed here");
+
+    g_strlcpy(bg->rejoin_channel, "#old", sizeof bg->rejoin_channel);
+    fe_clear_channel(bg);
+    EXPECT_EQ(tab_of(bg)->tab->name, "(#old)");
+    mg_bring_tofront_sess(bg);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(v->topic_entry)), "");
+    fe_close_window(bg);
+    EXPECT_EQ(mg_front_session(), anchor) << "closing the tab in front shows its neighbour";
 }
 
-TEST_F(SessionWindow, ClosingFreesTheSessionAtOnceWhicheverSideStartsIt)
+TEST_F(SessionWindow, TitleFollowsTheTabInFront)
 {
+    mg_bring_tofront_sess(anchor);
+    GtkWindow *window = session_window(anchor);
+    EXPECT_STREQ(gtk_window_get_title(window), "Lumenwick");
+    session *dialog = new_ircwindow(anchor->server, "bob", SESS_DIALOG, 1);
+    mg_bring_tofront_sess(dialog);
+    EXPECT_STREQ(gtk_window_get_title(window), "Dialog with bob @ TestNet - Lumenwick");
+    fe_set_title(anchor); // not in front: no change
+    EXPECT_STREQ(gtk_window_get_title(window), "Dialog with bob @ TestNet - Lumenwick");
+    fe_close_window(dialog);
+    EXPECT_STREQ(gtk_window_get_title(window), "Lumenwick");
+}
+
+TEST_F(SessionWindow, ClosingFreesTheSessionAndItsTab)
+{
+    const int tabs = chanview_get_size(view_of(anchor)->switcher);
     session *by_core = new_ircwindow(anchor->server, "#a", SESS_CHANNEL, 0);
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs + 1);
     fe_close_window(by_core);
     EXPECT_FALSE(is_session(by_core)) << "the exit loop relies on fe_close_window freeing the session";
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs);
 
     session *by_user = new_ircwindow(anchor->server, "#b", SESS_CHANNEL, 0);
-    gtk_widget_destroy(GTK_WIDGET(session_window(by_user)));
+    mg_tab_close(by_user);
     EXPECT_FALSE(is_session(by_user));
+    EXPECT_EQ(chanview_get_size(view_of(anchor)->switcher), tabs);
+}
 
-    session *freed = new_ircwindow(anchor->server, "#c", SESS_CHANNEL, 0);
-    static bool destroyed;
-    destroyed = false;
-    g_signal_connect(session_window(freed), "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) { destroyed = true; }),
-                     nullptr);
-    session_free(freed);
-    EXPECT_TRUE(destroyed);
+// The nick column of every row, in view order (markup as stored).
+std::vector<std::string> list_rows(session_view *v)
+{
+    std::vector<std::string> rows;
+    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist));
+    GtkTreeIter it;
+    for (bool ok = m && gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it)) {
+        gchar *nick = nullptr;
+        gtk_tree_model_get(m, &it, 2, &nick, -1);
+        rows.emplace_back(nick ? nick : "");
+        g_free(nick);
+    }
+    return rows;
+}
+
+TEST_F(SessionWindow, UserListShowsABurstSortedAtItsEndAndFollowsLaterChanges)
+{
+    prefs.gui_ulist_sort = 0;
+    session *chan = new_ircwindow(anchor->server, "#users", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    session_view *v = view_of(chan);
+    message_tags_data tags;
+    const auto add = [&](const char *name) { userlist_add(chan, name, nullptr, nullptr, nullptr, &tags); };
+
+    // A NAMES burst: the view holds no model until the end of the list.
+    chan->end_of_names = FALSE;
+    userlist_burst_begin(chan);
+    for (const char *name : {"zed", "@alice", "+bob", "carol"})
+        add(name);
+    pump_for(50);
+    EXPECT_EQ(gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)), nullptr);
+    userlist_burst_end(chan);
+    chan->end_of_names = TRUE;
+    fe_userlist_numbers(chan);
+    EXPECT_EQ(list_rows(v), (std::vector<std::string>{"alice", "bob", "carol", "zed"}));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->user_count)), "1 ops, 4 total");
+
+    // After it, each change lands in its place at once.
+    add("@aaron");
+    add("dave");
+    userlist_remove(chan, "carol");
+    EXPECT_EQ(list_rows(v), (std::vector<std::string>{"aaron", "alice", "bob", "dave", "zed"}));
+    userlist_update_mode(chan, "zed", 'o', '+');
+    EXPECT_EQ(list_rows(v).at(2), "zed");
+
+    fe_set_typing(chan, "dave", "active");
+    EXPECT_EQ(list_rows(v).at(4).rfind("dave [", 0), 0u) << list_rows(v).at(4);
+    fe_set_typing(chan, "dave", "done");
+    EXPECT_EQ(list_rows(v).at(4), "dave");
+
+    userlist_clear(chan);
+    EXPECT_TRUE(list_rows(v).empty());
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->user_count)), "");
+    fe_close_window(chan);
 }
 
 TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
@@ -460,9 +567,11 @@ TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
     fe_ctrl_gui(anchor, FE_GUI_FOCUS, 0);
     EXPECT_TRUE(pump_until([&] { return fe_gui_info(anchor, 0) == 1; })) << fe_gui_info(anchor, 0);
     session *other = new_ircwindow(anchor->server, "#elsewhere", SESS_CHANNEL, 0);
+    // Tabs share the one window: focusing brings the tab to front in it.
     fe_ctrl_gui(other, FE_GUI_FOCUS, 0);
-    EXPECT_TRUE(pump_until([&] { return fe_gui_info(anchor, 0) == 0 && fe_gui_info(other, 0) == 1; }))
-        << fe_gui_info(anchor, 0) << " " << fe_gui_info(other, 0);
+    EXPECT_EQ(mg_front_session(), other);
+    EXPECT_EQ(session_window(other), window);
+    EXPECT_EQ(fe_gui_info(other, 0), 1);
     fe_ctrl_gui(anchor, FE_GUI_HIDE, 0);
     EXPECT_EQ(fe_gui_info(anchor, 0), 2);
     fe_ctrl_gui(anchor, FE_GUI_SHOW, 0);

@@ -6,7 +6,7 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "harness.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "net/server.h"
 #include "servlist/servlist-password.h"
 #include "servlist/servlist.h"
@@ -198,10 +198,10 @@ std::string all_text()
 {
     std::string s;
     for (GSList *l = sess_list; l; l = l->next) {
-        session_view *v = view_of(static_cast<session *>(l->data));
-        if (!v || !v->buffer)
+        tab_state *t = tab_of(static_cast<session *>(l->data));
+        if (!t || !t->buffer)
             continue;
-        s += gtk_xtext_buffer_model(v->buffer).save_text();
+        s += gtk_xtext_buffer_model(t->buffer).save_text();
     }
     return s;
 }

@@ -6,7 +6,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "session/session.h"
 #include "textview/gtkxtext.h"
 
@@ -123,10 +123,9 @@ bool build_example(const fs::path &out, std::string *log)
     return ran && g_spawn_check_wait_status(status, nullptr);
 }
 
-// The session's lines as saving would write them (formatting removed).
 std::string buffer_text(session *sess)
 {
-    return gtk_xtext_buffer_model(view_of(sess)->buffer).save_text();
+    return gtk_xtext_buffer_model(tab_of(sess)->buffer).save_text();
 }
 
 TEST(PluginsWindow, LoadCopiesAPluginFromOutsideIntoAddonsListsItAndUnloads)

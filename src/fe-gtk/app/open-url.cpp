@@ -1,7 +1,7 @@
 // fe_open_url: hands a clicked or typed word to the desktop's opener.
 #include "app/url-words.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "support/gtk-handles.h"
 
 #include <gtk/gtk.h>

@@ -5,10 +5,11 @@
 #include "config/cfgfiles.h"
 #include "dialogs/message.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "session/lumenwick.h"
 #include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
+#include "theme/theme-runtime.h"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>

@@ -3,7 +3,7 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "session/session.h"
 
 #include <gtk/gtk.h>
@@ -54,7 +54,7 @@ void fe_flash_window(session *sess)
         gtk_window_present(window);
 }
 
-void fe_ctrl_gui(session *sess, fe_gui_action action, int)
+void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
 {
     if (!sess)
         sess = current_sess;
@@ -71,6 +71,7 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int)
         }
         break;
     case FE_GUI_FOCUS:
+        mg_bring_tofront_sess(sess);
         if (window)
             gtk_window_present(window);
         break;
@@ -86,9 +87,11 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int)
         for (GSList *l = sess_list; l; l = l->next)
             sessionwin_apply_settings(static_cast<session *>(l->data));
         break;
-    case FE_GUI_COLOR:  // one window per session: no tab to colour
-    case FE_GUI_MENU:   // no menu bar yet
-    case FE_GUI_ATTACH: // nothing to attach to
+    case FE_GUI_COLOR:
+        mg_set_tab_color(sess, arg);
+        break;
+    case FE_GUI_MENU:   // the menu bar comes with the menus
+    case FE_GUI_ATTACH: // every session is a tab of the main window
         break;
     }
 }

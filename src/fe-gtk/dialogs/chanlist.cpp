@@ -9,7 +9,7 @@
 #include "dialogs/chanlist-model.h"
 #include "fe.h"
 #include "irc/inbound.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "net/server.h"
 #include "servlist/servlist.h"
 #include "session/session.h"

@@ -1,7 +1,7 @@
 // File choosers the core asks for (fe_get_file): open, save or pick a folder.
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "support/dialog-helpers.h"
 #include "support/gtk-handles.h"
 

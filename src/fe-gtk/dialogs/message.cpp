@@ -2,7 +2,7 @@
 #include "dialogs/message.h"
 
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "support/dialog-helpers.h"
 
 #include <gtk/gtk.h>

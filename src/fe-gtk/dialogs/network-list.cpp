@@ -7,7 +7,7 @@
 #include "dialogs/network-editor.h"
 #include "fe-common/netlist.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "net/server.h"
 #include "servlist/servlist.h"
 #include "session/lumenwick.h"

@@ -6,7 +6,7 @@
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "plugins/plugin.h"
 #include "session/session.h"
 #include "support/gtk-handles.h"

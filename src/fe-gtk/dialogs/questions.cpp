@@ -3,7 +3,7 @@
 // handler, i.e. from the main loop after the asking function has returned.
 #include "base/lumenwick.h"
 #include "fe.h"
-#include "mainwin/sessionwin.h"
+#include "mainwin/maingui.h"
 #include "support/dialog-helpers.h"
 #include "support/gtk-handles.h"
 

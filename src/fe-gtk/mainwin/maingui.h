@@ -1,0 +1,103 @@
+// The main window: every session is a tab of one window sharing one set of
+// widgets (the session view). A session that is not in front keeps what
+// changed for it in its tab state (tabstate.h) and gets it shown when it
+// comes to front. sess->view points at the shared view, sess->tab_state at
+// the session's own state.
+#pragma once
+
+#include "mainwin/tabstate.h"
+#include "support/gtk-handles.h"
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+struct session;
+struct server;
+struct chanview;
+
+// One meter (lag or send queue): a bar and a label inside a box that carries
+// the tooltip. Either part may be hidden by its setting.
+struct meter_widgets {
+    GtkWidget *box = nullptr;
+    GtkWidget *bar = nullptr;
+    GtkWidget *label = nullptr;
+};
+
+struct session_view {
+    GtkWidget *window = nullptr; // null once the window is being destroyed
+    GtkWidget *grid = nullptr;
+    // Panes: left column (upper/lower), right column, and the outer ones.
+    GtkWidget *hpane_left = nullptr;
+    GtkWidget *hpane_right = nullptr;
+    GtkWidget *vpane_left = nullptr;
+    GtkWidget *vpane_right = nullptr;
+    GtkWidget *center = nullptr;      // topic bar, text and meters
+    GtkWidget *slot_top = nullptr;    // switcher at position 5
+    GtkWidget *slot_bottom = nullptr; // switcher at position 6
+    GtkWidget *topic_bar = nullptr;
+    GtkWidget *topic_entry = nullptr;
+    GtkWidget *mode_box = nullptr;
+    GtkWidget *mode_buttons[MODE_BUTTONS] = {};
+    GtkWidget *key_entry = nullptr;
+    GtkWidget *limit_entry = nullptr;
+    GtkWidget *text_view = nullptr; // a GtkXText
+    GtkWidget *text_scroll = nullptr;
+    GtkWidget *userlist_box = nullptr;
+    GtkWidget *userlist = nullptr; // GtkTreeView
+    GtkWidget *user_count = nullptr;
+    GtkWidget *nick_button = nullptr;
+    GtkWidget *input_entry = nullptr;
+    GtkWidget *input_row = nullptr;
+    GtkWidget *progress_bar = nullptr;
+    source_id progress_pulse;
+    meter_widgets lag;
+    meter_widgets throttle;
+    chanview *switcher = nullptr;
+    bool ignore_mode_toggles = false; // set while buttons are set from the state
+    bool userlist_hidden = false;
+};
+
+// Per-server front-end record (serv->fe_record). The channel-list, raw-log
+// and join windows belong to their own windows' code.
+struct server_gui {
+    GtkWidget *chanlist_window;
+    int chanlist_min_users; // the minimum last used in this server's list, 0: none yet
+    GtkWidget *rawlog_window;
+    GtkWidget *join_dialog;
+};
+
+session_view *view_of(session *sess) noexcept;
+tab_state *tab_of(session *sess) noexcept;
+// Whether the session is the tab shown in the main window now.
+bool is_front(session *sess) noexcept;
+// The main window when the session has a view, or null.
+GtkWindow *session_window(session *sess) noexcept;
+// The window dialogs are placed over.
+GtkWindow *main_window(void) noexcept;
+// Sets the text view's font from text_font_main (text_font, "Sans 10" when empty).
+void sessionwin_apply_font(void) noexcept;
+// Re-applies the settings a session's window depends on (/GUI APPLY).
+void sessionwin_apply_settings(session *sess);
+
+// Brings a session's tab to front.
+void mg_bring_tofront_sess(session *sess);
+void mg_switch_page(bool relative, int number);
+void mg_set_title(session *sess);
+void mg_tab_close(session *sess);
+void mg_close_sess(session *sess);
+void mg_reopen_closed_channel_tab(void);
+void mg_open_quit_dialog(bool offer_minimize);
+void mg_change_layout(int type);
+void mg_apply_setup(void);
+// Tab colour by activity level (0..3, plus 8: keep a higher level).
+void mg_set_tab_color(session *sess, int level);
+session_view *mg_shared_view(void) noexcept;
+// The typing-notice sender on the input line (typing.cpp).
+void typing_connect(GtkWidget *entry);
+// Window geometry saved in the settings (geometry.cpp).
+void geometry_connect(GtkWidget *window);
+// The tab in front, or null.
+session *mg_front_session(void) noexcept;
+// The switcher's compare rule: server first, then channels by name, then the rest.
+int mg_tab_compare(session *a, session *b);

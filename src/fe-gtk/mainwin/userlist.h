@@ -1,0 +1,19 @@
+// The user-list view: one row model per session (kept in its tab state),
+// shown in the one tree view of the main window for the tab in front.
+#pragma once
+
+#include <gtk/gtk.h>
+
+struct session;
+struct session_view;
+
+// The view with its count label, packed into `view.userlist_box`.
+void userlist_create(session_view &view);
+void userlist_create_model(session *sess);
+void userlist_free_model(session *sess);
+// Points the view at the session's model (deferred to the idle loop) and
+// refreshes the count.
+void userlist_show(session *sess);
+void userlist_apply_sort(session *sess);
+// Re-inserts every user (display settings changed).
+void userlist_refill(session *sess);

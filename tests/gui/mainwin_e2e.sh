@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# The main window against a real InspIRCd with a bot in two channels, on a
+# private Xvfb display, driven with xdotool the way a user would: a typed
+# line reaches the server, a message in the background tab colours it, the
+# background tab's topic shows when it comes to front, the user list holds
+# the channel's users and the title counts them. Leaves screenshots.
+#
+# usage: mainwin_e2e.sh LUMENWICK_BINARY OUTPUT_DIR
+set -u
+
+bin=$1
+out=$2
+here="$(cd "$(dirname "$0")" && pwd)"
+harness="$here/../harness"
+readonly APP_CLASS="org.lumenwick.Lumenwick"
+readonly WAIT_S=25
+
+fail() {
+    echo "FAIL: $*" >&2
+    for f in program.log bots.log; do
+        if [ -s "${work:-/nonexistent}/$f" ]; then
+            echo "--- $f ---" >&2
+            tail -n 30 "$work/$f" >&2
+        fi
+    done
+    exit 1
+}
+
+for tool in Xvfb xwininfo import convert xdotool xclip dbus-run-session; do
+    command -v "$tool" >/dev/null || fail "missing tool: $tool"
+done
+[ -x /usr/sbin/inspircd ] || { echo "SKIP (inspircd not installed)"; exit 0; }
+
+work=$(mktemp -d)
+chmod 755 "$work"
+xvfb_pid=
+runner_pid=
+bots_pid=
+cleanup() {
+    if [ -n "$runner_pid" ] && kill -0 "$runner_pid" 2>/dev/null; then
+        [ -s "$work/pid" ] && kill -KILL "$(cat "$work/pid")" 2>/dev/null
+        kill -KILL "$runner_pid" 2>/dev/null
+    fi
+    [ -n "$bots_pid" ] && kill "$bots_pid" 2>/dev/null
+    "$harness/ircd-down.sh" "$work/ircd" >/dev/null 2>&1
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- display, server and bot ---------------------------------------------------
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -ac 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb gave no display number"
+export DISPLAY=":$(tr -dc 0-9 <"$work/display")"
+
+"$harness/ircd-up.sh" "$work/ircd" >"$work/ircd.log" 2>&1 || fail "ircd did not start: $(cat "$work/ircd.log")"
+port=$(cat "$work/ircd/ports/irc")
+
+mkfifo "$work/bots.in"
+python3 "$harness/irc-bots.py" "$port" <"$work/bots.in" >"$work/bots.log" 2>&1 &
+bots_pid=$!
+exec 4>"$work/bots.in"
+bot() { echo "$*" >&4; }
+wait_for() { # FILE PATTERN WHAT
+    local deadline=$((SECONDS + WAIT_S))
+    while [ $SECONDS -lt $deadline ]; do
+        grep -qF -- "$2" "$1" 2>/dev/null && return 0
+        sleep 0.2
+    done
+    fail "no $3 within ${WAIT_S}s"
+}
+bot connect peerbot
+wait_for "$work/bots.log" "ready peerbot" "bot registration"
+bot send peerbot JOIN "#one,#two"
+bot send peerbot TOPIC "#two" ":second channel topic"
+wait_for "$work/bots.log" "TOPIC #two" "topic echo"
+
+# --- the program -----------------------------------------------------------------
+cfg="$work/config"
+home="$work/home"
+mkdir -p "$cfg" "$home/runtime"
+chmod 700 "$home/runtime"
+printf '%s\n' 'gui_slist_skip = 1' 'gui_win_width = 800' 'gui_win_height = 560' 'gui_win_ucount = 1' \
+    'irc_nick1 = guiuser' 'gui_join_dialog = 0' 'gui_tab_layout = 2' 'gui_tab_pos = 1' 'gui_ulist_pos = 3' >"$cfg/lumenwick.conf"
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+    nobody_uid=$(id -u nobody) || fail "no 'nobody' user to run as"
+    touch "$work/pid"
+    chown -R "$nobody_uid:$(id -g nobody)" "$cfg" "$home" "$work/pid"
+    as_user=(setpriv --reuid="$nobody_uid" --regid="$(id -g nobody)" --clear-groups)
+fi
+env -i PATH="$PATH" HOME="$home" XDG_RUNTIME_DIR="$home/runtime" DISPLAY="$DISPLAY" \
+    LANG=C.UTF-8 NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory \
+    "${as_user[@]}" dbus-run-session -- \
+    sh -c 'echo $$ >"$0"; exec "$@"' "$work/pid" "$bin" -d "$cfg" --no-auto "irc://127.0.0.1:$port/#one,#two" \
+    >"$work/program.log" 2>&1 &
+runner_pid=$!
+
+title_of() { xdotool getwindowname "$1" 2>/dev/null; }
+window=
+deadline=$((SECONDS + WAIT_S))
+while [ $SECONDS -lt $deadline ]; do
+    kill -0 "$runner_pid" 2>/dev/null || fail "program ended early"
+    window=$(xdotool search --classname "$APP_CLASS" 2>/dev/null | while read -r id; do
+        case "$(title_of "$id")" in *"#two"*) echo "$id"; break ;; esac
+    done)
+    [ -n "$window" ] && break
+    sleep 0.3
+done
+[ -n "$window" ] || fail "no window showing #two within ${WAIT_S}s"
+wait_for "$work/bots.log" "JOIN :#two" "join of #two seen by the bot"
+sleep 1
+echo "title: $(title_of "$window")"
+# Two users in #two, counted in the title.
+case "$(title_of "$window")" in *"/ #two"*"(2)") ;; *) fail "title does not count #two's users: $(title_of "$window")" ;; esac
+
+# --- typing a line -------------------------------------------------------------------
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+xdotool type --delay 20 "hello from the window"
+xdotool key Return
+wait_for "$work/bots.log" "PRIVMSG #two :hello from the window" "typed line at the server"
+
+# --- activity in the background tab ----------------------------------------------------
+bot send peerbot PRIVMSG "#one" ":psst in one"
+sleep 1.5
+shot="$out/gui-mainwin-activity.png"
+import -window root "$shot" || fail "screenshot failed"
+geom=$(xdotool getwindowgeometry "$window")
+pos=$(echo "$geom" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+size=$(echo "$geom" | sed -n 's/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p')
+read -r wx wy <<<"$pos"
+read -r ww wh <<<"$size"
+# The switcher is the tree in the left column: the "new message" colour
+# must be drawn there (the background tab's name).
+count_color() { # IMAGE COLOR GEOMETRY
+    convert "$1" -crop "$3" +repage -fuzz 12% -fill black -opaque "$2" -fill white +opaque black \
+        -negate -format '%[fx:mean*w*h]' info: 2>/dev/null | cut -d. -f1
+}
+strip="120x$((wh - 40))+${wx}+${wy}"
+msg_pixels=$(count_color "$shot" "#ce5c00" "$strip")
+echo "new-message pixels in the switcher: $msg_pixels"
+[ "${msg_pixels:-0}" -gt 5 ] || fail "background tab not coloured as new message ($msg_pixels pixels)"
+
+# --- the user list ------------------------------------------------------------------------
+# The bot created the channel: its "@" prefix is drawn in the op colour in
+# the user list on the right.
+ulist="200x$((wh - 80))+$((wx + ww - 200))+$((wy + 30))"
+op_pixels=$(count_color "$shot" "#5ea36a" "$ulist")
+echo "op-prefix pixels in the user list: $op_pixels"
+[ "${op_pixels:-0}" -gt 3 ] || fail "user list shows no op prefix ($op_pixels pixels)"
+
+# --- switching to the background tab ---------------------------------------------------------
+# A topic set while #one is behind shows when it comes to front.
+bot send peerbot TOPIC "#one" ":first channel topic"
+wait_for "$work/bots.log" "TOPIC #one" "topic echo for #one"
+sleep 0.5
+xdotool key ctrl+Page_Up
+sleep 1
+case "$(title_of "$window")" in *"/ #one"*) ;; *) fail "Control+Page Up did not bring #one to front: $(title_of "$window")" ;; esac
+import -window root "$out/gui-mainwin-one.png"
+# The topic line (top of the middle column): select all of it and copy.
+xdotool mousemove $((wx + 400)) $((wy + 18)) click --repeat 3 --delay 80 1
+xdotool key ctrl+c
+sleep 0.5
+topic=$(xclip -o -selection clipboard 2>/dev/null)
+echo "topic shown: $topic"
+[ "$topic" = "first channel topic" ] || fail "topic of #one not shown after switching: '$topic'"
+xdotool key ctrl+Page_Down
+sleep 0.5
+case "$(title_of "$window")" in *"/ #two"*) ;; *) fail "Control+Page Down did not return to #two" ;; esac
+
+# --- quit ------------------------------------------------------------------------------------
+kill -TERM "$(cat "$work/pid")"
+deadline=$((SECONDS + 15))
+while kill -0 "$runner_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
+kill -0 "$runner_pid" 2>/dev/null && fail "program still running after SIGTERM"
+runner_pid=
+echo "PASS"
