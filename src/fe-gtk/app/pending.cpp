@@ -1,4 +1,5 @@
-// The fe_ functions whose windows (raw log, menus, tray) do not exist yet: accepted and ignored, so the core falls back to printing.
+// The fe_ functions whose windows (raw log, menus, tray) do not exist yet: accepted and ignored, so the core falls back
+// to printing.
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
 #include "fe.h"
