@@ -408,6 +408,50 @@ TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
     EXPECT_NE(buffer_text(anchor).find("gui_win_nick"), std::string::npos) << buffer_text(anchor);
 }
 
+// Until the menu bar exists the utility windows are reached from the input
+// line's context menu: each item opens its window, and one that needs a
+// channel tab is insensitive elsewhere.
+TEST_F(SessionWindow, InputMenuOpensTheUtilityWindowsThatFitTheTab)
+{
+    auto popup_items = [](session *sess) {
+        mg_bring_tofront_sess(sess);
+        GtkWidget *menu = gtk_menu_new();
+        g_object_ref_sink(menu);
+        g_signal_emit_by_name(view_of(sess)->input_entry, "populate-popup", menu);
+        std::vector<std::pair<std::string, GtkWidget *>> items;
+        GList *children = gtk_container_get_children(GTK_CONTAINER(menu));
+        for (GList *l = children; l; l = l->next)
+            if (const char *label = gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)); label && *label)
+                items.emplace_back(label, GTK_WIDGET(l->data));
+        g_list_free(children);
+        return std::make_pair(menu, items);
+    };
+    auto item = [](const auto &items, const std::string &label) -> GtkWidget * {
+        for (const auto &[text, widget] : items)
+            if (text == label)
+                return widget;
+        return nullptr;
+    };
+
+    auto [server_menu, server_items] = popup_items(anchor);
+    ASSERT_NE(item(server_items, "_Ban List..."), nullptr);
+    EXPECT_FALSE(gtk_widget_get_sensitive(item(server_items, "_Ban List...")));
+    GtkWidget *ignore = item(server_items, "_Ignore List...");
+    ASSERT_NE(ignore, nullptr);
+    gtk_menu_item_activate(GTK_MENU_ITEM(ignore));
+    GtkWidget *window = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (window = find_titled("Ignore list - Lumenwick")) != nullptr; }));
+    gtk_widget_destroy(window);
+    g_object_unref(server_menu);
+
+    session *chan = new_ircwindow(anchor->server, "#menu", SESS_CHANNEL, 0);
+    auto [chan_menu, chan_items] = popup_items(chan);
+    ASSERT_NE(item(chan_items, "_Ban List..."), nullptr);
+    EXPECT_TRUE(gtk_widget_get_sensitive(item(chan_items, "_Ban List...")));
+    g_object_unref(chan_menu);
+    fe_close_window(chan);
+}
+
 // Everything set for a tab that is not in front waits for it and shows
 // only the latest value; its half-typed line survives switching away.
 TEST_F(SessionWindow, BackgroundTabsKeepTheirStateUntilBroughtToFront)

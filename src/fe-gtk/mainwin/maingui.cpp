@@ -3,7 +3,9 @@
 #include "mainwin/maingui.h"
 
 #include "dialogs/banlist.h"
+#include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
+#include "dialogs/utilwin.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
 #include "switcher/chanview.h"
@@ -258,25 +260,57 @@ gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
     });
 }
 
-void on_open_plugins(GtkMenuItem *, gpointer) noexcept
+// The utility windows, until the menu bar exists: reached from the input
+// line's context menu. Each entry opens its window for the tab in front;
+// one that needs a server or a channel tab is insensitive without it.
+struct utility_entry {
+    const char *label;
+    bool needs_server;
+    bool needs_channel;
+    void (*open)(session *sess);
+};
+
+const utility_entry utility_entries[] = {
+    {N_("_Channel List..."), true, false, [](session *s) { chanlist_opengui(s->server, false); }},
+    {N_("_Ban List..."), false, true, [](session *s) { banlist_opengui(s); }},
+    {N_("File _Transfers..."), false, false, [](session *) { fe_dcc_open_recv_win(FALSE); }},
+    {N_("DCC C_hats..."), false, false, [](session *) { fe_dcc_open_chat_win(FALSE); }},
+    {N_("_Friends List..."), false, false, [](session *) { notify_gui_open(); }},
+    {N_("_Ignore List..."), false, false, [](session *) { ignore_gui_open(); }},
+    {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
+    {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
+};
+
+void on_open_utility(GtkMenuItem *, gpointer data) noexcept
 {
-    guarded("plugins window", [] { plugingui_open(front ? front : current_sess); });
+    guarded("utility window", [&] {
+        session *sess = front ? front : current_sess;
+        if (sess && is_session(sess))
+            static_cast<const utility_entry *>(data)->open(sess);
+    });
 }
 
-// Until the menu bar exists, the plugin window is reached from the input
-// line's context menu.
 void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer) noexcept
 {
     guarded("input popup", [&] {
         if (!GTK_IS_MENU(popup))
             return;
+        session *sess = front ? front : current_sess;
         GtkWidget *separator = gtk_separator_menu_item_new();
-        GtkWidget *item = gtk_menu_item_new_with_mnemonic(_("_Plugins and Scripts..."));
-        g_signal_connect(item, "activate", G_CALLBACK(on_open_plugins), nullptr);
         gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
-        gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
         gtk_widget_show(separator);
-        gtk_widget_show(item);
+        for (const utility_entry &entry : utility_entries) {
+            GtkWidget *item = gtk_menu_item_new_with_mnemonic(_(entry.label));
+            bool usable = sess && is_session(sess);
+            if (usable && entry.needs_server)
+                usable = sess->server != nullptr;
+            if (usable && entry.needs_channel)
+                usable = sess->type == SESS_CHANNEL;
+            gtk_widget_set_sensitive(item, usable);
+            g_signal_connect(item, "activate", G_CALLBACK(on_open_utility), const_cast<utility_entry *>(&entry));
+            gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
+            gtk_widget_show(item);
+        }
     });
 }
 
