@@ -23,6 +23,7 @@
 #include "fe.h"
 #include "net/server.h"
 #include "output/text.h"
+#include "output/url.h"
 #include "plugins/plugin.h"
 #include "session/chanopt.h"
 #include "session/lastact.h"
@@ -619,6 +620,9 @@ void build_shared_view()
     v.text_view = gtk_xtext_new(nullptr, prefs.text_indent && prefs.text_show_sep);
     gtk_widget_set_name(v.text_view, "lumenwick-textview");
     atk_object_set_name(gtk_widget_get_accessible(v.text_view), "conversation");
+    // Links, addresses, channels and nicks under the pointer are underlined.
+    gtk_xtext_set_urlcheck_function(GTK_XTEXT(v.text_view),
+                                    [](GtkWidget *, const char *word) { return url_check_word(word); });
     apply_text_settings(v);
     if (!gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name())) {
         fe_message(_("Failed to open any font. I'm out of here!"), FE_MSG_WAIT | FE_MSG_ERROR);
