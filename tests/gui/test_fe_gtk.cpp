@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dcc/dcc.h"
 #include "fe.h"
+#include "gui_support.h"
 #include "irc/proto-irc.h"
 #include "irc/userlist.h"
 #include "mainwin/maingui.h"
@@ -35,22 +36,6 @@ GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, g
 }
 
 // Runs the loop until `done` holds; every wait in this file is bounded.
-bool pump_until(const std::function<bool()> &done, int timeout_ms = 2000)
-{
-    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
-
-void pump_for(int ms)
-{
-    pump_until([] { return false; }, ms);
-}
 
 GtkWidget *find_toplevel(const std::function<bool(GtkWindow *)> &match)
 {

@@ -5,6 +5,7 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "gui_support.h"
 #include "harness.h"
 #include "mainwin/maingui.h"
 #include "net/server.h"
@@ -42,36 +43,12 @@ constexpr const char *LIST_TITLE = "Network List - Lumenwick";
 constexpr const char *ACCOUNT = "netlister";
 constexpr const char *PASSWORD = "netlist-pw-1";
 
-bool pump_until(const std::function<bool()> &done, int timeout_ms = 3000)
-{
-    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
-
 std::string tool(const char *name)
 {
     char *found = g_find_program_in_path(name);
     std::string path = found ? found : name;
     g_free(found);
     return path;
-}
-
-GtkWidget *find_titled(const std::string &title)
-{
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *found = nullptr;
-    for (GList *l = all; l && !found; l = l->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
-            g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), title.c_str()) == 0)
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
 }
 
 GtkWidget *find_named(GtkWidget *root, const char *name)
@@ -93,12 +70,12 @@ GtkWidget *find_named(GtkWidget *root, const char *name)
 // A widget of the list window or the editor, by name; fails the test if missing.
 GtkWidget *list_widget(const char *name)
 {
-    return find_named(find_titled(LIST_TITLE), name);
+    return find_named(find_shown_titled(LIST_TITLE), name);
 }
 
 GtkWidget *editor_widget(const std::string &network, const char *name)
 {
-    return find_named(find_titled("Edit " + network + " - Lumenwick"), name);
+    return find_named(find_shown_titled("Edit " + network + " - Lumenwick"), name);
 }
 
 void click(GtkWidget *button)
@@ -258,7 +235,7 @@ class NetworkList : public ::testing::Test
     }
     void TearDown() override
     {
-        if (GtkWidget *w = find_titled(LIST_TITLE))
+        if (GtkWidget *w = find_shown_titled(LIST_TITLE))
             gtk_widget_destroy(w);
         pump_until([] { return false; }, 20);
         EXPECT_EQ(logged_problems, 0) << "GLib logged warnings or criticals";
@@ -266,7 +243,7 @@ class NetworkList : public ::testing::Test
     void open_list()
     {
         fe_serverlist_open(nullptr);
-        ASSERT_TRUE(pump_until([] { return find_titled(LIST_TITLE) != nullptr; }));
+        ASSERT_TRUE(pump_until([] { return find_shown_titled(LIST_TITLE) != nullptr; }));
         view = list_widget("lumenwick-netlist-view");
         ASSERT_NE(view, nullptr);
     }
@@ -333,7 +310,7 @@ TEST_F(NetworkList, IdentityIsCheckedAsTypedAndConnectFollowsIt)
 
     // Closing stores a valid identity, the user name cut at its blank.
     click(list_widget("lumenwick-netlist-close"));
-    EXPECT_EQ(find_titled(LIST_TITLE), nullptr);
+    EXPECT_EQ(find_shown_titled(LIST_TITLE), nullptr);
     EXPECT_STREQ(prefs.irc_nick2, "other");
     EXPECT_STREQ(prefs.irc_user_name, "two");
     EXPECT_NE(read_file(std::string(get_xdir()) + "/lumenwick.conf").find("irc_user_name = two\n"), std::string::npos);
@@ -529,7 +506,7 @@ class HarnessNet : public NetworkList
     {
         const int before = logins_shown();
         click(list_widget("lumenwick-netlist-connect"));
-        EXPECT_EQ(find_titled(LIST_TITLE), nullptr) << "Connect closes the window";
+        EXPECT_EQ(find_shown_titled(LIST_TITLE), nullptr) << "Connect closes the window";
         EXPECT_TRUE(pump_until([&] { return logins_shown() > before; }, 20000)) << all_text();
     }
 
@@ -556,7 +533,7 @@ TEST_F(HarnessNet, NetworkAddedInTheWindowIsSavedAndConnectJoinsItsChannel)
     EXPECT_NE(file.find("J=#netlist\n"), std::string::npos) << file;
 
     click(list_widget("lumenwick-netlist-connect"));
-    EXPECT_EQ(find_titled(LIST_TITLE), nullptr);
+    EXPECT_EQ(find_shown_titled(LIST_TITLE), nullptr);
     ASSERT_TRUE(pump_until([] { return channel_session("#netlist") != nullptr; }, 20000)) << all_text();
     EXPECT_EQ(channel_session("#netlist")->server->network, net);
 }

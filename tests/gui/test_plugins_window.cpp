@@ -6,6 +6,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
 #include "fe.h"
+#include "gui_support.h"
 #include "mainwin/maingui.h"
 #include "session/session.h"
 #include "textview/gtkxtext.h"
@@ -31,30 +32,6 @@ GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, g
     if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
         ++logged_problems;
     return g_log_writer_default(level, fields, n, nullptr);
-}
-
-bool pump_until(const std::function<bool()> &done, int timeout_ms = 5000)
-{
-    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
-
-GtkWidget *find_titled(const char *title)
-{
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *found = nullptr;
-    for (GList *l = all; l && !found; l = l->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
-            g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), title) == 0)
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
 }
 
 // The first descendant of `root` for which `match` holds.
@@ -139,14 +116,15 @@ TEST(PluginsWindow, LoadCopiesAPluginFromOutsideIntoAddonsListsItAndUnloads)
     session *sess = new_ircwindow(nullptr, "server", SESS_SERVER, 1);
     plugingui_open(sess);
     GtkWidget *window = nullptr;
-    ASSERT_TRUE(pump_until([&] { return (window = find_titled("Plugins and Scripts - Lumenwick")) != nullptr; }));
+    ASSERT_TRUE(pump_until([&] { return (window = find_shown_titled("Plugins and Scripts - Lumenwick")) != nullptr; }));
     GtkWidget *view = find_child(window, [](GtkWidget *w) { return GTK_IS_TREE_VIEW(w); });
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(row_named(rows(view), "Hello"), nullptr);
 
     gtk_button_clicked(GTK_BUTTON(find_button(window, "_Load...")));
     GtkWidget *chooser = nullptr;
-    ASSERT_TRUE(pump_until([&] { return (chooser = find_titled("Select a Plugin or Script to load")) != nullptr; }));
+    ASSERT_TRUE(
+        pump_until([&] { return (chooser = find_shown_titled("Select a Plugin or Script to load")) != nullptr; }));
     // It opens in the addons folder.
     const std::string addons = std::string(get_xdir()) + "/addons";
     EXPECT_TRUE(pump_until([&] {

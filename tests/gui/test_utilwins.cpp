@@ -4,6 +4,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/utilwin.h"
 #include "fe.h"
+#include "gui_support.h"
 #include "lists/ignore.h"
 #include "lists/notify.h"
 #include "output/url.h"
@@ -27,30 +28,6 @@ GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, g
     if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
         ++logged_problems;
     return g_log_writer_default(level, fields, n, nullptr);
-}
-
-bool pump_until(const std::function<bool()> &done, int timeout_ms = 3000)
-{
-    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
-
-GtkWidget *find_titled(const char *title)
-{
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *found = nullptr;
-    for (GList *l = all; l && !found; l = l->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
-            g_strcmp0(gtk_window_get_title(GTK_WINDOW(l->data)), title) == 0)
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
 }
 
 GtkWidget *find_named(GtkWidget *w, const char *name)
@@ -119,7 +96,7 @@ TEST_F(UtilityWindows, TickingDccChangesTheEntryWithoutASecondOne)
 {
     ASSERT_EQ(ignore_add("pest!*@*", IG_PRIV | IG_NOSAVE, true), 1);
     ignore_gui_open();
-    GtkWidget *window = find_titled("Ignore list - Lumenwick");
+    GtkWidget *window = find_shown_titled("Ignore list - Lumenwick");
     ASSERT_NE(window, nullptr);
     GtkWidget *view = find_named(window, "lumenwick-ignorelist");
     ASSERT_NE(view, nullptr);
@@ -149,7 +126,7 @@ TEST_F(UtilityWindows, GrabberShowsNewestFirstWithinTheLimit)
     prefs.url_grabber_limit = 2;
     url_check_line("PRIVMSG #c :http://one.example/");
     url_gui_open();
-    GtkWidget *window = find_titled("URL Grabber - Lumenwick");
+    GtkWidget *window = find_shown_titled("URL Grabber - Lumenwick");
     ASSERT_NE(window, nullptr);
     GtkWidget *view = find_named(window, "lumenwick-urlgrabber");
     ASSERT_NE(view, nullptr);
@@ -159,7 +136,7 @@ TEST_F(UtilityWindows, GrabberShowsNewestFirstWithinTheLimit)
 
     prefs.url_grabber = 0;
     url_gui_open();
-    window = find_titled("URL Grabber - Lumenwick");
+    window = find_shown_titled("URL Grabber - Lumenwick");
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(column_texts(find_named(window, "lumenwick-urlgrabber"), 0),
               std::vector<std::string>{"URL Grabber is disabled."});
@@ -172,7 +149,7 @@ TEST_F(UtilityWindows, GrabberShowsNewestFirstWithinTheLimit)
     gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
     gtk_widget_event(window, key);
     gdk_event_free(key);
-    EXPECT_TRUE(pump_until([] { return find_titled("URL Grabber - Lumenwick") == nullptr; }));
+    EXPECT_TRUE(pump_until([] { return find_shown_titled("URL Grabber - Lumenwick") == nullptr; }));
     prefs.url_grabber = 1;
 }
 
@@ -180,7 +157,7 @@ TEST_F(UtilityWindows, FriendsListFollowsTheNotifyList)
 {
     notify_adduser("pal", nullptr);
     notify_gui_open();
-    GtkWidget *window = find_titled("Friends List - Lumenwick");
+    GtkWidget *window = find_shown_titled("Friends List - Lumenwick");
     ASSERT_NE(window, nullptr);
     GtkWidget *view = find_named(window, "lumenwick-notifylist");
     ASSERT_NE(view, nullptr);

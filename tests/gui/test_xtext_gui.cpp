@@ -2,6 +2,7 @@
 // the screen's pixels show the palette's colours in both sets, and a
 // selection dragged with the pointer (xdotool) reaches the clipboard (xclip).
 #include "config/cfgfiles.h"
+#include "gui_support.h"
 #include "textview/gtkxtext.h"
 #include "theme/theme-gtk.h"
 
@@ -16,18 +17,6 @@
 
 namespace
 {
-
-bool pump_until(const std::function<bool()> &done, int timeout_ms = 3000)
-{
-    const gint64 deadline = g_get_monotonic_time() + gint64(timeout_ms) * 1000;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline)
-            return false;
-        g_main_context_iteration(nullptr, FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
 
 void settle(int ms = 300)
 {
