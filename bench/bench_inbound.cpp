@@ -11,6 +11,8 @@
 #include "output/text.h"
 #include "session/session.h"
 
+#include "feed_lines.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -97,22 +99,7 @@ void run(benchmark::State &state, bool tagged, bool scrollback = true)
     const int replay = prefs.text_replay;
     prefs.text_replay = scrollback;
     const std::vector<std::string> lines = privmsgs(tagged);
-    std::vector<char> buf(LINE_BUFFER_SIZE + 1);
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const std::string &l = lines[i];
-        memcpy(buf.data(), l.c_str(), l.size() + 1);
-        e.serv->p_inline(e.serv, buf.data(), static_cast<int>(l.size()));
-        i = i + 1 == lines.size() ? 0 : i + 1;
-    }
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(null_fd);
+    feed_lines(state, e.serv, lines);
     prefs.text_replay = replay;
     state.SetItemsProcessed(state.iterations());
     state.counters["lines/s"] =

@@ -11,6 +11,8 @@
 #include "output/url.h"
 #include "session/session.h"
 
+#include "feed_lines.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -165,22 +167,7 @@ void BM_InboundWithIgnores(benchmark::State &state)
                         ".users.example.org PRIVMSG #busy :the build passed on release, "
                         "see https://ci.example.org/job/" +
                         std::to_string(i % 100));
-    std::vector<char> buf(LINE_BUFFER_SIZE + 1);
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const std::string &l = lines[i];
-        memcpy(buf.data(), l.c_str(), l.size() + 1);
-        e.serv->p_inline(e.serv, buf.data(), static_cast<int>(l.size()));
-        i = i + 1 == lines.size() ? 0 : i + 1;
-    }
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(null_fd);
+    feed_lines(state, e.serv, lines);
     ignore_clear();
     url_clear();
     state.SetItemsProcessed(state.iterations());

@@ -13,6 +13,8 @@
 #include "plugins/plugin.h"
 #include "session/session.h"
 
+#include "feed_lines.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -117,22 +119,7 @@ void run(benchmark::State &state, bool with_hooks)
     for (int i = 0; i < LINES; i++)
         lines.push_back(":user" + std::to_string(i % NICKS) + "!u@host.example PRIVMSG #busy :line " +
                         std::to_string(i) + " about the release branch");
-    std::vector<char> buf(LINE_BUFFER_SIZE + 1);
-    fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, STDOUT_FILENO);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const std::string &l = lines[i];
-        memcpy(buf.data(), l.c_str(), l.size() + 1);
-        e.serv->p_inline(e.serv, buf.data(), static_cast<int>(l.size()));
-        i = i + 1 == lines.size() ? 0 : i + 1;
-    }
-    fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(null_fd);
+    feed_lines(state, e.serv, lines);
     if (with_hooks)
         remove_hooks();
     state.SetItemsProcessed(state.iterations());
