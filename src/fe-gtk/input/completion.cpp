@@ -180,9 +180,10 @@ completion_result completion_run(completion_state &state, const std::string &tex
         word_start == 0 || (word_start == 1 && ctx.nick_prefixes.find(text[0]) != std::string::npos);
     if (kind == completion_kind::nick && first_word && !ctx.dialog && ctx.suffix)
         out += ctx.suffix;
+    // One space after the word; a space already following it is reused.
     out += ' ';
     res.cursor = char_count(out, out.size());
-    out += rest;
+    out += rest[0] == ' ' ? rest.substr(1) : rest;
     res.text = std::move(out);
     res.changed = res.text != text || res.cursor != cursor;
     return res;
