@@ -204,8 +204,9 @@ key_result run_action(const action_call &c)
     case KEY_CHANGE_SELECTED_NICK:
         return complete(c);
     case KEY_CHECK_REPLACE:
-        // Enter and keys that type no character finish the line's last word.
-        key_check_replace_on_change(c.entry, gdk_keyval_to_unicode(c.event->keyval) == 0);
+        // Enter (and any key that types no visible character) finishes the
+        // line's last word; a typed space or comma is caught by the change.
+        key_check_replace_on_change(c.entry, !g_unichar_isprint(gdk_keyval_to_unicode(c.event->keyval)));
         return key_result::pass;
     case KEY_MOVE_TAB_LEFT:
         return move_tab(c, -1, false);
