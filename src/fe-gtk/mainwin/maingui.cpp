@@ -4,6 +4,7 @@
 
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
+#include "dialogs/keydialog.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "input/inputbox.h"
@@ -269,6 +270,7 @@ const utility_entry utility_entries[] = {
     {N_("_Ignore List..."), false, false, [](session *) { ignore_gui_open(); }},
     {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
     {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
+    {N_("_Keyboard Shortcuts..."), false, false, [](session *) { key_dialog_show(); }},
 };
 
 void on_open_utility(GtkMenuItem *, gpointer data) noexcept
