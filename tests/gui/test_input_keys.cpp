@@ -176,6 +176,17 @@ TEST_F(InputKeys, MenuShortcutsRunTheMenusHandlers)
     press(input(), GDK_KEY_f, GDK_CONTROL_MASK);
     EXPECT_EQ(searched, 1);
     EXPECT_EQ(text(), "");
+
+    // Control+Q quits only while "Enable Ctrl+Q to quit" is on.
+    int quits = 0;
+    key_set_menu_shortcut("quit", [&](session *) { return ++quits > 0; });
+    prefs.gui_ctrlq_quit = 0;
+    press(input(), GDK_KEY_q, GDK_CONTROL_MASK);
+    EXPECT_EQ(quits, 0);
+    prefs.gui_ctrlq_quit = 1;
+    press(input(), GDK_KEY_q, GDK_CONTROL_MASK);
+    EXPECT_EQ(quits, 1);
+    key_set_menu_shortcut("quit", nullptr);
 }
 
 TEST_F(InputKeys, EditorSavesTheTableAndKeepsItOpenWhenTheFileCannotBeWritten)

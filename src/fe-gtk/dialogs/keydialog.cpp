@@ -101,6 +101,16 @@ void accel_edited(GtkCellRendererAccel *, gchar *path, guint key, GdkModifierTyp
     });
 }
 
+// Backspace in the key cell takes the key away; a row without one is not saved.
+void accel_cleared(GtkCellRendererAccel *, gchar *path, gpointer) noexcept
+{
+    guarded("key editor", [&] {
+        GtkTreeIter it;
+        if (gtk_tree_model_get_iter_from_string(GTK_TREE_MODEL(store), &it, path))
+            gtk_list_store_set(store, &it, COL_KEY, 0u, COL_MODS, GdkModifierType{}, COL_ACCEL, "", -1);
+    });
+}
+
 void text_edited(GtkCellRendererText *cell, gchar *path, gchar *text, gpointer) noexcept
 {
     guarded("key editor", [&] {
@@ -222,6 +232,7 @@ void build()
     GtkCellRenderer *accel = gtk_cell_renderer_accel_new();
     g_object_set(accel, "editable", TRUE, "accel-mode", GTK_CELL_RENDERER_ACCEL_MODE_OTHER, nullptr);
     g_signal_connect(accel, "accel-edited", G_CALLBACK(accel_edited), nullptr);
+    g_signal_connect(accel, "accel-cleared", G_CALLBACK(accel_cleared), nullptr);
     GtkTreeViewColumn *key_col = gtk_tree_view_column_new_with_attributes(_("Key"), accel, "accel-key", COL_KEY,
                                                                           "accel-mods", COL_MODS, nullptr);
     gtk_tree_view_column_set_resizable(key_col, TRUE);

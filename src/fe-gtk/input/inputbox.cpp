@@ -224,6 +224,10 @@ key_result run_action(const action_call &c)
         return key_result::stop;
     }
     case KEY_MENU_SHORTCUT:
+        // "Enable Ctrl+Q to quit" switched off: that one key does not quit.
+        if (b.data1 == "quit" && !prefs.gui_ctrlq_quit && gdk_keyval_to_lower(c.event->keyval) == GDK_KEY_q &&
+            (c.event->state & KEY_MOD_MASK) == KEY_MOD_CONTROL)
+            return key_result::handled;
         return b.data1 && key_run_menu_shortcut(b.data1->c_str(), c.sess) ? key_result::stop : key_result::handled;
     case KEY_REOPEN_TAB:
         mg_reopen_closed_channel_tab();
