@@ -272,9 +272,7 @@ void search(chanlist_window *w)
     rebuild(w, [&] {
         w->model.set_filter(filter_settings(w));
         w->model.refilter();
-        w->model.sort(w->sort_column, w->sort_descending);
     });
-    show_sort_order(w);
     update_label(w);
 }
 
