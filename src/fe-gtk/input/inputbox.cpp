@@ -430,6 +430,10 @@ void key_action_insert(GtkWidget *entry, const char *data)
     if (!entry || !data || !*data)
         return;
     const std::string text = key_expand_escapes(data);
+    // Like typing, the code takes the place of a selection.
+    gint start = 0, end = 0;
+    if (gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end))
+        gtk_editable_delete_text(GTK_EDITABLE(entry), start, end);
     int pos = gtk_editable_get_position(GTK_EDITABLE(entry));
     gtk_editable_insert_text(GTK_EDITABLE(entry), text.c_str(), static_cast<gint>(text.size()), &pos);
     gtk_editable_set_position(GTK_EDITABLE(entry), pos);
