@@ -212,7 +212,16 @@ TEST_F(InputKeys, EditorSavesTheTableAndKeepsItOpenWhenTheFileCannotBeWritten)
     };
 
     key_dialog_show();
-    ASSERT_NE(find_shown_titled("Keyboard Shortcuts - Lumenwick"), nullptr);
+    GtkWidget *editor = find_shown_titled("Keyboard Shortcuts - Lumenwick");
+    ASSERT_NE(editor, nullptr);
+    // A picture of the editor for people reviewing the build.
+    ASSERT_TRUE(pump_until([&] { return gtk_widget_get_mapped(editor); }));
+    pump_for(300);
+    GdkWindow *gw = gtk_widget_get_window(editor);
+    if (GdkPixbuf *shot = gdk_pixbuf_get_from_window(gw, 0, 0, gdk_window_get_width(gw), gdk_window_get_height(gw))) {
+        gdk_pixbuf_save(shot, "gui-keybindings.png", "png", nullptr, nullptr);
+        g_object_unref(shot);
+    }
     click("_Save");
     EXPECT_EQ(key_dialog_window(), nullptr) << "a successful save closes the window";
     std::ifstream in(conf, std::ios::binary);

@@ -22,43 +22,36 @@ struct action_row {
 
 // The names are what the file stores: never translate or reword them.
 const action_row actions[KEY_ACTION_COUNT] = {
-    {"Run Command", N_("The \"Run Command\" action runs the data in Data 1 as if it had been typed into the entry "
-                       "box where you pressed the key sequence. Thus it can contain text (which will be sent to the "
-                       "channel/person), commands or user commands. When run all \\n characters in Data 1 are used "
-                       "to deliminate separate commands so it is possible to run more than one command. If you want "
-                       "a \\ in the actual text run then enter \\\\")},
-    {"Change Page", N_("The \"Change Page\" command switches between pages in the notebook. Set Data 1 to the page "
-                       "you want to switch to. If Data 2 is set to anything then the switch will be relative to the "
-                       "current position. Set Data 1 to auto to switch to the page with the most recent and "
-                       "important activity (queries first, then channels with hilight, channels with dialogue, "
-                       "channels with other data)")},
-    {"Insert in Buffer", N_("The \"Insert in Buffer\" command will insert the contents of Data 1 into the entry "
-                            "where the key sequence was pressed at the current cursor position")},
-    {"Scroll Page", N_("The \"Scroll Page\" command scrolls the text widget up or down one page or one line. Set "
-                       "Data 1 to either Top, Bottom, Up, Down, +1 or -1.")},
-    {"Set Buffer", N_("The \"Set Buffer\" command sets the entry where the key sequence was entered to the "
-                      "contents of Data 1")},
-    {"Last Command", N_("The \"Last Command\" command sets the entry to contain the last command entered - the "
-                        "same as pressing up in a shell")},
-    {"Next Command", N_("The \"Next Command\" command sets the entry to contain the next command entered - the "
-                        "same as pressing down in a shell")},
-    {"Complete nick/command", N_("This command changes the text in the entry to finish an incomplete nickname or "
-                                 "command. If Data 1 is set then double-tabbing in a string will select the last "
-                                 "nick, not the next")},
-    {"Change Selected Nick", N_("This command scrolls up and down through the list of nicks. If Data 1 is set to "
-                                "anything it will scroll up, else it scrolls down")},
-    {"Check For Replace", N_("This command checks the last word entered in the entry against the replace list and "
-                             "replaces it if it finds a match")},
-    {"Move front tab left", N_("This command moves the front tab left by one")},
-    {"Move front tab right", N_("This command moves the front tab right by one")},
-    {"Move tab family left", N_("This command moves the current tab family to the left")},
-    {"Move tab family right", N_("This command moves the current tab family to the right")},
-    {"Push input line into history", N_("Push input line into history but doesn't send to server")},
-    {"Menu Shortcut", N_("The \"Menu Shortcut\" command runs the menu action named in Data 1: network-list, "
-                         "new-server-tab, new-server-window, close, quit, menu-toggle, user-list-toggle, "
-                         "fullscreen-toggle, away-toggle, reset-marker, move-marker, copy-selection, search-text, "
-                         "search-next, search-previous or contents")},
-    {"Reopen Closed Tab", N_("This command reopens the channel tab closed last")},
+    {"Run Command", N_("Runs Data 1 as if it were typed into the input line: text is said, a line starting with "
+                       "the command character runs that command. \\n separates several lines; write \\\\ for a "
+                       "backslash. Nothing is added to the history.")},
+    {"Change Page", N_("Brings another tab to front. Data 1: a tab number counted from 1, a channel name, "
+                       "network/channel, or \"auto\" for the tab with the newest and most important activity. "
+                       "With any text in Data 2 the number moves that many tabs from the current one.")},
+    {"Insert in Buffer", N_("Inserts Data 1 at the cursor, for example a formatting code (\\x02 bold, \\x03 "
+                            "colour).")},
+    {"Scroll Page", N_("Scrolls the conversation. Data 1: Top, Bottom, Up or Down (a page), +1 or -1 (a line).")},
+    {"Set Buffer", N_("Replaces the whole input line by Data 1 and puts the cursor at its end.")},
+    {"Last Command", N_("Puts the previous line of this tab's history into the input line.")},
+    {"Next Command", N_("Puts the next line of this tab's history into the input line; past the newest it "
+                        "empties the line.")},
+    {"Complete nick/command", N_("Completes the word before the cursor: a nick of the channel, a channel name, "
+                                 "or a command. Pressed again it offers the next match; with any text in Data 1 "
+                                 "it goes backwards.")},
+    {"Change Selected Nick", N_("Completes like \"Complete nick/command\"; with any text in Data 1 it goes "
+                                "backwards through the matches.")},
+    {"Check For Replace", N_("Applies the replace list to the finished word before the cursor; the key then "
+                             "does what it would do anyway.")},
+    {"Move front tab left", N_("Moves the tab in front one place to the left.")},
+    {"Move front tab right", N_("Moves the tab in front one place to the right.")},
+    {"Move tab family left", N_("Moves the front tab's server with all its tabs one place to the left.")},
+    {"Move tab family right", N_("Moves the front tab's server with all its tabs one place to the right.")},
+    {"Push input line into history", N_("Keeps the input line in the history and empties it, without sending "
+                                        "it.")},
+    {"Menu Shortcut", N_("Runs the menu item named in Data 1: network-list, new-server-tab, new-server-window, "
+                         "close, quit, menu-toggle, user-list-toggle, fullscreen-toggle, away-toggle, reset-marker, "
+                         "move-marker, copy-selection, search-text, search-next, search-previous or contents.")},
+    {"Reopen Closed Tab", N_("Opens the channel tab closed last again and joins the channel.")},
 };
 
 // The built-in bindings, in the file's own format: written back unchanged
