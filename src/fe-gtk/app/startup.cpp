@@ -6,6 +6,7 @@
 #include "dialogs/message.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "resources/pixmaps.h"
 #include "session/lumenwick.h"
 #include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
@@ -72,6 +73,11 @@ void fe_init(void)
 {
     gtk_window_set_default_icon_name(APPLICATION_ID);
     theme_startup();
+    // The image set follows the dark mode the theme just settled on.
+    pixmaps_init();
+    if (pix_lumenwick)
+        gtk_window_set_default_icon(pix_lumenwick);
+    pixmaps_background_update();
     sessionwin_apply_font();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);

@@ -13,3 +13,7 @@ const char *gtkutil_icon_name_from_stock(const char *name);
 // custom name such as "lwk-menu-quit", or any icon-theme name) at `size`.
 // Never null: an unknown name gives an icon-theme image of that name.
 GtkWidget *gtkutil_image_new_from_stock(const char *name, GtkIconSize size);
+
+// Shows the emoji chooser's icon at the end of an entry: the toolkit's own,
+// else the first emoji icon the theme or the icon table has, else none.
+void gtkutil_entry_set_emoji_icon(GtkWidget *entry);

@@ -26,3 +26,9 @@ GdkPixbuf *pixmaps_for(int kind, int id);
 // ARGB surface at most 4096 pixels on a side, owned by the caller; null for
 // an empty name, or after showing an error when the file cannot be loaded.
 cairo_surface_t *pixmap_load_from_file(const char *filename);
+
+// The background the text views draw (borrowed), and loading it again when
+// `text_background` names another file than last time (fe_init and every
+// apply of the settings call it).
+cairo_surface_t *pixmaps_text_background(void);
+void pixmaps_background_update(void);
