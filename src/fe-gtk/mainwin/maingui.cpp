@@ -7,6 +7,7 @@
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "mainwin/layout.h"
+#include "mainwin/searchbar.h"
 #include "mainwin/userlist.h"
 #include "resources/gtkutil.h"
 #include "resources/pixmaps.h"
@@ -648,6 +649,7 @@ void build_shared_view()
     }
     gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
     gtk_box_pack_start(GTK_BOX(v.center), v.text_scroll, TRUE, TRUE, 0);
+    searchbar_create(v);
     build_input_row(v);
     gtk_box_pack_start(GTK_BOX(v.center), v.input_row, FALSE, FALSE, 2);
 
