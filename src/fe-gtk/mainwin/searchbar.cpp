@@ -2,7 +2,6 @@
 
 #include "mainwin/maingui.h"
 #include "mainwin/tabstate.h"
-#include "resources/gtkutil.h"
 #include "textview/gtkxtext.h"
 
 #include "base/atomicfile.h"
@@ -125,6 +124,8 @@ void run_search(int extra, bool rerun = false)
         show_problem(found ? nullptr : _("No results found."));
 }
 
+void set_open(bool open);
+
 void on_changed(GtkEditable *, gpointer) noexcept
 {
     // Typing looks back from the newest line, where the reader is.
@@ -141,8 +142,7 @@ gboolean on_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
     return guarded<gboolean>("search key", FALSE, [&]() -> gboolean {
         if (event->keyval != GDK_KEY_Escape)
             return FALSE;
-        if (session *front = mg_front_session())
-            mg_search_toggle(front);
+        set_open(false);
         return TRUE;
     });
 }
@@ -173,7 +173,7 @@ GtkWidget *option(const char *label, int *setting)
 GtkWidget *arrow(const char *icon, const char *tip, void (*handler)(session *))
 {
     GtkWidget *b = gtk_button_new();
-    gtk_button_set_image(GTK_BUTTON(b), gtkutil_image_new_from_stock(icon, GTK_ICON_SIZE_MENU));
+    gtk_button_set_image(GTK_BUTTON(b), gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_MENU));
     gtk_button_set_relief(GTK_BUTTON(b), GTK_RELIEF_NONE);
     gtk_widget_set_tooltip_text(b, tip);
     gtk_widget_set_focus_on_click(b, FALSE);
@@ -199,7 +199,7 @@ void set_open(bool open)
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(bar.regex), prefs.text_search_regexp);
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(bar.follow), prefs.text_search_follow);
         bar.setting = false;
-        gtk_widget_show_all(bar.box);
+        gtk_widget_show(bar.box);
         gtk_widget_grab_focus(bar.entry);
         return;
     }
@@ -238,6 +238,7 @@ void searchbar_create(session_view &view)
         G_CALLBACK(+[](GtkButton *, gpointer) noexcept { guarded("search close", [] { set_open(false); }); }), nullptr);
     GtkWidget *label = gtk_label_new_with_mnemonic(_("Find:"));
     bar.entry = gtk_entry_new();
+    gtk_entry_set_width_chars(GTK_ENTRY(bar.entry), 8);
     gtk_widget_set_name(bar.entry, "lumenwick-searchentry");
     gtk_style_context_add_class(gtk_widget_get_style_context(bar.entry), "lumenwick-no-undershoot");
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), bar.entry);
@@ -253,14 +254,33 @@ void searchbar_create(session_view &view)
     gtk_widget_set_tooltip_text(bar.follow, _("Search new lines as they arrive"));
     bar.channels_only = option(_("_Channels only"), nullptr);
 
+    // The options sit in a pop-over: in a row they would make the bar wider
+    // than a small window's text column.
+    GtkWidget *options = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    g_object_set(options, "margin", 6, nullptr);
+    for (GtkWidget *w : {bar.highlight, bar.match_case, bar.regex, bar.follow, bar.channels_only})
+        gtk_box_pack_start(GTK_BOX(options), w, FALSE, FALSE, 0);
+    gtk_widget_show_all(options);
+    GtkWidget *menu = gtk_menu_button_new();
+    gtk_button_set_image(GTK_BUTTON(menu), gtk_image_new_from_icon_name("open-menu-symbolic", GTK_ICON_SIZE_MENU));
+    gtk_button_set_relief(GTK_BUTTON(menu), GTK_RELIEF_NONE);
+    gtk_widget_set_tooltip_text(menu, _("Search options"));
+    gtk_widget_set_focus_on_click(menu, FALSE);
+    GtkWidget *popover = gtk_popover_new(menu);
+    gtk_container_add(GTK_CONTAINER(popover), options);
+    gtk_menu_button_set_popover(GTK_MENU_BUTTON(menu), popover);
+
     GtkBox *b = GTK_BOX(bar.box);
     gtk_box_pack_start(b, close, FALSE, FALSE, 0);
     gtk_box_pack_start(b, label, FALSE, FALSE, 0);
     gtk_box_pack_start(b, bar.entry, TRUE, TRUE, 0);
-    gtk_box_pack_start(b, arrow("go-up", _("Search Previous"), mg_search_handle_previous), FALSE, FALSE, 0);
-    gtk_box_pack_start(b, arrow("go-down", _("Search Next"), mg_search_handle_next), FALSE, FALSE, 0);
-    for (GtkWidget *w : {bar.highlight, bar.match_case, bar.regex, bar.follow, bar.channels_only})
-        gtk_box_pack_start(b, w, FALSE, FALSE, 0);
+    gtk_box_pack_start(b, arrow("go-up-symbolic", _("Search Previous"), mg_search_handle_previous), FALSE, FALSE, 0);
+    gtk_box_pack_start(b, arrow("go-down-symbolic", _("Search Next"), mg_search_handle_next), FALSE, FALSE, 0);
+    gtk_box_pack_start(b, menu, FALSE, FALSE, 0);
+    // The window's show_all passes the bar by; its contents are shown now,
+    // so showing the bar shows all of it.
+    gtk_container_foreach(
+        GTK_CONTAINER(bar.box), [](GtkWidget *w, gpointer) { gtk_widget_show_all(w); }, nullptr);
     gtk_box_pack_start(GTK_BOX(view.center), bar.box, FALSE, FALSE, 0);
     g_signal_connect(bar.box, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) noexcept { bar = search_bar{}; }),
                      nullptr);
