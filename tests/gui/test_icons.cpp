@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -418,7 +419,7 @@ TEST_F(OnScreen, MenuImagesComeFromTheUsersFolderOrTheIconTheme)
     GtkWidget *quit = g_object_ref_sink(gtkutil_image_new_from_stock("gtk-quit", GTK_ICON_SIZE_MENU));
     ASSERT_EQ(gtk_image_get_storage_type(GTK_IMAGE(quit)), GTK_IMAGE_PIXBUF);
     EXPECT_EQ(pixel_of(gtk_image_get_pixbuf(GTK_IMAGE(quit)), 3, 3).r, 250);
-    EXPECT_EQ(gtk_image_get_pixel_size(GTK_IMAGE(quit)), 16);
+    EXPECT_EQ(gdk_pixbuf_get_width(gtk_image_get_pixbuf(GTK_IMAGE(quit))), 16); // the 24-pixel file fitted
     g_object_unref(quit);
     prefs.gui_dark_mode = 2;
     clear_user_icons();
@@ -469,6 +470,31 @@ TEST_F(OnScreen, BackgroundImageIsDrawnUnderTheTextAndAMissingOneIsReported)
         g_free(text);
         gtk_widget_destroy(box);
     }
+    // A long name is cut for the box at a character boundary, never inside one.
+    std::string long_name = config_dir + "/";
+    if (long_name.size() % 2 == 0)
+        long_name += "a"; // so that byte 242 falls inside a two-byte character
+    while (long_name.size() < 250)
+        long_name += "\xc3\xa9";
+    g_strlcpy(prefs.text_background, long_name.c_str(), sizeof prefs.text_background);
+    sessionwin_apply_settings(chan);
+    EXPECT_TRUE(pump_until([&] { return (box = find_message("Cannot open:")) != nullptr; }));
+    if (box) {
+        gchar *text = nullptr;
+        g_object_get(box, "text", &text, nullptr);
+        const std::string shown = text;
+        g_free(text);
+        EXPECT_TRUE(g_utf8_validate(shown.c_str(), -1, nullptr));
+        EXPECT_LE(shown.size() - std::strlen("Cannot open:\n\n"), 242u);
+        EXPECT_GE(shown.size() - std::strlen("Cannot open:\n\n"), 241u);
+        gtk_widget_destroy(box);
+    }
+    g_strlcpy(prefs.text_background, missing.c_str(), sizeof prefs.text_background);
+    sessionwin_apply_settings(chan);
+    EXPECT_TRUE(pump_until([&] { return (box = find_message("Cannot open:")) != nullptr; }));
+    if (box)
+        gtk_widget_destroy(box);
+
     // Applying again without a change does not ask again; the view is plain.
     sessionwin_apply_settings(chan);
     pump_for(100);

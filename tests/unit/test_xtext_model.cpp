@@ -169,6 +169,12 @@ TEST(ControlCodes, ResetInsideTheHoveredLinkKeepsUnderlineUntilTheLinkEnds)
         i += std::max<std::size_t>(1, apply_control(coloured.data(), coloured.size(), i, st, false, link));
     EXPECT_EQ(st.fg, COLOR_FG);
     EXPECT_TRUE(st.underline);
+    // Hidden text is not held back: the text under the pointer must not move.
+    format_state hidden;
+    hidden.hidden = true;
+    link_span around{0, 9, false};
+    apply_control("\x0f", 1, 0, hidden, false, around);
+    EXPECT_FALSE(hidden.hidden);
 }
 
 TEST_F(Model, LongLinesAndLeftPartsAreCutAtCharacterBoundaries)

@@ -43,11 +43,18 @@ GtkWidget *gtkutil_image_new_from_stock(const char *name, GtkIconSize size)
     if (menu_row) {
         gchar_ptr path(icon_resolver_resolve_path(ICON_KIND_MENU, id, ICON_VARIANT_DETECT, nullptr));
         if (GdkPixbuf *pix = path ? load_path(path.get()) : nullptr) {
-            GtkWidget *image = gtk_image_new_from_pixbuf(pix);
-            g_object_unref(pix);
             int w = 16, h = 16;
             gtk_icon_size_lookup(size, &w, &h);
-            gtk_image_set_pixel_size(GTK_IMAGE(image), std::max(w, h));
+            const int side = std::max(w, h);
+            // A user's file may be any size; a menu wants its own.
+            if (gdk_pixbuf_get_width(pix) != side || gdk_pixbuf_get_height(pix) != side) {
+                GdkPixbuf *fitted = gdk_pixbuf_scale_simple(pix, side, side, GDK_INTERP_BILINEAR);
+                g_object_unref(pix);
+                pix = fitted;
+            }
+            GtkWidget *image = gtk_image_new_from_pixbuf(pix);
+            g_object_unref(pix);
+            gtk_image_set_pixel_size(GTK_IMAGE(image), side);
             return image;
         }
     }
