@@ -412,6 +412,36 @@ TEST_F(OnScreen, UserListAndSwitcherRowsShowTheirImages)
     userlist_clear(chan);
 }
 
+// The icon stored in the switcher for the channel's row.
+GdkPixbuf *switcher_channel_icon(chanview *cv)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(cv->store);
+    GtkTreeIter server, child;
+    if (!gtk_tree_model_get_iter_first(m, &server) || !gtk_tree_model_iter_children(m, &child, &server))
+        return nullptr;
+    GdkPixbuf *icon = nullptr;
+    gtk_tree_model_get(m, &child, 4, &icon, -1);
+    if (icon)
+        g_object_unref(icon); // the store keeps its own reference
+    return icon;
+}
+
+TEST_F(OnScreen, SwitcherImagesFollowTheDarkModeWhileRunning)
+{
+    chanview *cv = view()->switcher;
+    ASSERT_EQ(switcher_channel_icon(cv), pix_tree_channel);
+    EXPECT_LT(ink_brightness(pix_tree_channel), 100);
+    GtkSettings *gs = gtk_settings_get_default();
+    prefs.gui_dark_mode = 1;
+    g_object_set(gs, "gtk-application-prefer-dark-theme", TRUE, nullptr);
+    EXPECT_GT(ink_brightness(pix_tree_channel), 180);
+    EXPECT_EQ(switcher_channel_icon(cv), pix_tree_channel);
+    prefs.gui_dark_mode = 2;
+    g_object_set(gs, "gtk-application-prefer-dark-theme", FALSE, nullptr);
+    EXPECT_LT(ink_brightness(pix_tree_channel), 100);
+    EXPECT_EQ(switcher_channel_icon(cv), pix_tree_channel);
+}
+
 TEST_F(OnScreen, MenuImagesComeFromTheUsersFolderOrTheIconTheme)
 {
     prefs.gui_dark_mode = 1;

@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/message.h"
 #include "fe.h"
+#include "mainwin/imageset.h"
 #include "mainwin/maingui.h"
 #include "resources/pixmaps.h"
 #include "session/lumenwick.h"
@@ -78,6 +79,7 @@ void fe_init(void)
     if (pix_lumenwick)
         gtk_window_set_default_icon(pix_lumenwick);
     pixmaps_background_update();
+    mg_images_follow_dark_mode();
     sessionwin_apply_font();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);

@@ -480,3 +480,9 @@ void chanview_set_use_icons(chanview *cv, bool use_icons)
     cv->use_icons = use_icons;
     rebuild(cv);
 }
+
+void chanview_refresh_icons(chanview *cv)
+{
+    if (cv->use_icons)
+        rebuild(cv);
+}
