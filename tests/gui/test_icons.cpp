@@ -51,7 +51,9 @@ std::string write_png(const std::string &path, int w, int h, int r, int g, int b
 {
     GdkPixbuf *pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha >= 0, 8, w, h);
     gdk_pixbuf_fill(pb, (guint32(r) << 24) | (guint32(g) << 16) | (guint32(b) << 8) | guint32(alpha < 0 ? 255 : alpha));
-    g_mkdir_with_parents(g_path_get_dirname(path.c_str()), 0700);
+    gchar *dir = g_path_get_dirname(path.c_str());
+    g_mkdir_with_parents(dir, 0700);
+    g_free(dir);
     EXPECT_TRUE(gdk_pixbuf_save(pb, path.c_str(), "png", nullptr, nullptr)) << path;
     g_object_unref(pb);
     return path;
@@ -674,6 +676,26 @@ TEST_F(OnScreen, SaveTextWritesTheConversationWithoutCodesAndReportsFailure)
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
+    // Through the menu's way: a chooser offering "<channel>.txt" at home.
+    mg_save_text(chan);
+    GtkWidget *chooser = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (chooser = find_shown_titled("Select an output filename")) != nullptr; }));
+    gchar *offered = gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(chooser));
+    EXPECT_STREQ(offered, "#icons.txt");
+    g_free(offered);
+    const std::string chosen = config_dir + "/#icons.txt";
+    ASSERT_TRUE(pump_until([&] {
+        // A save chooser ignores Accept until it has looked at its folder.
+        if (GtkWidget *c = find_shown_titled("Select an output filename"))
+            gtk_dialog_response(GTK_DIALOG(c), GTK_RESPONSE_ACCEPT);
+        pump_for(50);
+        return g_file_test(chosen.c_str(), G_FILE_TEST_EXISTS);
+    }));
+    std::ifstream chosen_in(chosen);
+    std::stringstream chosen_text;
+    chosen_text << chosen_in.rdbuf();
+    EXPECT_EQ(chosen_text.str(), "bold and red\nsecond line\n");
+
     EXPECT_FALSE(mg_save_text_to(chan, (config_dir + "/no/such/folder/x.txt").c_str()));
     GtkWidget *box = nullptr;
     EXPECT_TRUE(pump_until([&] { return (box = find_message("Cannot write to")) != nullptr; }));
@@ -689,6 +711,7 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     gchar *dir = g_dir_make_tmp("lumenwick-icons-XXXXXX", nullptr);
     config_dir = dir;
+    g_setenv("HOME", dir, TRUE); // "Save Text…" offers a file there
     set_xdir(dir);
     load_default_config();
     prefs.identd_server = 0;

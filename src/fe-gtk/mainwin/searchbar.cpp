@@ -322,7 +322,13 @@ void mg_save_text(session *sess)
 {
     if (!sess || !tab_of(sess))
         return;
-    fe_get_file(_("Select an output filename"), nullptr, save_answer, sess, FRF_WRITE);
+    // Offer "<channel>.txt" in the home folder; a name is no path.
+    std::string name = sess->channel[0] ? sess->channel : "conversation";
+    for (char &c : name)
+        if (c == '/' || c == '\\')
+            c = '_';
+    gchar_ptr initial(g_build_filename(g_get_home_dir(), (name + ".txt").c_str(), nullptr));
+    fe_get_file(_("Select an output filename"), initial.get(), save_answer, sess, FRF_WRITE);
 }
 
 bool mg_save_text_to(session *sess, const char *path)
