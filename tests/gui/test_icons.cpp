@@ -11,6 +11,7 @@
 #include "mainwin/maingui.h"
 #include "mainwin/searchbar.h"
 #include "mainwin/tabstate.h"
+#include "mainwin/userlist.h"
 #include "net/server.h"
 #include "resources/gtkutil.h"
 #include "resources/icon-resolver.h"
@@ -376,6 +377,25 @@ TEST_F(OnScreen, UserListAndSwitcherRowsShowTheirImages)
     gtk_tree_model_get(gtk_tree_view_get_model(list), &it, 1, &prefix, -1);
     EXPECT_STREQ(prefix, "");
     g_free(prefix);
+
+    // Ranks above op by their place before "@" in the server's prefix list.
+    server *serv = chan->server;
+    gchar *saved = serv->nickprefixes;
+    serv->nickprefixes = g_strdup("~&@%+");
+    User u{};
+    const auto image_for = [&](char prefix) {
+        u.prefix = prefix;
+        return get_user_icon(serv, &u);
+    };
+    EXPECT_EQ(image_for('~'), pix_ulist_founder);
+    EXPECT_EQ(image_for('&'), pix_ulist_owner);
+    g_free(serv->nickprefixes);
+    serv->nickprefixes = g_strdup("!*~&@%+");
+    EXPECT_EQ(image_for('*'), pix_ulist_netop);
+    EXPECT_EQ(image_for('!'), nullptr);
+    EXPECT_EQ(image_for('%'), pix_ulist_halfop);
+    g_free(serv->nickprefixes);
+    serv->nickprefixes = saved;
 
     // The tree: server and channel rows carry their images.
     chanview *cv = view()->switcher;

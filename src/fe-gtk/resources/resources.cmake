@@ -39,6 +39,11 @@ add_custom_command(OUTPUT ${LWK_GRESOURCE_C}
                            --generate-source --c-name lumenwick_icons ${LWK_GRESOURCE_XML}
                    DEPENDS ${LWK_GRESOURCE_XML} ${LWK_ICON_PNGS} VERBATIM)
 
-install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/lumenwick.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${LWK_ICON_DIR}/lumenwick.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps)
+# Under the program's name (the tray's theme name) and its application id
+# (the name windows and the desktop file ask the theme for).
+foreach(icon_name lumenwick org.lumenwick.Lumenwick)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/lumenwick.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${icon_name}.svg)
+  install(FILES ${LWK_ICON_DIR}/lumenwick.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
+          RENAME ${icon_name}.png)
+endforeach()
