@@ -85,9 +85,10 @@ TEST(HeadlessIconResolver, UserFilesInTheModesVariantComeBeforeTheCompiledImages
     EXPECT_EQ(resolve(ICON_KIND_TREE, 0, ICON_VARIANT_LIGHT), "/icons/tree_channel.png");
     EXPECT_EQ(resolve(ICON_KIND_TREE, 0, ICON_VARIANT_DARK), "/icons/tree_channel-dark.png");
     EXPECT_EQ(resolve(ICON_KIND_ULIST, 2, ICON_VARIANT_DARK), "/icons/ulist_op.png");
-    // A menu icon we do not draw is left to the desktop theme, by its name.
+    EXPECT_EQ(resolve(ICON_KIND_MENU, 5, ICON_VARIANT_DARK), "/icons/quit-dark.png");
+    // The row's freedesktop name comes back for the caller's last resort.
     const char *system_name = nullptr;
-    EXPECT_EQ(icon_resolver_resolve_path(ICON_KIND_MENU, 5, ICON_VARIANT_LIGHT, &system_name), nullptr);
+    g_free(icon_resolver_resolve_path(ICON_KIND_MENU, 5, ICON_VARIANT_LIGHT, &system_name));
     EXPECT_STREQ(system_name, "application-exit");
     EXPECT_EQ(icon_resolver_resolve_path(ICON_KIND_ULIST, 6, ICON_VARIANT_LIGHT, &system_name), nullptr);
 
@@ -97,7 +98,7 @@ TEST(HeadlessIconResolver, UserFilesInTheModesVariantComeBeforeTheCompiledImages
     EXPECT_EQ(resolve(ICON_KIND_MENU, 5, ICON_VARIANT_DETECT), icons + "/dark/quit.png");
     // Light mode with only quit-light.png next to it: that one.
     prefs.gui_dark_mode = 2;
-    EXPECT_EQ(resolve(ICON_KIND_MENU, 5, ICON_VARIANT_DETECT), "(none)");
+    EXPECT_EQ(resolve(ICON_KIND_MENU, 5, ICON_VARIANT_DETECT), "/icons/quit.png");
     write_png(icons + "/quit-light.png", 16, 16, 0, 255, 0);
     EXPECT_EQ(resolve(ICON_KIND_MENU, 5, ICON_VARIANT_DETECT), icons + "/quit-light.png");
     // A plain file serves both modes, but a variant file wins over it.
@@ -487,8 +488,10 @@ TEST_F(OnScreen, MenuImagesComeFromTheUsersFolderOrTheIconTheme)
         g_object_unref(img);
         return out;
     };
-    EXPECT_EQ(theme_name("gtk-quit"), "application-exit");
-    EXPECT_EQ(theme_name("lwk-menu-find"), "edit-find");
+    // Our own drawing, in the light variant now.
+    EXPECT_EQ(theme_name("gtk-quit"), "(not by name)");
+    // Neither a menu row nor ours: the desktop theme's, mapped or as named.
+    EXPECT_EQ(theme_name("gtk-media-play"), "media-playback-start");
     EXPECT_EQ(theme_name("weather-storm"), "weather-storm");
 
     // The input line offers the emoji chooser through an icon that exists.
