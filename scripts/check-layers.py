@@ -41,6 +41,15 @@ ALLOWED = {
 ROOTS = {name: f"src/common/{name}" for name in CORE_UPPER}
 ROOTS.update({name: f"src/{name}" for name in ("fe-common", "fe-gtk", "fe-text")})
 
+# Inside the GTK front end, the folders the windows are built from stay below
+# them: the widget helpers use no other folder, the icons and images only the
+# helpers and the palette. The window folders (app, mainwin, dialogs, ...) are
+# not limited here.
+FE_GTK_ALLOWED = {
+    "support": [],
+    "resources": ["support", "theme"],
+}
+
 SEAM = {"fe.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
@@ -76,6 +85,18 @@ def check(repo: pathlib.Path) -> int:
                 if target not in ALLOWED[layer]:
                     rel = path.relative_to(repo)
                     print(f"{rel}:{number}: {layer}/ may not include {m.group(1)} ({target}/)")
+                    faults += 1
+    fe_gtk = repo / "src/fe-gtk"
+    fe_folders = {p.name for p in fe_gtk.iterdir() if p.is_dir()} if fe_gtk.is_dir() else set()
+    for folder, allowed in FE_GTK_ALLOWED.items():
+        for path in sorted((fe_gtk / folder).rglob("*")) if (fe_gtk / folder).is_dir() else []:
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
+                m = INCLUDE.match(line)
+                target = m.group(1).split("/", 1)[0] if m and "/" in m.group(1) else None
+                if target in fe_folders and target != folder and target not in allowed:
+                    print(f"{path.relative_to(repo)}:{number}: fe-gtk/{folder}/ may not include {m.group(1)}")
                     faults += 1
     # The core never includes a front end, whatever the folder.
     for path in sorted((repo / "src/common").rglob("*")):
