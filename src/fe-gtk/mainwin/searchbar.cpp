@@ -1,5 +1,6 @@
 #include "mainwin/searchbar.h"
 
+#include "mainwin/input-codes.h"
 #include "mainwin/maingui.h"
 #include "mainwin/tabstate.h"
 #include "textview/gtkxtext.h"
@@ -241,6 +242,7 @@ void searchbar_create(session_view &view)
     gtk_entry_set_width_chars(GTK_ENTRY(bar.entry), 8);
     gtk_widget_set_name(bar.entry, "lumenwick-searchentry");
     gtk_style_context_add_class(gtk_widget_get_style_context(bar.entry), "lumenwick-no-undershoot");
+    mg_apply_emoji_font(bar.entry);
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), bar.entry);
     atk_object_set_name(gtk_widget_get_accessible(bar.entry), "search");
     g_signal_connect(bar.entry, "changed", G_CALLBACK(on_changed), nullptr);
