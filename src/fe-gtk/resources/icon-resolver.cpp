@@ -7,10 +7,17 @@
 #include <glib.h>
 
 #include <cstring>
-#include <iterator>
 
 namespace
 {
+
+struct icon_row {
+    int kind;
+    int id;
+    const char *custom_name; // menu rows only, else null
+    const char *system_name; // freedesktop icon name
+    const char *file_base;   // image file name without ".png"
+};
 
 // clang-format off
 const icon_row rows[] = {
@@ -105,12 +112,6 @@ bool resource_exists(const char *path)
 }
 
 } // namespace
-
-const icon_row *icon_resolver_rows(int *count)
-{
-    *count = static_cast<int>(std::size(rows));
-    return rows;
-}
 
 const char *icon_resolver_icon_name_from_stock(const char *name)
 {

@@ -4,8 +4,6 @@
 // program's resources).
 #pragma once
 
-#include <string>
-
 enum icon_kind { ICON_KIND_MENU = 0, ICON_KIND_TRAY = 1, ICON_KIND_TREE = 2, ICON_KIND_ULIST = 3 };
 
 // Variants for icon_resolver_resolve_path.
@@ -13,17 +11,6 @@ enum icon_variant { ICON_VARIANT_DETECT = 0, ICON_VARIANT_LIGHT = 1, ICON_VARIAN
 
 // Resource paths of the compiled images begin with this.
 #define ICON_RESOURCE_PREFIX "/icons/"
-
-struct icon_row {
-    int kind;
-    int id;
-    const char *custom_name; // menu rows only, else null
-    const char *system_name; // freedesktop icon name
-    const char *file_base;   // image file name without ".png"
-};
-
-// The rows in table order; `*count` gets their number.
-const icon_row *icon_resolver_rows(int *count);
 
 // Stock identifier -> freedesktop name; other names unchanged, null -> null.
 const char *icon_resolver_icon_name_from_stock(const char *name);
