@@ -600,7 +600,15 @@ TEST_F(OnScreen, SearchBarFindsHighlightsAndJumpsToChannels)
     GtkWidget *entry = search_entry(v);
     ASSERT_NE(entry, nullptr);
     EXPECT_FALSE(gtk_widget_get_mapped(entry));
-    mg_search_toggle(chan);
+    // Until the menu bar exists the input line's menu opens the bar.
+    GtkWidget *popup = g_object_ref_sink(gtk_menu_new());
+    g_signal_emit_by_name(v->input_entry, "populate-popup", popup);
+    GtkWidget *open_item = find_descendant(popup, [](GtkWidget *w) {
+        return GTK_IS_MENU_ITEM(w) && g_strcmp0(gtk_menu_item_get_label(GTK_MENU_ITEM(w)), "_Search Text...") == 0;
+    });
+    ASSERT_NE(open_item, nullptr);
+    gtk_menu_item_activate(GTK_MENU_ITEM(open_item));
+    g_object_unref(popup);
     ASSERT_TRUE(pump_until([&] { return gtk_widget_get_mapped(entry); }));
     EXPECT_TRUE(gtk_widget_is_focus(entry));
 

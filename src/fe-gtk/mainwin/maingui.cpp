@@ -299,6 +299,8 @@ const utility_entry utility_entries[] = {
     {N_("_Ignore List..."), false, false, [](session *) { ignore_gui_open(); }},
     {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
     {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
+    {N_("_Search Text..."), false, false, [](session *s) { mg_search_toggle(s); }},
+    {N_("Sa_ve Text..."), false, false, [](session *s) { mg_save_text(s); }},
 };
 
 void on_open_utility(GtkMenuItem *, gpointer data) noexcept
