@@ -451,6 +451,20 @@ GdkPixbuf *switcher_channel_icon(chanview *cv)
 
 TEST_F(OnScreen, SwitcherImagesFollowTheDarkModeWhileRunning)
 {
+    message_tags_data tags;
+    userlist_add(chan, "@oper", nullptr, nullptr, nullptr, &tags);
+    GtkTreeModel *users = nullptr;
+    ASSERT_TRUE(
+        pump_until([&] { return (users = gtk_tree_view_get_model(GTK_TREE_VIEW(view()->userlist))) != nullptr; }));
+    const auto first_user_icon = [&] {
+        GtkTreeIter it;
+        GdkPixbuf *icon = nullptr;
+        if (gtk_tree_model_get_iter_first(users, &it))
+            gtk_tree_model_get(users, &it, 0, &icon, -1);
+        if (icon)
+            g_object_unref(icon);
+        return icon;
+    };
     chanview *cv = view()->switcher;
     ASSERT_EQ(switcher_channel_icon(cv), pix_tree_channel);
     EXPECT_LT(ink_brightness(pix_tree_channel), 100);
@@ -459,10 +473,13 @@ TEST_F(OnScreen, SwitcherImagesFollowTheDarkModeWhileRunning)
     g_object_set(gs, "gtk-application-prefer-dark-theme", TRUE, nullptr);
     EXPECT_GT(ink_brightness(pix_tree_channel), 180);
     EXPECT_EQ(switcher_channel_icon(cv), pix_tree_channel);
+    EXPECT_EQ(first_user_icon(), pix_ulist_op);
     prefs.gui_dark_mode = 2;
     g_object_set(gs, "gtk-application-prefer-dark-theme", FALSE, nullptr);
     EXPECT_LT(ink_brightness(pix_tree_channel), 100);
     EXPECT_EQ(switcher_channel_icon(cv), pix_tree_channel);
+    EXPECT_EQ(first_user_icon(), pix_ulist_op);
+    userlist_clear(chan);
 }
 
 TEST_F(OnScreen, MenuImagesComeFromTheUsersFolderOrTheIconTheme)

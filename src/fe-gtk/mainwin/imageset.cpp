@@ -32,7 +32,7 @@ void on_dark_preference(GObject *, GParamSpec *, gpointer) noexcept
         for (GSList *l = sess_list; l; l = l->next) {
             auto *sess = static_cast<session *>(l->data);
             if (sess->type == SESS_CHANNEL && tab_of(sess))
-                userlist_refill(sess);
+                userlist_refresh_icons(sess);
         }
     });
 }

@@ -663,6 +663,21 @@ void fe_set_typing(session *sess, const char *nick, const char *state)
 // The nick pop-up menu that shows a user's details comes with the menus.
 void fe_userlist_update(session *, User *) {}
 
+void userlist_refresh_icons(session *sess)
+{
+    user_model *um = model_of(sess);
+    if (!um)
+        return;
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &iter); ok; ok = gtk_tree_model_iter_next(m, &iter)) {
+        User *u = nullptr;
+        gtk_tree_model_get(m, &iter, COL_USER, &u, -1);
+        if (u)
+            gtk_list_store_set(um->store, &iter, COL_ICON, row_icon(um, u), -1);
+    }
+}
+
 GdkPixbuf *get_user_icon(const server *serv, const User *user)
 {
     switch (user->prefix) {

@@ -19,6 +19,9 @@ void userlist_show(session *sess);
 void userlist_apply_sort(session *sess);
 // Re-inserts every user (display settings changed).
 void userlist_refill(session *sess);
+// Sets every row's status image again (the image set was reloaded); rows
+// and their order stay.
+void userlist_refresh_icons(session *sess);
 // The status image for a user's highest prefix (borrowed from the image
 // set), or null: "@" op, "%" half-op, "+" voice; a prefix one, two or three
 // places before "@" in the server's prefix list is owner, founder, net-op.
