@@ -215,11 +215,14 @@ void set_open(bool open)
         gtk_widget_grab_focus(v->input_entry);
 }
 
-void save_answer(void *data, char *file)
+void save_answer(void *data, char *file) noexcept
 {
-    auto *sess = static_cast<session *>(data);
-    if (file && is_session(sess))
-        mg_save_text_to(sess, file);
+    guarded("save text", [&] {
+        auto *sess = static_cast<session *>(data);
+        // The tab may have been closed while the chooser was open.
+        if (file && is_session(sess))
+            mg_save_text_to(sess, file);
+    });
 }
 
 } // namespace
@@ -284,7 +287,9 @@ void searchbar_create(session_view &view)
     gtk_container_foreach(
         GTK_CONTAINER(bar.box), [](GtkWidget *w, gpointer) { gtk_widget_show_all(w); }, nullptr);
     gtk_box_pack_start(GTK_BOX(view.center), bar.box, FALSE, FALSE, 0);
-    g_signal_connect(bar.box, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) noexcept { bar = search_bar{}; }),
+    g_signal_connect(bar.box, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) noexcept {
+                         guarded("search bar gone", [] { bar = search_bar{}; });
+                     }),
                      nullptr);
 }
 
