@@ -576,6 +576,17 @@ TEST_F(OnScreen, BackgroundImageIsDrawnUnderTheTextAndAMissingOneIsReported)
     sessionwin_apply_settings(chan);
 }
 
+void press(GtkWidget *widget, guint keyval, GdkModifierType mods = GdkModifierType(0))
+{
+    GdkEvent *ev = gdk_event_new(GDK_KEY_PRESS);
+    ev->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(widget)));
+    ev->key.keyval = keyval;
+    ev->key.state = mods;
+    gdk_event_set_device(ev, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gtk_widget_event(widget, ev);
+    gdk_event_free(ev);
+}
+
 GtkWidget *search_entry(session_view *v)
 {
     return find_descendant(
@@ -692,16 +703,16 @@ TEST_F(OnScreen, SearchBarFindsHighlightsAndJumpsToChannels)
     // Escape closes the bar, ends the search and gives the input line focus.
     gtk_entry_set_text(GTK_ENTRY(entry), "beta");
     EXPECT_EQ(current_match(chan), "beta two@0");
-    GdkEvent *esc = gdk_event_new(GDK_KEY_PRESS);
-    esc->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(entry)));
-    esc->key.keyval = GDK_KEY_Escape;
-    gdk_event_set_device(esc, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
-    gtk_widget_event(entry, esc);
-    gdk_event_free(esc);
+    press(entry, GDK_KEY_Escape);
     EXPECT_FALSE(gtk_widget_get_visible(entry) && gtk_widget_get_mapped(entry));
     EXPECT_EQ(current_match(chan), "(none)");
     EXPECT_TRUE(gtk_widget_is_focus(v->input_entry));
     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entry)), "");
+    // Control+F on the input line opens it again.
+    press(v->input_entry, GDK_KEY_f, GDK_CONTROL_MASK);
+    EXPECT_TRUE(gtk_widget_is_focus(entry));
+    EXPECT_TRUE(gtk_widget_get_visible(entry));
+    press(entry, GDK_KEY_Escape);
     fe_close_window(other);
     prefs.text_search_highlight_all = 0;
 }

@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/message.h"
 #include "fe.h"
+#include "input/keybindings.h"
 #include "mainwin/imageset.h"
 #include "mainwin/maingui.h"
 #include "resources/pixmaps.h"
@@ -81,6 +82,7 @@ void fe_init(void)
     pixmaps_background_update();
     mg_images_follow_dark_mode();
     sessionwin_apply_font();
+    key_init();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
 }

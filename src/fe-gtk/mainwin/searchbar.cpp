@@ -1,5 +1,6 @@
 #include "mainwin/searchbar.h"
 
+#include "input/inputbox.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/maingui.h"
 #include "mainwin/tabstate.h"
@@ -287,6 +288,19 @@ void searchbar_create(session_view &view)
     gtk_container_foreach(
         GTK_CONTAINER(bar.box), [](GtkWidget *w, gpointer) { gtk_widget_show_all(w); }, nullptr);
     gtk_box_pack_start(GTK_BOX(view.center), bar.box, FALSE, FALSE, 0);
+    // Control+F, G and Shift+G by default (the key bindings' menu shortcuts).
+    key_set_menu_shortcut("search-text", [](session *s) {
+        mg_search_toggle(s);
+        return true;
+    });
+    key_set_menu_shortcut("search-next", [](session *s) {
+        mg_search_handle_next(s);
+        return true;
+    });
+    key_set_menu_shortcut("search-previous", [](session *s) {
+        mg_search_handle_previous(s);
+        return true;
+    });
     g_signal_connect(bar.box, "destroy", G_CALLBACK(+[](GtkWidget *, gpointer) noexcept {
                          guarded("search bar gone", [] { bar = search_bar{}; });
                      }),
