@@ -36,6 +36,7 @@ struct spell_private {
     bool checked = true;
     bool parse_attributes = true;
     std::string applied_langs; // text_spell_langs last applied
+    int menu_byte = -1;        // where the context menu was asked for; -1: the cursor
 };
 
 guint word_check_signal = 0;
@@ -333,37 +334,60 @@ void fill_suggestions(GtkWidget *menu, const word_action &base)
         e->dict_free_string_list(base.dict, list);
 }
 
-// The byte offset the menu is about: under the pointer for a click, else
-// the cursor.
-int menu_position(SexySpellEntry *entry)
+// The byte offset of the text under a point given in root-window coordinates,
+// or -1 when no text is there.
+int byte_at_root(SexySpellEntry *entry, double root_x, double root_y)
 {
     GtkEntry *gentry = GTK_ENTRY(entry);
-    const char *text = gtk_entry_get_text(gentry);
-    int byte = static_cast<int>(g_utf8_offset_to_pointer(text, gtk_editable_get_position(GTK_EDITABLE(entry))) - text);
-    GdkEvent *event = gtk_get_current_event();
-    if (!event)
-        return byte;
-    gdouble root_x = 0, root_y = 0;
     GdkWindow *window = gtk_widget_get_window(GTK_WIDGET(entry));
-    if (event->type == GDK_BUTTON_PRESS && gdk_event_get_root_coords(event, &root_x, &root_y) && window) {
-        gint origin_x = 0, origin_y = 0, layout_x = 0, layout_y = 0;
-        gdk_window_get_origin(window, &origin_x, &origin_y);
-        GtkAllocation alloc;
-        gtk_widget_get_allocation(GTK_WIDGET(entry), &alloc);
-        gtk_entry_get_layout_offsets(gentry, &layout_x, &layout_y);
-        const int x = static_cast<int>(root_x) - origin_x - alloc.x - layout_x;
-        const int y = static_cast<int>(root_y) - origin_y - alloc.y - layout_y;
-        int index = 0, trailing = 0;
-        PangoLayout *layout = gtk_entry_get_layout(gentry);
-        if (pango_layout_xy_to_index(layout, x * PANGO_SCALE, y * PANGO_SCALE, &index, &trailing)) {
-            const int layout_chars = static_cast<int>(
-                g_utf8_pointer_to_offset(pango_layout_get_text(layout), pango_layout_get_text(layout) + index));
-            const int chars = gtk_entry_layout_index_to_text_index(gentry, layout_chars);
-            byte = static_cast<int>(g_utf8_offset_to_pointer(text, chars) - text);
-        }
-    }
-    gdk_event_free(event);
-    return byte;
+    if (!window)
+        return -1;
+    gint origin_x = 0, origin_y = 0, layout_x = 0, layout_y = 0;
+    gdk_window_get_origin(window, &origin_x, &origin_y);
+    GtkAllocation alloc;
+    gtk_widget_get_allocation(GTK_WIDGET(entry), &alloc);
+    gtk_entry_get_layout_offsets(gentry, &layout_x, &layout_y);
+    const int x = static_cast<int>(root_x) - origin_x - alloc.x - layout_x;
+    const int y = static_cast<int>(root_y) - origin_y - alloc.y - layout_y;
+    int index = 0, trailing = 0;
+    PangoLayout *layout = gtk_entry_get_layout(gentry);
+    if (!pango_layout_xy_to_index(layout, x * PANGO_SCALE, y * PANGO_SCALE, &index, &trailing))
+        return -1;
+    const char *shown = pango_layout_get_text(layout);
+    const int layout_chars = static_cast<int>(g_utf8_pointer_to_offset(shown, shown + index));
+    const char *text = gtk_entry_get_text(gentry);
+    return static_cast<int>(g_utf8_offset_to_pointer(text, gtk_entry_layout_index_to_text_index(gentry, layout_chars)) -
+                            text);
+}
+
+// The entry opens its menu only once it knows what the clipboard holds, so
+// the click that asked for it is remembered here.
+gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, gpointer) noexcept
+{
+    return guarded("spelling menu", FALSE, [&] {
+        if (gdk_event_triggers_context_menu(reinterpret_cast<GdkEvent *>(event)))
+            priv(SEXY_SPELL_ENTRY(widget)).menu_byte =
+                byte_at_root(SEXY_SPELL_ENTRY(widget), event->x_root, event->y_root);
+        return FALSE;
+    });
+}
+
+// From the keyboard the menu is about the word at the cursor.
+gboolean on_popup_menu(GtkWidget *widget, gpointer) noexcept
+{
+    guarded("spelling menu", [&] { priv(SEXY_SPELL_ENTRY(widget)).menu_byte = -1; });
+    return FALSE;
+}
+
+int menu_position(SexySpellEntry *entry)
+{
+    spell_private &p = priv(entry);
+    const int clicked = p.menu_byte;
+    p.menu_byte = -1;
+    if (clicked >= 0)
+        return clicked;
+    const char *text = gtk_entry_get_text(GTK_ENTRY(entry));
+    return static_cast<int>(g_utf8_offset_to_pointer(text, gtk_editable_get_position(GTK_EDITABLE(entry))) - text);
 }
 
 void on_populate_popup(GtkEntry *gentry, GtkWidget *menu, gpointer) noexcept
@@ -473,6 +497,8 @@ static void sexy_spell_entry_init(SexySpellEntry *entry)
     slot->impl = new spell_private;
     g_signal_connect(entry, "changed", G_CALLBACK(on_changed), nullptr);
     g_signal_connect(entry, "populate-popup", G_CALLBACK(on_populate_popup), nullptr);
+    g_signal_connect(entry, "button-press-event", G_CALLBACK(on_button_press), nullptr);
+    g_signal_connect(entry, "popup-menu", G_CALLBACK(on_popup_menu), nullptr);
     g_signal_connect(entry, "style-updated", G_CALLBACK(on_style_updated), nullptr);
 }
 
