@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,6 +26,8 @@ namespace
 {
 
 bool without_enchant = false;
+// Layouts made by anyone in this process (counted below).
+int layouts_made = 0;
 // xdotool's synchronous move waits for the pointer to move: never ask it to
 // move to where the pointer already is.
 int pointer_nudge = 0;
@@ -376,6 +380,71 @@ TEST_F(SpellEntryTest, SuggestionsMenuListsTenThenMoreAndReplacesAddsAndIgnores)
     EXPECT_EQ(submenu_of(m, "Spelling Suggestions"), nullptr);
 }
 
+// Layouts made while typing `keys` keys one at a time, each drawn before the
+// next (after one key that is not counted: the first after a focus change
+// costs the entry more).
+int layouts_for_keys(GtkWidget *entry, int keys)
+{
+    int draws = 0;
+    const gulong id = g_signal_connect_after(entry, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer n) {
+                                                 ++*static_cast<int *>(n);
+                                                 return FALSE;
+                                             }),
+                                             &draws);
+    pump_for(100);
+    int before = layouts_made;
+    for (int k = -1; k < keys; ++k) {
+        if (k == 0)
+            before = layouts_made;
+        const int length = gtk_entry_get_text_length(GTK_ENTRY(entry)), drawn = draws;
+        xdotool({"key", "x"});
+        EXPECT_TRUE(pump_until([&] { return gtk_entry_get_text_length(GTK_ENTRY(entry)) > length && draws > drawn; }));
+        pump_for(20);
+    }
+    g_signal_handler_disconnect(entry, id);
+    return layouts_made - before;
+}
+
+TEST_F(SpellEntryTest, KeyInALongFormattedLineCostsNoMoreLayoutsThanInAPlainEntry)
+{
+    // About 400 bytes with a code every few words and misspelt words.
+    std::string line;
+    for (int i = 0; line.size() < 400; ++i)
+        line += i % 3 == 0 ? "\x03" + std::to_string(i % 99) + ",01colour " : i % 3 == 1 ? "\x02bold\x02 " : "speling ";
+    constexpr int keys = 8;
+    set_text(line.c_str());
+    gtk_editable_set_position(GTK_EDITABLE(entry), 200);
+    const int formatted = layouts_for_keys(entry, keys);
+    ASSERT_FALSE(misspelt(entry).empty());
+    // The layout drawn has the spans of the text as it is now.
+    const std::vector<range> bold = ranges_of(entry, PANGO_ATTR_WEIGHT);
+    ASSERT_FALSE(bold.empty());
+    std::vector<range> drawn_bold;
+    GSList *drawn = pango_attr_list_get_attributes(pango_layout_get_attributes(gtk_entry_get_layout(GTK_ENTRY(entry))));
+    for (GSList *l = drawn; l; l = l->next) {
+        auto *a = static_cast<PangoAttribute *>(l->data);
+        if (a->klass->type == PANGO_ATTR_WEIGHT)
+            drawn_bold.emplace_back(a->start_index, a->end_index);
+    }
+    g_slist_free_full(drawn, reinterpret_cast<GDestroyNotify>(pango_attribute_destroy));
+    EXPECT_EQ(drawn_bold, bold);
+
+    gtk_container_remove(GTK_CONTAINER(window), entry);
+    GtkWidget *plain = gtk_entry_new();
+    gtk_container_add(GTK_CONTAINER(window), plain);
+    gtk_widget_show(plain);
+    gtk_widget_grab_focus(plain);
+    gtk_entry_set_text(GTK_ENTRY(plain), line.c_str());
+    gtk_editable_set_position(GTK_EDITABLE(plain), 200);
+    const int baseline = layouts_for_keys(plain, keys);
+    gtk_container_remove(GTK_CONTAINER(window), plain);
+    entry = sexy_spell_entry_new();
+    gtk_container_add(GTK_CONTAINER(window), entry);
+
+    std::printf("layouts for %d keys: formatted and checked %d, plain entry %d\n", keys, formatted, baseline);
+    EXPECT_LE(formatted, baseline);
+}
+
 TEST_F(SpellEntryTest, LanguagesFallBackToEnglishAndWordCheckCanBeOverridden)
 {
     g_strlcpy(prefs.text_spell_langs, "xx_YY, zz", sizeof prefs.text_spell_langs);
@@ -434,6 +503,16 @@ void remove_tree(const char *path)
 }
 
 } // namespace
+
+// Every PangoLayout the toolkit makes goes through here, so a test can count
+// how many layouts one key costs.
+extern "C" PangoLayout *pango_layout_new(PangoContext *context)
+{
+    using make_fn = PangoLayout *(*)(PangoContext *);
+    static const auto real = reinterpret_cast<make_fn>(dlsym(RTLD_NEXT, "pango_layout_new"));
+    ++layouts_made;
+    return real(context);
+}
 
 int main(int argc, char **argv)
 {

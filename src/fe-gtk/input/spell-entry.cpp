@@ -12,6 +12,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace
@@ -21,6 +22,8 @@ namespace
 constexpr const char *OWN_NAME = "Lumenwick";
 // Longer words are never underlined: they are mostly links and pasted codes.
 constexpr glong LONGEST_CHECKED_WORD = 20;
+// Words whose verdict is remembered at most (a long session of typing).
+constexpr std::size_t MAX_REMEMBERED_VERDICTS = 4096;
 // Suggestions shown per menu level before a "More..." submenu.
 constexpr int SUGGESTIONS_PER_LEVEL = 10;
 
@@ -35,8 +38,16 @@ struct spell_private {
     std::vector<word_range> words;                // of the current text
     bool checked = true;
     bool parse_attributes = true;
-    std::string applied_langs; // text_spell_langs last applied
-    int menu_byte = -1;        // where the context menu was asked for; -1: the cursor
+    std::string applied_langs;                      // text_spell_langs last applied
+    std::unordered_map<std::string, bool> verdicts; // word: misspelt, for the dictionaries as they are
+    // The text view's colours as this entry's theme gives them, read again
+    // when the style changes (reading them costs several style lookups).
+    GdkRGBA colors[INPUT_ATTR_COLOR_COUNT];
+    bool colors_known = false;
+    bool reading_colors = false;
+    int menu_byte = -1;
+    PangoAttrList *attrs = pango_attr_list_new();      // the list the entry draws with, refilled in place
+    ~spell_private() { pango_attr_list_unref(attrs); } // where the context menu was asked for; -1: the cursor
 };
 
 guint word_check_signal = 0;
@@ -105,6 +116,15 @@ PangoAttribute *color_attr(bool foreground, const GdkRGBA &c)
                       : pango_attr_background_new(c16(c.red), c16(c.green), c16(c.blue));
 }
 
+void refresh_colors(SexySpellEntry *entry)
+{
+    spell_private &p = priv(entry);
+    p.reading_colors = true;
+    theme_get_xtext_colors_for_widget(GTK_WIDGET(entry), p.colors, INPUT_ATTR_COLOR_COUNT);
+    p.reading_colors = false;
+    p.colors_known = true;
+}
+
 // Words at the layout's word boundaries, with the hidden code bytes at their
 // ends left out: a coloured word begins with its colour digits, which would
 // otherwise make it a word that starts with a digit and is never checked.
@@ -136,21 +156,28 @@ std::vector<word_range> split_words(const char *text, int len, const std::vector
     return words;
 }
 
-// The attribute list for the current text: formatting, then the misspelt
-// words. Setting it only drops the entry's cached layout, which the change of
-// text has dropped already, so a key press still costs one layout.
-void recheck(SexySpellEntry *entry)
+// Fills the entry's attribute list for the current text: formatting, then
+// the misspelt words. The entry holds that one list from the start, and reads
+// it whenever it lays the text out again, which a change of text makes it do
+// anyway: refilling it in place after a change costs no layout of its own,
+// where handing the entry a new list would also make it re-measure itself
+// (two more layouts a key). Anything but a change of text must hand it over
+// again (`relayout`) so the entry drops the layout it has.
+void recheck(SexySpellEntry *entry, bool relayout = true)
 {
     spell_private &p = priv(entry);
     const char *text = gtk_entry_get_text(GTK_ENTRY(entry));
     const int len = static_cast<int>(std::strlen(text));
     const std::vector<input_attr> spans = input_attrs_build(std::string_view(text, static_cast<std::size_t>(len)));
     std::vector<bool> hidden(static_cast<std::size_t>(len), false);
-    PangoAttrList *list = pango_attr_list_new();
+    PangoAttrList *list = p.attrs;
+    pango_attr_list_unref(pango_attr_list_filter(
+        list, [](PangoAttribute *, gpointer) -> gboolean { return TRUE; }, nullptr));
 
     if (p.parse_attributes && !spans.empty()) {
-        GdkRGBA colors[INPUT_ATTR_COLOR_COUNT];
-        theme_get_xtext_colors_for_widget(GTK_WIDGET(entry), colors, INPUT_ATTR_COLOR_COUNT);
+        if (!p.colors_known)
+            refresh_colors(entry);
+        const GdkRGBA *colors = p.colors;
         for (const input_attr &a : spans) {
             switch (a.kind) {
             case input_attr_kind::hidden: {
@@ -201,10 +228,8 @@ void recheck(SexySpellEntry *entry)
                       w.end);
         }
     }
-    // Always set, even empty: the old list must not outlive the codes it was
-    // built for.
-    gtk_entry_set_attributes(GTK_ENTRY(entry), list);
-    pango_attr_list_unref(list);
+    if (relayout)
+        gtk_entry_set_attributes(GTK_ENTRY(entry), list);
 }
 
 gboolean default_word_check(SexySpellEntry *entry, const gchar *word)
@@ -215,10 +240,21 @@ gboolean default_word_check(SexySpellEntry *entry, const gchar *word)
             return FALSE;
         if (g_utf8_strlen(word, -1) > LONGEST_CHECKED_WORD)
             return FALSE;
-        for (EnchantDict *d : priv(entry).dicts)
+        spell_private &p = priv(entry);
+        if (p.dicts.empty())
+            return FALSE;
+        // Every key re-checks the whole line; the dictionaries are asked
+        // about each word once, until they change.
+        if (auto known = p.verdicts.find(word); known != p.verdicts.end())
+            return known->second;
+        if (p.verdicts.size() >= MAX_REMEMBERED_VERDICTS)
+            p.verdicts.clear();
+        bool wrong = true;
+        for (EnchantDict *d : p.dicts)
             if (e->dict_check(d, word, -1) == 0)
-                return FALSE;
-        return !priv(entry).dicts.empty();
+                wrong = false;
+        p.verdicts.emplace(word, wrong);
+        return wrong;
     });
 }
 
@@ -276,6 +312,7 @@ void on_add_word(GtkMenuItem *, gpointer data) noexcept
         if (!e || !still_active(a->entry, a->dict))
             return;
         e->dict_add(a->dict, a->word.c_str(), -1);
+        priv(a->entry).verdicts.clear();
         recheck(a->entry);
     });
 }
@@ -289,6 +326,7 @@ void on_ignore_all(GtkMenuItem *, gpointer data) noexcept
             return;
         for (EnchantDict *d : priv(a->entry).dicts)
             e->dict_add_to_session(d, a->word.c_str(), -1);
+        priv(a->entry).verdicts.clear();
         recheck(a->entry);
     });
 }
@@ -445,13 +483,20 @@ void on_populate_popup(GtkEntry *gentry, GtkWidget *menu, gpointer) noexcept
 
 void on_changed(GtkEditable *editable, gpointer) noexcept
 {
-    guarded("input attributes", [&] { recheck(SEXY_SPELL_ENTRY(editable)); });
+    guarded("input attributes", [&] { recheck(SEXY_SPELL_ENTRY(editable), false); });
 }
 
 // New theme colours reach the codes' colours and the underline.
 void on_style_updated(GtkWidget *widget, gpointer) noexcept
 {
-    guarded("input attributes", [&] { recheck(SEXY_SPELL_ENTRY(widget)); });
+    guarded("input attributes", [&] {
+        auto *entry = SEXY_SPELL_ENTRY(widget);
+        // Reading the colours switches the style's state for a moment.
+        if (priv(entry).reading_colors)
+            return;
+        refresh_colors(entry);
+        recheck(entry);
+    });
 }
 
 void release_dict(EnchantDict *dict)
@@ -495,6 +540,7 @@ static void sexy_spell_entry_init(SexySpellEntry *entry)
     auto *slot = static_cast<SexySpellEntryPrivate *>(sexy_spell_entry_get_instance_private(entry));
     // Allocation failure ends the process either way; nothing else here throws.
     slot->impl = new spell_private;
+    gtk_entry_set_attributes(GTK_ENTRY(entry), slot->impl->attrs);
     g_signal_connect(entry, "changed", G_CALLBACK(on_changed), nullptr);
     g_signal_connect(entry, "populate-popup", G_CALLBACK(on_populate_popup), nullptr);
     g_signal_connect(entry, "button-press-event", G_CALLBACK(on_button_press), nullptr);
@@ -571,6 +617,7 @@ gboolean sexy_spell_entry_activate_language(SexySpellEntry *entry, const gchar *
     enchant_loader_api()->dict_add_to_session(dict, OWN_NAME, -1);
     p.dicts.push_back(dict);
     p.by_lang[own] = dict;
+    p.verdicts.clear();
     recheck(entry);
     return TRUE;
 }
@@ -585,6 +632,7 @@ void sexy_spell_entry_deactivate_language(SexySpellEntry *entry, const gchar *la
             continue;
         }
         std::erase(p.dicts, it->second);
+        p.verdicts.clear();
         release_dict(it->second);
         it = p.by_lang.erase(it);
     }
