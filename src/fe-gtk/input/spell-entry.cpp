@@ -10,7 +10,6 @@
 
 #include <cstring>
 #include <map>
-#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -45,9 +44,15 @@ struct spell_private {
     GdkRGBA colors[INPUT_ATTR_COLOR_COUNT];
     bool colors_known = false;
     bool reading_colors = false;
+    // Where the context menu was asked for (a byte offset); -1: the cursor.
     int menu_byte = -1;
-    PangoAttrList *attrs = pango_attr_list_new();      // the list the entry draws with, refilled in place
-    ~spell_private() { pango_attr_list_unref(attrs); } // where the context menu was asked for; -1: the cursor
+    // The list the entry draws with, refilled in place (see recheck).
+    PangoAttrList *attrs = pango_attr_list_new();
+
+    spell_private() = default;
+    spell_private(const spell_private &) = delete;
+    spell_private &operator=(const spell_private &) = delete;
+    ~spell_private() { pango_attr_list_unref(attrs); }
 };
 
 guint word_check_signal = 0;
@@ -109,11 +114,15 @@ void add_pango(PangoAttrList *list, PangoAttribute *a, guint start, guint end)
     pango_attr_list_insert(list, a);
 }
 
+guint16 to16(double v)
+{
+    return static_cast<guint16>(CLAMP(v, 0.0, 1.0) * 65535.0 + 0.5);
+}
+
 PangoAttribute *color_attr(bool foreground, const GdkRGBA &c)
 {
-    const auto c16 = [](double v) { return static_cast<guint16>(CLAMP(v, 0.0, 1.0) * 65535.0 + 0.5); };
-    return foreground ? pango_attr_foreground_new(c16(c.red), c16(c.green), c16(c.blue))
-                      : pango_attr_background_new(c16(c.red), c16(c.green), c16(c.blue));
+    return foreground ? pango_attr_foreground_new(to16(c.red), to16(c.green), to16(c.blue))
+                      : pango_attr_background_new(to16(c.red), to16(c.green), to16(c.blue));
 }
 
 void refresh_colors(SexySpellEntry *entry)
@@ -171,8 +180,9 @@ void recheck(SexySpellEntry *entry, bool relayout = true)
     const std::vector<input_attr> spans = input_attrs_build(std::string_view(text, static_cast<std::size_t>(len)));
     std::vector<bool> hidden(static_cast<std::size_t>(len), false);
     PangoAttrList *list = p.attrs;
-    pango_attr_list_unref(pango_attr_list_filter(
-        list, [](PangoAttribute *, gpointer) -> gboolean { return TRUE; }, nullptr));
+    if (PangoAttrList *old = pango_attr_list_filter(
+            list, [](PangoAttribute *, gpointer) -> gboolean { return TRUE; }, nullptr))
+        pango_attr_list_unref(old);
 
     if (p.parse_attributes && !spans.empty()) {
         if (!p.colors_known)
@@ -223,9 +233,8 @@ void recheck(SexySpellEntry *entry, bool relayout = true)
             if (!wrong)
                 continue;
             add_pango(list, pango_attr_underline_new(PANGO_UNDERLINE_ERROR), w.start, w.end);
-            const auto c16 = [](double v) { return static_cast<guint16>(CLAMP(v, 0.0, 1.0) * 65535.0 + 0.5); };
-            add_pango(list, pango_attr_underline_color_new(c16(under.red), c16(under.green), c16(under.blue)), w.start,
-                      w.end);
+            add_pango(list, pango_attr_underline_color_new(to16(under.red), to16(under.green), to16(under.blue)),
+                      w.start, w.end);
         }
     }
     if (relayout)
