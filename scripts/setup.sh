@@ -14,7 +14,7 @@ PACKAGES=(
   inspircd microsocks tinyproxy dante-server atheme-services
   libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography
   irssi weechat-headless weechat-plugins tmux socat
-  libenchant-2-2 hunspell-en-us
+  libenchant-2-2 hunspell-en-us hunspell-en-gb
 )
 
 missing=()

@@ -473,8 +473,33 @@ TEST_F(SpellEntryTest, LanguagesFallBackToEnglishAndWordCheckCanBeOverridden)
     gtk_entry_set_text(GTK_ENTRY(other), "pizza tset");
     std::swap(entry, other);
     EXPECT_EQ(misspelt(entry), (std::vector<range>{{0, 5}, {6, 10}}));
+    // With no dictionary at all nothing is underlined.
+    sexy_spell_entry_deactivate_language(SEXY_SPELL_ENTRY(entry), nullptr);
+    EXPECT_TRUE(misspelt(entry).empty());
     std::swap(entry, other);
     g_object_unref(other);
+}
+
+TEST_F(SpellEntryTest, TwoDictionariesAcceptEitherSpellingAndEachGetsItsOwnSubmenus)
+{
+    GError *error = nullptr;
+    ASSERT_TRUE(sexy_spell_entry_activate_language(SEXY_SPELL_ENTRY(entry), "en_GB", &error))
+        << (error ? error->message : "") << " (needs hunspell-en-gb)";
+    // ("speling" went into the personal list in an earlier test.)
+    set_text("colour color wrold");
+    EXPECT_EQ(misspelt(entry), (std::vector<range>{{13, 18}}));
+
+    GtkWidget *m = popup_at_cursor(16);
+    ASSERT_NE(m, nullptr);
+    GtkWidget *suggestions = submenu_of(m, "Spelling Suggestions");
+    ASSERT_NE(suggestions, nullptr);
+    EXPECT_EQ(labels(suggestions), (std::vector<std::string>{"en_US (hunspell)", "en_GB (hunspell)"}));
+    GtkWidget *british = submenu_of(suggestions, "en_GB (hunspell)");
+    ASSERT_NE(british, nullptr);
+    EXPECT_NE(item_labelled(british, "world"), nullptr);
+    GtkWidget *add = submenu_of(m, "Add \"wrold\" to Dictionary");
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(labels(add), (std::vector<std::string>{"en_US (hunspell)", "en_GB (hunspell)"}));
 }
 
 TEST_F(SpellEntryTest, WithoutEnchantTypingAndFormattingStillWork)

@@ -37,6 +37,7 @@ struct spell_private {
     std::vector<word_range> words;                // of the current text
     bool checked = true;
     bool parse_attributes = true;
+    bool langs_applied = false;
     std::string applied_langs;                      // text_spell_langs last applied
     std::unordered_map<std::string, bool> verdicts; // word: misspelt, for the dictionaries as they are
     // The text view's colours as this entry's theme gives them, read again
@@ -706,7 +707,8 @@ void sexy_spell_entry_apply_prefs(SexySpellEntry *entry)
 {
     g_return_if_fail(SEXY_IS_SPELL_ENTRY(entry));
     spell_private &p = priv(entry);
-    if (prefs.gui_input_spell && p.applied_langs != prefs.text_spell_langs) {
+    if (prefs.gui_input_spell && (!p.langs_applied || p.applied_langs != prefs.text_spell_langs)) {
+        p.langs_applied = true;
         p.applied_langs = prefs.text_spell_langs;
         sexy_spell_entry_deactivate_language(entry, nullptr);
         sexy_spell_entry_activate_default_languages(entry);
