@@ -7,6 +7,7 @@
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "input/spell-entry.h"
+#include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
 #include "switcher/chanview.h"
@@ -292,13 +293,17 @@ void on_open_utility(GtkMenuItem *, gpointer data) noexcept
     });
 }
 
-void on_input_popup(GtkEntry *, GtkWidget *popup, gpointer) noexcept
+void on_input_popup(GtkEntry *entry, GtkWidget *popup, gpointer) noexcept
 {
     guarded("input popup", [&] {
         if (!GTK_IS_MENU(popup))
             return;
         session *sess = front ? front : current_sess;
         GtkWidget *separator = gtk_separator_menu_item_new();
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_widget_show(separator);
+        mg_add_code_menus(GTK_MENU_SHELL(popup), GTK_EDITABLE(entry));
+        separator = gtk_separator_menu_item_new();
         gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
         gtk_widget_show(separator);
         for (const utility_entry &entry : utility_entries) {
@@ -536,6 +541,7 @@ GtkWidget *small_entry(const char *accessible, int width)
     auto *ctx = gtk_widget_get_style_context(e);
     gtk_style_context_add_class(ctx, "lumenwick-mode-control");
     gtk_style_context_add_class(ctx, "lumenwick-no-undershoot");
+    mg_apply_emoji_font(e);
     atk_object_set_name(gtk_widget_get_accessible(e), accessible);
     return e;
 }
