@@ -321,6 +321,28 @@ TEST_F(SpellEntryTest, FormattingGoesWithTheCodeWhenTheCodeIsDeleted)
     EXPECT_TRUE(ranges_of(entry, PANGO_ATTR_SHAPE).empty());
 }
 
+TEST_F(SpellEntryTest, ArrowKeysMoveFromLetterToLetterOverHiddenCodes)
+{
+    // The codes take no room, so one press passes them and the next letter.
+    set_text("ab\00304,08\002cd");
+    gtk_editable_set_position(GTK_EDITABLE(entry), 2);
+    const auto press = [&](const char *key) {
+        xdotool({"key", key});
+        pump_for(30);
+        gint start = 0, end = 0;
+        if (!gtk_editable_get_selection_bounds(GTK_EDITABLE(entry), &start, &end))
+            start = end = gtk_editable_get_position(GTK_EDITABLE(entry));
+        return range{start, end};
+    };
+    EXPECT_EQ(press("Right"), (range{10, 10}));
+    // Back over "c" the cursor stays after the codes (typing there is bold
+    // and coloured), and the next press passes them and "b".
+    EXPECT_EQ(press("Left"), (range{9, 9}));
+    EXPECT_EQ(press("Left"), (range{1, 1}));
+    EXPECT_EQ(press("shift+Right"), (range{1, 2}));
+    EXPECT_EQ(press("shift+Right"), (range{1, 10}));
+}
+
 TEST_F(SpellEntryTest, SuggestionsMenuListsTenThenMoreAndReplacesAddsAndIgnores)
 {
     set_text("ther speling wiht");
