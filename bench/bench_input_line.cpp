@@ -52,7 +52,7 @@ void type_one_key(benchmark::State &state, bool spelling, bool formatting)
         gtk_editable_delete_text(GTK_EDITABLE(entry), middle, middle + 1);
     }
     // Each iteration is two changes (the key and taking it back).
-    state.SetLabel("two changes and two layouts per iteration");
+    state.SetLabel("a key and its removal, one layout");
     gtk_widget_destroy(entry);
 }
 
