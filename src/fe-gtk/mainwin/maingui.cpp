@@ -8,6 +8,7 @@
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "input/inputbox.h"
+#include "input/spell-entry.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/searchbar.h"
@@ -585,7 +586,8 @@ void build_input_row(session_view &v)
     gtk_widget_set_focus_on_click(v.nick_button, FALSE);
     atk_object_set_name(gtk_widget_get_accessible(v.nick_button), "nick");
     g_signal_connect(v.nick_button, "clicked", G_CALLBACK(on_nick_clicked), nullptr);
-    v.input_entry = gtk_entry_new();
+    v.input_entry = sexy_spell_entry_new();
+    sexy_spell_entry_apply_prefs(SEXY_SPELL_ENTRY(v.input_entry));
     gtk_widget_set_name(v.input_entry, "lumenwick-inputbox");
     gtk_style_context_add_class(gtk_widget_get_style_context(v.input_entry), "lumenwick-no-undershoot");
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
@@ -825,6 +827,7 @@ void sessionwin_apply_settings(session *sess)
     apply_meter_visibility(shared->lag, prefs.gui_lagometer);
     apply_meter_visibility(shared->throttle, prefs.gui_throttlemeter);
     apply_text_settings(*shared);
+    sexy_spell_entry_apply_prefs(SEXY_SPELL_ENTRY(shared->input_entry));
     gtk_xtext_set_font(GTK_XTEXT(shared->text_view), text_font_name());
     rebuild_tab_colors();
     layout_apply(*shared);
