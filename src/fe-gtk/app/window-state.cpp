@@ -4,6 +4,7 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "menus/mainmenu.h"
 #include "session/session.h"
 
 #include <gtk/gtk.h>
@@ -90,12 +91,10 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
     case FE_GUI_COLOR:
         mg_set_tab_color(sess, arg);
         break;
-    case FE_GUI_MENU:   // the menu bar comes with the menus
+    case FE_GUI_MENU:
+        menu_bar_toggle();
+        break;
     case FE_GUI_ATTACH: // every session is a tab of the main window
         break;
     }
 }
-
-// Menus and the join dialog that react to connection events come with the
-// main window.
-void fe_server_event(server *, int, int) {}
