@@ -1,5 +1,6 @@
 // fe_open_url: hands a clicked or typed word to the desktop's opener.
 #include "app/url-words.h"
+#include "base/lumenwick.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
 #include "support/gtk-handles.h"
@@ -15,6 +16,10 @@ namespace
 // commands) without the variables of a bundled environment.
 bool spawn_xdg_open(const std::string &url)
 {
+    // xdg-open takes a leading "-" for an option of its own; such a text goes
+    // to the desktop's handler instead.
+    if (url.empty() || url[0] == '-')
+        return false;
     char program[] = "xdg-open";
     char *argv[] = {program, const_cast<char *>(url.c_str()), nullptr};
     strv_ptr envp(opener_environment(g_get_environ()));
@@ -54,4 +59,9 @@ void fe_open_url(const char *word)
     if (spawn_xdg_open(url) || launch_default_handler(url) || show_uri(url))
         return;
     g_warning("Unable to open URL '%s' using system default application", url.c_str());
+    // Said to the user too: a click that does nothing would look like a hang.
+    gchar_ptr msg(g_strdup_printf(_("Unable to open the link %s: no program to open links was found (install "
+                                    "xdg-utils or set a default web browser)."),
+                                  url.c_str()));
+    fe_message(msg.get(), FE_MSG_ERROR);
 }

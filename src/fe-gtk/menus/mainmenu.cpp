@@ -699,8 +699,9 @@ GtkWidget *menu_bar_new(GtkWidget *window)
     gtk_widget_set_name(bar.bar, "lumenwick-menubar");
     g_signal_connect(bar.bar, "destroy", G_CALLBACK(on_bar_destroyed), nullptr);
     menu_plugin_items_add_to(bar.bar);
-    gtk_widget_set_no_show_all(bar.bar, TRUE);
     gtk_widget_show_all(bar.bar);
+    // The window's show_all leaves it as gui_hide_menu says.
+    gtk_widget_set_no_show_all(bar.bar, TRUE);
     gtk_widget_set_visible(bar.bar, !prefs.gui_hide_menu);
     return bar.bar;
 }
