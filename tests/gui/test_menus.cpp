@@ -14,8 +14,10 @@
 #include "irc/userlist.h"
 #include "mainwin/maingui.h"
 #include "menus/mainmenu.h"
+#include "menus/menu.h"
 #include "net/server.h"
 #include "session/session.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -124,6 +126,20 @@ void screenshot(const char *name)
         gdk_pixbuf_save(shot, name, "png", nullptr, nullptr);
         g_object_unref(shot);
     }
+}
+
+// The session's lines as saving would write them (formatting removed).
+std::string buffer_text(session *sess)
+{
+    return gtk_xtext_buffer_model(tab_of(sess)->buffer).save_text();
+}
+
+int count_of(const std::string &text, const std::string &needle)
+{
+    int n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        n++;
+    return n;
 }
 
 // A right click on `word` in the conversation view, as the view reports it.
@@ -246,6 +262,17 @@ TEST_F(Menus, NickMenuAsksWhoisOnceAndShowsTheRealName)
     EXPECT_NE(labels(sub).find("Server:"), std::string::npos) << labels(sub);
 }
 
+TEST_F(Menus, NickInNoChannelGetsTheListItemsAndReplyWithoutInformation)
+{
+    GtkWidget *menu = menu_nickmenu(chan, {"nobody-here"});
+    g_object_ref_sink(menu);
+    EXPECT_EQ(item_named(menu, "nobody-here"), nullptr) << labels(menu);
+    EXPECT_EQ(label_of(items_of(menu).front()), "_Open Dialog Window") << labels(menu);
+    EXPECT_NE(item_named(menu, "Reply"), nullptr) << labels(menu);
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+}
+
 TEST_F(Menus, JoinChannelFromAChannelNameInTheTextJoinsAtTheServer)
 {
     ASSERT_TRUE(bots->send("peerbot", "JOIN #elsewhere"));
@@ -339,6 +366,8 @@ TEST_F(Menus, UsermenuToggleFlipsItsSettingThroughSet)
     EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(toggle)));
     gtk_menu_item_activate(GTK_MENU_ITEM(toggle));
     EXPECT_EQ(prefs.irc_hide_version, 1);
+    // Through /SET, which says so (and which plugins can hook).
+    EXPECT_NE(buffer_text(chan).find("irc_hide_version set to: 1"), std::string::npos) << buffer_text(chan);
     gtk_menu_item_activate(GTK_MENU_ITEM(toggle));
     EXPECT_EQ(prefs.irc_hide_version, 0);
     prefs.gui_usermenu = 0;
@@ -391,6 +420,69 @@ TEST_F(Menus, ServerItemsFollowTheConnection)
     EXPECT_TRUE(gtk_widget_get_sensitive(join));
 }
 
+TEST_F(Menus, RightClickOnSeveralSelectedNicksRunsNickItemsForEach)
+{
+    std::string add = "MENU ADD \"$NICK/Wave At\" \"echo waving at %s\"";
+    handle_command(chan, add.data(), false);
+    char peer[] = "peerbot", me[] = "tester";
+    char *both[] = {peer, me, nullptr};
+    fe_uselect(chan, both, TRUE, FALSE);
+    GtkWidget *tree = view_of(chan)->userlist;
+    pump_until([&] { return gtk_widget_get_mapped(tree); });
+    GdkRectangle cell;
+    GtkTreePath *first = gtk_tree_path_new_first();
+    gtk_tree_view_get_cell_area(GTK_TREE_VIEW(tree), first, nullptr, &cell);
+    gtk_tree_path_free(first);
+
+    GdkEvent *event = gdk_event_new(GDK_BUTTON_PRESS);
+    event->button.window = GDK_WINDOW(g_object_ref(gtk_tree_view_get_bin_window(GTK_TREE_VIEW(tree))));
+    event->button.button = 3;
+    event->button.x = cell.x + 5;
+    event->button.y = cell.y + cell.height / 2.0;
+    event->button.time = GDK_CURRENT_TIME;
+    gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default())));
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(tree, "button-press-event", event, &handled);
+    gdk_event_free(event);
+    EXPECT_TRUE(handled);
+
+    GtkWidget *popup = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (popup = shown_popup()) != nullptr; }));
+    EXPECT_NE(labels(popup).find("2 nicks selected."), std::string::npos) << labels(popup);
+    EXPECT_EQ(item_named(popup, "Reply"), nullptr) << labels(popup);
+    GtkWidget *wave = item_named(popup, "Wave At");
+    ASSERT_NE(wave, nullptr) << labels(popup);
+    gtk_menu_item_activate(GTK_MENU_ITEM(wave));
+    const std::string text = buffer_text(chan);
+    EXPECT_EQ(count_of(text, "waving at peerbot"), 1) << text;
+    EXPECT_EQ(count_of(text, "waving at tester"), 1) << text;
+    std::string del = "MENU DEL \"$NICK/Wave At\"";
+    handle_command(chan, del.data(), false);
+}
+
+TEST_F(Menus, TabMenuGetsTabMenuFileAndPluginItemsForThatTab)
+{
+    list_addentry(&tabmenu_list, "echo tab is %s", "Which Tab");
+    std::string add = "MENU ADD \"$TAB/Plugin Tab Item\" \"echo plugin tab %s\"";
+    handle_command(chan, add.data(), false);
+    GtkWidget *menu = gtk_menu_new();
+    g_object_ref_sink(menu);
+    menu_add_tab_items(menu, chan);
+    GtkWidget *which = item_named(menu, "Which Tab");
+    GtkWidget *plugin = item_named(menu, "Plugin Tab Item");
+    ASSERT_TRUE(which && plugin) << labels(menu);
+    gtk_menu_item_activate(GTK_MENU_ITEM(which));
+    gtk_menu_item_activate(GTK_MENU_ITEM(plugin));
+    const std::string text = buffer_text(chan);
+    EXPECT_NE(text.find("tab is #menus"), std::string::npos) << text;
+    EXPECT_NE(text.find("plugin tab #menus"), std::string::npos) << text;
+    gtk_widget_destroy(menu);
+    g_object_unref(menu);
+    list_delentry(&tabmenu_list, "Which Tab");
+    std::string del = "MENU DEL \"$TAB/Plugin Tab Item\"";
+    handle_command(chan, del.data(), false);
+}
+
 TEST_F(Menus, MenuBarHidesFromItsViewItemAndComesBackWithGuiMenuToggle)
 {
     GtkWidget *menubar = menu_bar_widget();
@@ -412,6 +504,13 @@ TEST_F(Menus, MenuBarHidesFromItsViewItemAndComesBackWithGuiMenuToggle)
         g_list_free(all);
         return info != nullptr;
     }));
+    // While it is hidden, a right click on no word gives the same menu.
+    right_click_word("");
+    GtkWidget *popup = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (popup = shown_popup()) != nullptr; }));
+    EXPECT_NE(item_named(popup, "_View"), nullptr) << labels(popup);
+    EXPECT_NE(item_named(popup, "_Help"), nullptr) << labels(popup);
+    close_popups();
     gchar *text = nullptr;
     g_object_get(info, "text", &text, nullptr);
     EXPECT_NE(std::string(text ? text : "").find("Control+F9"), std::string::npos) << text;
