@@ -6,6 +6,7 @@
 #include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
 #include "menus/mainmenu.h"
@@ -268,6 +269,19 @@ void on_word_click(GtkWidget *, const char *word, GdkEventButton *event, gpointe
     guarded("word click", [&] { menu_word_clicked(front, word, event); });
 }
 
+// The entry's own menu gets the formatting codes; the windows are in the menu bar.
+void on_input_popup(GtkEntry *entry, GtkWidget *popup, gpointer) noexcept
+{
+    guarded("input popup", [&] {
+        if (!GTK_IS_MENU(popup))
+            return;
+        GtkWidget *separator = gtk_separator_menu_item_new();
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_widget_show(separator);
+        mg_add_code_menus(GTK_MENU_SHELL(popup), GTK_EDITABLE(entry));
+    });
+}
+
 void nick_chosen(int cancel, char *text, void *) noexcept
 {
     guarded("nick button", [&] {
@@ -489,6 +503,7 @@ GtkWidget *small_entry(const char *accessible, int width)
     auto *ctx = gtk_widget_get_style_context(e);
     gtk_style_context_add_class(ctx, "lumenwick-mode-control");
     gtk_style_context_add_class(ctx, "lumenwick-no-undershoot");
+    mg_apply_emoji_font(e);
     atk_object_set_name(gtk_widget_get_accessible(e), accessible);
     return e;
 }
@@ -538,6 +553,7 @@ void build_input_row(session_view &v)
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), nullptr);
     g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), nullptr);
+    g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");
     v.throttle = make_meter("lumenwick-throttlemeter");
