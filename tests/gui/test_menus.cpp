@@ -353,6 +353,42 @@ TEST_F(Menus, OpenLinkRunsXdgOpenWithTheLinkIntactAndShellHandlersQuoteIt)
     g_rmdir(dir.c_str());
 }
 
+TEST_F(Menus, LinkWithNoOpenerAnywhereSaysSo)
+{
+    // No xdg-open on the path and no desktop handler for the scheme.
+    gchar *tmp = g_dir_make_tmp("lwk-empty-XXXXXX", nullptr);
+    const std::string empty = tmp;
+    g_free(tmp);
+    const std::string old_path = g_getenv("PATH");
+    const char *old_dirs = g_getenv("XDG_DATA_DIRS");
+    const std::string saved_dirs = old_dirs ? old_dirs : "";
+    g_setenv("PATH", empty.c_str(), TRUE);
+    g_setenv("XDG_DATA_DIRS", empty.c_str(), TRUE);
+    g_setenv("XDG_DATA_HOME", empty.c_str(), TRUE);
+    const int problems_before = logged_problems;
+    fe_open_url("http://example.org/nowhere");
+    logged_problems = problems_before; // the failure is also logged, as it should be
+    g_setenv("PATH", old_path.c_str(), TRUE);
+    g_setenv("XDG_DATA_DIRS", saved_dirs.c_str(), TRUE);
+    g_unsetenv("XDG_DATA_HOME");
+    g_rmdir(empty.c_str());
+
+    GtkWidget *message = nullptr;
+    ASSERT_TRUE(pump_until([&] {
+        GList *all = gtk_window_list_toplevels();
+        for (GList *l = all; l && !message; l = l->next)
+            if (GTK_IS_MESSAGE_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+                message = GTK_WIDGET(l->data);
+        g_list_free(all);
+        return message != nullptr;
+    }));
+    gchar *text = nullptr;
+    g_object_get(message, "text", &text, nullptr);
+    EXPECT_NE(std::string(text ? text : "").find("http://example.org/nowhere"), std::string::npos) << text;
+    g_free(text);
+    gtk_widget_destroy(message);
+}
+
 TEST_F(Menus, UsermenuToggleFlipsItsSettingThroughSet)
 {
     prefs.gui_usermenu = 1;

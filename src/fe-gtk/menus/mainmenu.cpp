@@ -26,6 +26,7 @@
 #include "session/lumenwick.h"
 #include "session/session.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -188,13 +189,16 @@ void on_mode_buttons(GtkMenuItem *item, session *)
     apply_view_settings();
 }
 
-void on_layout(GtkMenuItem *item, session *)
+void on_layout_tabs(GtkMenuItem *item, session *)
 {
-    if (!checked(item))
-        return;
-    mg_change_layout(
-        bar.slots[SLOT_LAYOUT_TABS] == GTK_WIDGET(item) || !std::strcmp(gtk_menu_item_get_label(item), _("_Tabs")) ? 0
-                                                                                                                   : 2);
+    if (checked(item))
+        mg_change_layout(0);
+}
+
+void on_layout_tree(GtkMenuItem *item, session *)
+{
+    if (checked(item))
+        mg_change_layout(2);
 }
 
 void set_meters(GtkMenuItem *item, int value)
@@ -386,8 +390,8 @@ const entry main_entries[] = {
     {N_("M_ode Buttons"), on_mode_buttons, nullptr, CHECK, SLOT_MODE_BUTTONS, nullptr, true},
     {nullptr, nullptr, nullptr, SEP, SLOT_NONE, nullptr, true},
     {N_("_Channel Switcher"), nullptr, nullptr, SUB, SLOT_NONE, nullptr, true},
-    {N_("_Tabs"), on_layout, nullptr, RADIO, SLOT_LAYOUT_TABS, nullptr, true},
-    {N_("T_ree"), on_layout, nullptr, RADIO, SLOT_LAYOUT_TREE, nullptr, true},
+    {N_("_Tabs"), on_layout_tabs, nullptr, RADIO, SLOT_LAYOUT_TABS, nullptr, true},
+    {N_("T_ree"), on_layout_tree, nullptr, RADIO, SLOT_LAYOUT_TREE, nullptr, true},
     {nullptr, nullptr, nullptr, END, SLOT_NONE, nullptr, true},
     {N_("_Network Meters"), nullptr, nullptr, SUB, SLOT_NONE, nullptr, true},
     {N_("Off"), on_meter_off, nullptr, RADIO, SLOT_METER_OFF, nullptr, true},

@@ -535,8 +535,17 @@ void menu_word_clicked(session *sess, const char *word, const GdkEventButton *ev
             fe_open_url(kind == WORD_EMAIL ? ("mailto:" + found).c_str() : found.c_str());
             return;
         }
-        if (!word || !*word)
+        if (!word || !*word) {
+            // A click beside the words focuses the tab and its input line.
             mg_bring_tofront_sess(sess);
+            if (session_view *v = view_of(sess))
+                gtk_widget_grab_focus(v->input_entry);
+        }
+        return;
+    }
+    if (event->button == 2) {
+        if (sess->type == SESS_DIALOG)
+            menu_popup(menu_main_build(false), ev);
         return;
     }
     if (event->button != 3)
