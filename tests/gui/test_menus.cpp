@@ -437,25 +437,6 @@ TEST_F(Menus, MenuCommandAddsItemsToTheBarAndToTheNickMenu)
     EXPECT_EQ(item_named(popup, "Greet"), nullptr) << labels(popup);
 }
 
-TEST_F(Menus, ServerItemsFollowTheConnection)
-{
-    GtkWidget *server_menu = bar_menu("_Server");
-    ASSERT_NE(server_menu, nullptr);
-    GtkWidget *disconnect = item_named(server_menu, "_Disconnect");
-    GtkWidget *join = item_named(server_menu, "_Join a Channel…");
-    ASSERT_TRUE(disconnect && join) << labels(server_menu);
-    menu_main_refresh();
-    EXPECT_TRUE(gtk_widget_get_sensitive(disconnect));
-    EXPECT_TRUE(gtk_widget_get_sensitive(join));
-    fe_server_event(serv, FE_SE_DISCONNECT, 0);
-    EXPECT_FALSE(gtk_widget_get_sensitive(disconnect));
-    EXPECT_FALSE(gtk_widget_get_sensitive(join));
-    fe_server_event(serv, FE_SE_CONNECT, 0);
-    fe_server_event(serv, FE_SE_LOGGEDIN, 1);
-    EXPECT_TRUE(gtk_widget_get_sensitive(disconnect));
-    EXPECT_TRUE(gtk_widget_get_sensitive(join));
-}
-
 TEST_F(Menus, RightClickOnSeveralSelectedNicksRunsNickItemsForEach)
 {
     std::string add = "MENU ADD \"$NICK/Wave At\" \"echo waving at %s\"";

@@ -92,7 +92,7 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
         mg_set_tab_color(sess, arg);
         break;
     case FE_GUI_MENU:
-        menu_bar_toggle();
+        menu_bar_toggle(false);
         break;
     case FE_GUI_ATTACH: // every session is a tab of the main window
         break;

@@ -162,7 +162,7 @@ void on_menubar(GtkMenuItem *item, session *)
     // Only a change the user asked for: the bar's own item or its key.
     if (checked(item) == !prefs.gui_hide_menu)
         return;
-    menu_bar_toggle();
+    menu_bar_toggle(true);
 }
 
 void on_topicbar(GtkMenuItem *item, session *)
@@ -738,7 +738,7 @@ void menu_main_refresh(void)
     updating = false;
 }
 
-void menu_bar_toggle(void)
+void menu_bar_toggle(bool tell)
 {
     prefs.gui_hide_menu = !prefs.gui_hide_menu;
     if (bar.bar)
@@ -748,7 +748,7 @@ void menu_bar_toggle(void)
         gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), !prefs.gui_hide_menu);
         updating = false;
     }
-    if (prefs.gui_hide_menu)
+    if (tell && prefs.gui_hide_menu)
         fe_message(_("The Menubar is now hidden. You can show it again by pressing Control+F9 or right-clicking in "
                      "a blank part of the main text area."),
                    FE_MSG_INFO);

@@ -8,9 +8,9 @@
 GtkWidget *menu_bar_new(GtkWidget *window);
 // The bar, or null before the window exists.
 GtkWidget *menu_bar_widget(void);
-// Flips gui_hide_menu and hides or shows the bar (an information box says
-// how to get it back when it is hidden).
-void menu_bar_toggle(void);
+// Flips gui_hide_menu and hides or shows the bar; `tell`: an information
+// box says how to get a hidden bar back (the menu item and its key do).
+void menu_bar_toggle(bool tell);
 // Sets the bar's check items and the items that follow the connection from
 // the settings and the tab in front.
 void menu_main_refresh(void);
