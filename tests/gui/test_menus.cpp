@@ -430,6 +430,14 @@ TEST_F(Menus, MenuCommandAddsItemsToTheBarAndToTheNickMenu)
     std::string del_bar = "MENU DEL \"_Window/Say Hello\"";
     handle_command(chan, del_bar.data(), false);
     EXPECT_EQ(item_named(bar_menu("_Window"), "Say Hello"), nullptr);
+    // A plugin naming one of our menus adds to it; deleting its entry leaves ours.
+    std::string add_ours = "MENU ADD \"_Window\"";
+    std::string del_ours = "MENU DEL \"_Window\"";
+    handle_command(chan, add_ours.data(), false);
+    handle_command(chan, del_ours.data(), false);
+    ASSERT_NE(bar_menu("_Window"), nullptr) << labels(menu_bar_widget());
+    EXPECT_NE(item_named(bar_menu("_Window"), "_Ban List"), nullptr);
+    menu_main_refresh();
     std::string del_nick = "MENU DEL \"$NICK/Greet\"";
     handle_command(chan, del_nick.data(), false);
     right_click_word("peerbot");

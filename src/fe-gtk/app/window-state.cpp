@@ -87,6 +87,7 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
         sessionwin_apply_font();
         for (GSList *l = sess_list; l; l = l->next)
             sessionwin_apply_settings(static_cast<session *>(l->data));
+        menu_main_refresh(); // the usermenu and the check items follow the settings
         break;
     case FE_GUI_COLOR:
         mg_set_tab_color(sess, arg);

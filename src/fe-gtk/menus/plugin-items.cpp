@@ -208,13 +208,25 @@ GtkWidget *make_item(const menu_entry *me, GtkWidget *menu, session *sess, menu_
     return item;
 }
 
+constexpr char PLUGIN_ITEM[] = "lumenwick-plugin-item";
+
+// Adds the entry's item; null when it names one of our own submenus, which
+// then holds the plugin's items and is never replaced or removed by it.
 GtkWidget *add_to(GtkWidget *root, const menu_entry *me, session *sess, menu_values_ptr values)
 {
     GtkWidget *menu = submenu_for(root, path_parts(me));
-    // The same label added twice under one path is one item, updated.
-    if (GtkWidget *old = find_item(menu, me->label ? me->label : ""))
-        gtk_widget_destroy(old);
+    const char *label = me->label ? me->label : "";
+    if (GtkWidget *old = find_item(menu, label)) {
+        if (!g_object_get_data(G_OBJECT(old), PLUGIN_ITEM)) {
+            if (me->kind == MENU_ITEM_NORMAL && !me->cmd)
+                return nullptr;
+        } else {
+            // The same label added twice under one path is one item.
+            gtk_widget_destroy(old);
+        }
+    }
     GtkWidget *item = make_item(me, menu, sess, std::move(values));
+    g_object_set_data(G_OBJECT(item), PLUGIN_ITEM, GINT_TO_POINTER(1));
     gtk_widget_show_all(item);
     return item;
 }
@@ -234,6 +246,8 @@ void add_to_bar(menu_entry *me)
     if (!bar || me->root != MENU_ROOT_MAIN)
         return;
     GtkWidget *item = add_to(bar, me, nullptr, nullptr);
+    if (!item)
+        return;
     bar_items[me] = item;
     g_signal_connect(item, "destroy", G_CALLBACK(on_bar_item_destroyed), nullptr);
 }
