@@ -554,13 +554,47 @@ GtkWidget *make_item(const entry &e, GtkWidget *menu)
     }
 }
 
+gboolean on_accelerator(GtkAccelGroup *, GObject *, guint, GdkModifierType, gpointer data) noexcept
+{
+    return guarded<gboolean>("menu accelerator", FALSE, [&]() -> gboolean {
+        GtkWidget *item = GTK_WIDGET(data);
+        if (!gtk_widget_get_sensitive(item))
+            return FALSE;
+        gtk_menu_item_activate(GTK_MENU_ITEM(item));
+        return TRUE;
+    });
+}
+
+GtkAccelLabel *accel_label_of(GtkWidget *item)
+{
+    GtkWidget *child = gtk_bin_get_child(GTK_BIN(item));
+    if (GTK_IS_ACCEL_LABEL(child))
+        return GTK_ACCEL_LABEL(child);
+    GtkAccelLabel *found = nullptr;
+    if (GTK_IS_CONTAINER(child)) {
+        GList *kids = gtk_container_get_children(GTK_CONTAINER(child));
+        for (GList *l = kids; l && !found; l = l->next)
+            if (GTK_IS_ACCEL_LABEL(l->data))
+                found = GTK_ACCEL_LABEL(l->data);
+        g_list_free(kids);
+    }
+    return found;
+}
+
+// Connected to the window's group rather than through the item, which GTK
+// would ignore while the bar is hidden: Control+F9 must bring it back.
 void add_accelerator(GtkWidget *item, const char *action, GtkAccelGroup *group)
 {
     guint key = 0;
     GdkModifierType mods{};
     if (!group || !menu_fixed_accel(action, &key, &mods))
         return;
-    gtk_widget_add_accelerator(item, "activate", group, key, mods, GTK_ACCEL_VISIBLE);
+    GClosure *closure = g_cclosure_new(G_CALLBACK(on_accelerator), item, nullptr);
+    // The closure goes with the item.
+    g_object_watch_closure(G_OBJECT(item), closure);
+    gtk_accel_group_connect(group, key, mods, GTK_ACCEL_VISIBLE, closure);
+    if (GtkAccelLabel *label = accel_label_of(item))
+        gtk_accel_label_set_accel(label, key, mods);
 }
 
 void fill_usermenu(GtkWidget *menu)
