@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -506,6 +507,49 @@ TEST_F(Menus, TabMenuGetsTabMenuFileAndPluginItemsForThatTab)
     list_delentry(&tabmenu_list, "Which Tab");
     std::string del = "MENU DEL \"$TAB/Plugin Tab Item\"";
     handle_command(chan, del.data(), false);
+}
+
+TEST_F(Menus, JoinDialogAfterLoginJoinsTheTypedChannelAndClosesOnDisconnect)
+{
+    prefs.gui_join_dialog = 1;
+    // Logged in with nothing joined automatically.
+    fe_server_event(serv, FE_SE_LOGGEDIN, 0);
+    GtkWidget *dialog = find_shown_titled("Connection Complete - Lumenwick");
+    ASSERT_NE(dialog, nullptr);
+    GtkWidget *entry = nullptr, *always = nullptr;
+    std::function<void(GtkWidget *)> scan = [&](GtkWidget *w) {
+        if (GTK_IS_ENTRY(w))
+            entry = w;
+        if (GTK_IS_CHECK_BUTTON(w) && !GTK_IS_RADIO_BUTTON(w))
+            always = w;
+        if (GTK_IS_CONTAINER(w))
+            for (GtkWidget *child : items_of(w))
+                scan(child);
+    };
+    scan(dialog);
+    ASSERT_TRUE(entry && always);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entry)), "#");
+    gtk_entry_set_text(GTK_ENTRY(entry), "#fromdialog");
+    gtk_widget_grab_focus(entry); // focusing the entry chooses joining
+    gtk_window_present(GTK_WINDOW(dialog));
+    pump_for(100);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(always), FALSE);
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    ASSERT_TRUE(pump_until([] { return find_channel(serv, "#fromdialog") != nullptr; }, 10000));
+    EXPECT_EQ(prefs.gui_join_dialog, 0);
+    EXPECT_EQ(find_shown_titled("Connection Complete - Lumenwick"), nullptr);
+
+    fe_server_event(serv, FE_SE_LOGGEDIN, 0); // off now: nothing opens
+    EXPECT_EQ(find_shown_titled("Connection Complete - Lumenwick"), nullptr);
+    prefs.gui_join_dialog = 1;
+    fe_server_event(serv, FE_SE_LOGGEDIN, 0);
+    ASSERT_NE(find_shown_titled("Connection Complete - Lumenwick"), nullptr);
+    fe_server_event(serv, FE_SE_DISCONNECT, 0);
+    EXPECT_EQ(find_shown_titled("Connection Complete - Lumenwick"), nullptr);
+    // The connection is still up: put the items back as they were.
+    fe_server_event(serv, FE_SE_CONNECT, 0);
+    fe_server_event(serv, FE_SE_LOGGEDIN, 1);
+    prefs.gui_join_dialog = 0;
 }
 
 TEST_F(Menus, MenuBarHidesFromItsViewItemAndComesBackWithGuiMenuToggle)

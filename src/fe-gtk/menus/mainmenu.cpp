@@ -5,6 +5,7 @@
 
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
+#include "dialogs/join-dialog.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "mainwin/maingui.h"
@@ -813,8 +814,12 @@ void menu_about(void)
     gtk_widget_show(about);
 }
 
-void fe_server_event(server *serv, int type, int)
+void fe_server_event(server *serv, int type, int arg)
 {
+    if (type == FE_SE_LOGGEDIN && arg == 0 && prefs.gui_join_dialog)
+        joind_open(serv);
+    if (type == FE_SE_DISCONNECT)
+        joind_close(serv);
     session *sess = mg_front_session();
     if (!bar.bar || !sess || !is_session(sess) || sess->server != serv)
         return;
