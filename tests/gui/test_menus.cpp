@@ -532,7 +532,8 @@ TEST_F(Menus, JoinDialogAfterLoginJoinsTheTypedChannelAndClosesOnDisconnect)
     gtk_entry_set_text(GTK_ENTRY(entry), "#fromdialog");
     gtk_widget_grab_focus(entry); // focusing the entry chooses joining
     gtk_window_present(GTK_WINDOW(dialog));
-    pump_for(100);
+    pump_for(200);
+    screenshot("menus-join-dialog.png");
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(always), FALSE);
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     ASSERT_TRUE(pump_until([] { return find_channel(serv, "#fromdialog") != nullptr; }, 10000));
