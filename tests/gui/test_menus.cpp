@@ -588,8 +588,15 @@ TEST_F(Menus, MenuBarHidesFromItsViewItemAndComesBackWithGuiMenuToggle)
     gtk_widget_destroy(info);
 
     // Control+F9, as the box says, brings it back; /GUI MENU TOGGLE flips it too.
-    GtkWindow *window = main_window();
-    ASSERT_TRUE(gtk_accel_groups_activate(G_OBJECT(window), GDK_KEY_F9, GDK_CONTROL_MASK));
+    GdkEvent *key = gdk_event_new(GDK_KEY_PRESS);
+    key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(main_window()))));
+    key->key.keyval = GDK_KEY_F9;
+    key->key.state = GDK_CONTROL_MASK;
+    gdk_event_set_device(key, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(view_of(chan)->input_entry, "key-press-event", key, &handled);
+    gdk_event_free(key);
+    EXPECT_TRUE(handled);
     EXPECT_EQ(prefs.gui_hide_menu, 0);
     EXPECT_TRUE(gtk_widget_get_visible(menubar));
     EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)));

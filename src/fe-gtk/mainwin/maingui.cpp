@@ -4,8 +4,10 @@
 
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
+#include "dialogs/keydialog.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "input/inputbox.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
@@ -252,18 +254,6 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
     });
 }
 
-// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
-// key does nothing more.
-gboolean on_input_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
-{
-    return guarded("input key", FALSE, [&]() -> gboolean {
-        if (!front)
-            return FALSE;
-        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
-        return plugin_emit_keypress(front, event->state, event->keyval, ch) ? TRUE : FALSE;
-    });
-}
-
 void on_word_click(GtkWidget *, const char *word, GdkEventButton *event, gpointer) noexcept
 {
     guarded("word click", [&] { menu_word_clicked(front, word, event); });
@@ -328,25 +318,15 @@ gboolean on_focus_in(GtkWidget *window, GdkEvent *, gpointer) noexcept
     return FALSE;
 }
 
-// Tab switching from the keyboard until the key bindings file drives it:
-// Control+Page Up/Down and Alt+1..9, as in other desktop chat programs.
-gboolean on_window_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
+// Keys pressed while the focus is outside the input line still switch and
+// move tabs and run menu shortcuts; the input line runs all its bindings.
+gboolean on_window_key(GtkWidget *window, GdkEventKey *event, gpointer) noexcept
 {
     return guarded<gboolean>("window key", FALSE, [&]() -> gboolean {
-        const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
-        if (mods == GDK_CONTROL_MASK && event->keyval == GDK_KEY_Page_Up) {
-            mg_switch_page(true, -1);
-            return TRUE;
-        }
-        if (mods == GDK_CONTROL_MASK && event->keyval == GDK_KEY_Page_Down) {
-            mg_switch_page(true, 1);
-            return TRUE;
-        }
-        if (mods == GDK_MOD1_MASK && event->keyval >= GDK_KEY_1 && event->keyval <= GDK_KEY_9) {
-            mg_switch_page(false, static_cast<int>(event->keyval - GDK_KEY_1));
-            return TRUE;
-        }
-        return FALSE;
+        GtkWidget *focus = gtk_window_get_focus(GTK_WINDOW(window));
+        if (!shared || focus == shared->input_entry)
+            return FALSE;
+        return key_handle_window_key(event);
     });
 }
 
@@ -552,7 +532,7 @@ void build_input_row(session_view &v)
     gtk_style_context_add_class(gtk_widget_get_style_context(v.input_entry), "lumenwick-no-undershoot");
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), nullptr);
-    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), nullptr);
+    key_connect_entry(v.input_entry);
     g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");

@@ -6,8 +6,11 @@
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
 #include "dialogs/join-dialog.h"
+#include "dialogs/keydialog.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "input/inputbox.h"
+#include "input/keybindings.h"
 #include "mainwin/maingui.h"
 #include "menus/menu-internal.h"
 #include "menus/menu.h"
@@ -29,6 +32,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace
@@ -76,7 +80,8 @@ struct entry {
 struct bar_state {
     GtkWidget *bar = nullptr;
     GtkWidget *slots[SLOT_COUNT] = {};
-    gobject_ptr<GtkAccelGroup> accel;
+    // The bar's item of each key action name ("close", "menu-toggle", ...).
+    std::map<std::string, GtkWidget *> by_action;
 };
 bar_state bar;
 bool updating = false; // items are being set from the settings, not by the user
@@ -356,6 +361,11 @@ void on_save_text(GtkMenuItem *, session *)
     fe_get_file(_("Select an output filename"), nullptr, save_text_chosen, nullptr, FRF_WRITE);
 }
 
+void on_key_editor(GtkMenuItem *, session *)
+{
+    key_dialog_show();
+}
+
 void on_about(GtkMenuItem *, session *)
 {
     menu_about();
@@ -422,7 +432,7 @@ const entry main_entries[] = {
     {N_("Auto Replace"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
     {N_("CTCP Replies"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
     {N_("Dialog Buttons"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
-    {N_("Keyboard Shortcuts"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
+    {N_("Keyboard Shortcuts"), on_key_editor, nullptr, ITEM, SLOT_NONE, nullptr, true},
     {N_("Text Events"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
     {N_("URL Handlers"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
     {N_("User Commands"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
@@ -555,17 +565,6 @@ GtkWidget *make_item(const entry &e, GtkWidget *menu)
     }
 }
 
-gboolean on_accelerator(GtkAccelGroup *, GObject *, guint, GdkModifierType, gpointer data) noexcept
-{
-    return guarded<gboolean>("menu accelerator", FALSE, [&]() -> gboolean {
-        GtkWidget *item = GTK_WIDGET(data);
-        if (!gtk_widget_get_sensitive(item))
-            return FALSE;
-        gtk_menu_item_activate(GTK_MENU_ITEM(item));
-        return TRUE;
-    });
-}
-
 GtkAccelLabel *accel_label_of(GtkWidget *item)
 {
     GtkWidget *child = gtk_bin_get_child(GTK_BIN(item));
@@ -582,20 +581,54 @@ GtkAccelLabel *accel_label_of(GtkWidget *item)
     return found;
 }
 
-// Connected to the window's group rather than through the item, which GTK
-// would ignore while the bar is hidden: Control+F9 must bring it back.
-void add_accelerator(GtkWidget *item, const char *action, GtkAccelGroup *group)
+// Shows the key the bindings give the item's action. The key itself is
+// handled by the bindings ("Menu Shortcut"), which run the item.
+void show_accelerator(GtkWidget *item, const char *action)
 {
+    GtkAccelLabel *label = accel_label_of(item);
+    if (!label)
+        return;
     guint key = 0;
     GdkModifierType mods{};
-    if (!group || !menu_fixed_accel(action, &key, &mods))
-        return;
-    GClosure *closure = g_cclosure_new(G_CALLBACK(on_accelerator), item, nullptr);
-    // The closure goes with the item.
-    g_object_watch_closure(G_OBJECT(item), closure);
-    gtk_accel_group_connect(group, key, mods, GTK_ACCEL_VISIBLE, closure);
-    if (GtkAccelLabel *label = accel_label_of(item))
+    if (menu_shortcut_key(action, &key, &mods))
         gtk_accel_label_set_accel(label, key, mods);
+    else
+        gtk_accel_label_set_accel(label, 0, GdkModifierType(0));
+}
+
+void show_all_accelerators()
+{
+    for (const auto &[action, item] : bar.by_action)
+        show_accelerator(item, action.c_str());
+}
+
+// Control+Q quits only while gui_ctrlq_quit is on; another key bound to
+// quitting always does.
+bool is_control_q(void)
+{
+    GdkEvent *event = gtk_get_current_event();
+    if (!event)
+        return false;
+    guint key = 0;
+    GdkModifierType state{};
+    const bool ctrl_q = event->type == GDK_KEY_PRESS && gdk_event_get_keyval(event, &key) &&
+                        gdk_event_get_state(event, &state) && (state & GDK_CONTROL_MASK) &&
+                        gdk_keyval_to_lower(key) == GDK_KEY_q;
+    gdk_event_free(event);
+    return ctrl_q;
+}
+
+void register_shortcut(const std::string &action)
+{
+    key_set_menu_shortcut(action.c_str(), [action](session *) {
+        const auto it = bar.by_action.find(action);
+        if (it == bar.by_action.end() || !gtk_widget_get_sensitive(it->second))
+            return false;
+        if (action == "quit" && !prefs.gui_ctrlq_quit && is_control_q())
+            return false;
+        gtk_menu_item_activate(GTK_MENU_ITEM(it->second));
+        return true;
+    });
 }
 
 void fill_usermenu(GtkWidget *menu)
@@ -618,53 +651,27 @@ void on_bar_destroyed(GtkWidget *widget, gpointer) noexcept
     bar.bar = nullptr;
     for (GtkWidget *&w : bar.slots)
         w = nullptr;
+    bar.by_action.clear();
 }
 
 } // namespace
 
-bool menu_fixed_accel(const char *action, guint *key, GdkModifierType *mods)
+bool menu_shortcut_key(const char *action, guint *key, GdkModifierType *mods)
 {
-    struct accel {
-        const char *action;
-        guint key;
-        GdkModifierType mods;
-    };
-    static const accel table[] = {
-        {"network-list", GDK_KEY_s, GDK_CONTROL_MASK},
-        {"new-server-tab", GDK_KEY_t, GDK_CONTROL_MASK},
-        {"new-server-window", GDK_KEY_n, GDK_CONTROL_MASK},
-        {"close", GDK_KEY_w, GDK_CONTROL_MASK},
-        {"quit", GDK_KEY_q, GDK_CONTROL_MASK},
-        {"menu-toggle", GDK_KEY_F9, GDK_CONTROL_MASK},
-        {"user-list-toggle", GDK_KEY_F7, GdkModifierType(0)},
-        {"fullscreen-toggle", GDK_KEY_F11, GdkModifierType(0)},
-        {"away-toggle", GDK_KEY_a, GDK_MOD1_MASK},
-        {"reset-marker", GDK_KEY_m, GDK_CONTROL_MASK},
-        {"move-marker", GDK_KEY_M, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK)},
-        {"copy-selection", GDK_KEY_C, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK)},
-        {"search-text", GDK_KEY_f, GDK_CONTROL_MASK},
-        {"search-next", GDK_KEY_g, GDK_CONTROL_MASK},
-        {"search-previous", GDK_KEY_G, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK)},
-        {"contents", GDK_KEY_F1, GdkModifierType(0)},
-    };
-    if (!action)
+    unsigned keyval = 0, state = 0;
+    if (!action || !key_get_menu_accel(action, &keyval, &state))
         return false;
-    // Control+Q quits only when the user wants it to.
-    if (!std::strcmp(action, "quit") && !prefs.gui_ctrlq_quit)
+    if (!std::strcmp(action, "quit") && !prefs.gui_ctrlq_quit && gdk_keyval_to_lower(keyval) == GDK_KEY_q &&
+        state == KEY_MOD_CONTROL)
         return false;
-    for (const accel &a : table)
-        if (!std::strcmp(a.action, action)) {
-            *key = a.key;
-            *mods = a.mods;
-            return true;
-        }
-    return false;
+    *key = keyval;
+    *mods = GdkModifierType(state);
+    return true;
 }
 
 GtkWidget *menu_main_build(bool as_bar)
 {
     GtkWidget *root = as_bar ? gtk_menu_bar_new() : gtk_menu_new();
-    GtkAccelGroup *group = as_bar ? bar.accel.get() : nullptr;
     std::vector<GtkWidget *> open{root};
     updating = true;
     session *sess = front_or_current();
@@ -684,8 +691,6 @@ GtkWidget *menu_main_build(bool as_bar)
         if (e.type == TOP || e.type == SUB) {
             GtkWidget *sub = gtk_menu_new();
             gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), sub);
-            if (group)
-                gtk_menu_set_accel_group(GTK_MENU(sub), group);
             if (e.type == TOP)
                 g_signal_connect(sub, "show", G_CALLBACK(on_top_shown), nullptr);
             if (e.where == SLOT_USERMENU) {
@@ -700,8 +705,11 @@ GtkWidget *menu_main_build(bool as_bar)
         if (e.activate)
             g_signal_connect(item, "activate", G_CALLBACK(on_entry_activate), const_cast<entry *>(&e));
         gtk_widget_set_sensitive(item, e.sensitive && (e.type == TOP || live_sensitive(e.where, sess)));
-        if (e.accel)
-            add_accelerator(item, e.accel, group);
+        if (e.accel) {
+            show_accelerator(item, e.accel);
+            if (as_bar && e.activate && e.sensitive)
+                bar.by_action[e.accel] = item;
+        }
         if (as_bar && e.where != SLOT_NONE)
             bar.slots[e.where] = item;
     }
@@ -728,15 +736,20 @@ GtkWidget *menu_main_find_top(const char *label)
     return found;
 }
 
-GtkWidget *menu_bar_new(GtkWidget *window)
+GtkWidget *menu_bar_new(GtkWidget *)
 {
-    if (!bar.accel) {
-        bar.accel = take_ref(gtk_accel_group_new());
-    }
-    gtk_window_add_accel_group(GTK_WINDOW(window), bar.accel.get());
+    static const bool hooked = [] {
+        // The shortcut editor saved: the items show the new keys.
+        key_on_change([] { show_all_accelerators(); });
+        return true;
+    }();
+    (void)hooked;
+    bar.by_action.clear();
     bar.bar = menu_main_build(true);
     gtk_widget_set_name(bar.bar, "lumenwick-menubar");
     g_signal_connect(bar.bar, "destroy", G_CALLBACK(on_bar_destroyed), nullptr);
+    for (const auto &entry : bar.by_action)
+        register_shortcut(entry.first);
     menu_plugin_items_add_to(bar.bar);
     gtk_widget_show_all(bar.bar);
     // The window's show_all leaves it as gui_hide_menu says.

@@ -4,7 +4,8 @@
 
 #include <gtk/gtk.h>
 
-// The menu bar for the main window; its accelerators go to `window`.
+// The menu bar for the main window. Its items run the "Menu Shortcut" key
+// bindings and show their keys.
 GtkWidget *menu_bar_new(GtkWidget *window);
 // The bar, or null before the window exists.
 GtkWidget *menu_bar_widget(void);
@@ -15,9 +16,9 @@ void menu_bar_toggle(bool tell);
 // the settings and the tab in front.
 void menu_main_refresh(void);
 void menu_about(void);
-// The fixed accelerator of a key action name ("close", "quit", ...); false
-// when it has none (Control+Q while gui_ctrlq_quit is off).
-bool menu_fixed_accel(const char *action, guint *key, GdkModifierType *mods);
+// The key bound to a menu shortcut ("close", "quit", ...); false when none
+// (nor Control+Q for quitting while gui_ctrlq_quit is off).
+bool menu_shortcut_key(const char *action, guint *key, GdkModifierType *mods);
 // Adds the items plugins put on the menu bar to `root` (the bar or its
 // pop-up copy).
 void menu_plugin_items_add_to(GtkWidget *root);
