@@ -10,9 +10,12 @@
 #include "input/inputbox.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
+#include "mainwin/searchbar.h"
 #include "mainwin/userlist.h"
 #include "menus/mainmenu.h"
 #include "menus/menu.h"
+#include "resources/gtkutil.h"
+#include "resources/pixmaps.h"
 #include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
 #include "theme/theme-gtk.h"
@@ -69,6 +72,21 @@ void apply_text_settings(session_view &v)
     gtk_xtext_set_indent(x, prefs.text_indent);
     gtk_xtext_set_max_indent(x, prefs.text_max_indent);
     gtk_xtext_set_thin_separator(x, prefs.text_thin_sep);
+    pixmaps_background_update();
+    gtk_xtext_set_background(x, pixmaps_text_background());
+}
+
+// The switcher image of a session's tab (ids of the tree images).
+int tree_icon_of(const session *sess)
+{
+    switch (sess->type) {
+    case SESS_CHANNEL:
+        return 0;
+    case SESS_DIALOG:
+        return 1;
+    default:
+        return 2;
+    }
 }
 
 void rebuild_tab_colors()
@@ -535,6 +553,7 @@ void build_input_row(session_view &v)
     key_connect_entry(v.input_entry);
     g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
+    gtkutil_entry_set_emoji_icon(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");
     v.throttle = make_meter("lumenwick-throttlemeter");
     gtk_box_pack_start(GTK_BOX(v.input_row), v.nick_button, FALSE, FALSE, 0);
@@ -581,11 +600,15 @@ void build_shared_view()
     }
     gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
     gtk_box_pack_start(GTK_BOX(v.center), v.text_scroll, TRUE, TRUE, 0);
+    searchbar_create(v);
     build_input_row(v);
     gtk_box_pack_start(GTK_BOX(v.center), v.input_row, FALSE, FALSE, 2);
 
     userlist_create(v);
-    v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort, false);
+    // Icons only as a full set: a tree where some rows have one looks broken.
+    const bool tree_icons = pix_tree_server && pix_tree_channel && pix_tree_dialog && pix_tree_util;
+    v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort,
+                              prefs.gui_tab_icons && tree_icons);
     rebuild_tab_colors();
     v.switcher->on_focus = tab_focused;
     v.switcher->on_close = tab_close_requested;
@@ -952,7 +975,7 @@ void fe_new_window(session *sess, int focus)
             gtk_xtext_set_marker_last(ts->buffer);
     };
     t->tab = chanview_add(shared->switcher, sess->channel[0] ? sess->channel : _("<none>"), sess->server, sess,
-                          sess->type == SESS_SERVER, 0, sess->type);
+                          sess->type == SESS_SERVER, 0, tree_icon_of(sess));
 
     const bool to_front =
         created || !front || prefs.gui_tab_newtofront == 1 || (prefs.gui_tab_newtofront == 2 && focus);

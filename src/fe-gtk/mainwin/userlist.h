@@ -4,8 +4,10 @@
 
 #include <gtk/gtk.h>
 
+struct server;
 struct session;
 struct session_view;
+struct User;
 
 // The view with its count label, packed into `view.userlist_box`.
 void userlist_create(session_view &view);
@@ -17,3 +19,10 @@ void userlist_show(session *sess);
 void userlist_apply_sort(session *sess);
 // Re-inserts every user (display settings changed).
 void userlist_refill(session *sess);
+// Sets every row's status image again (the image set was reloaded); rows
+// and their order stay.
+void userlist_refresh_icons(session *sess);
+// The status image for a user's highest prefix (borrowed from the image
+// set), or null: "@" op, "%" half-op, "+" voice; a prefix one, two or three
+// places before "@" in the server's prefix list is owner, founder, net-op.
+GdkPixbuf *get_user_icon(const server *serv, const User *user);

@@ -12,11 +12,11 @@
 #include "input/inputbox.h"
 #include "input/keybindings.h"
 #include "mainwin/maingui.h"
+#include "mainwin/searchbar.h"
 #include "menus/menu-internal.h"
 #include "menus/menu.h"
 #include "textview/gtkxtext.h"
 
-#include "base/atomicfile.h"
 #include "base/guard.h"
 #include "base/handles.h"
 #include "base/lumenwick.h"
@@ -340,25 +340,28 @@ void on_clear_text(GtkMenuItem *, session *sess)
     run(sess, "CLEAR");
 }
 
-void save_text_chosen(void *, char *file) noexcept
+void on_save_text(GtkMenuItem *, session *sess)
 {
-    guarded("save text", [&] {
-        GtkXText *x = front_text();
-        if (!file || !x)
-            return;
-        AtomicFile out(file);
-        const bool saved = out.ok() && gtk_xtext_save(x, out.fd()) && out.commit();
-        if (!saved) {
-            gchar_ptr msg(
-                g_strdup_printf(_("Cannot write to %s: %s"), file, g_strerror(out.error() ? out.error() : EIO)));
-            fe_message(msg.get(), FE_MSG_ERROR);
-        }
-    });
+    if (sess)
+        mg_save_text(sess);
 }
 
-void on_save_text(GtkMenuItem *, session *)
+void on_search(GtkMenuItem *, session *sess)
 {
-    fe_get_file(_("Select an output filename"), nullptr, save_text_chosen, nullptr, FRF_WRITE);
+    if (sess)
+        mg_search_toggle(sess);
+}
+
+void on_search_next(GtkMenuItem *, session *sess)
+{
+    if (sess)
+        mg_search_handle_next(sess);
+}
+
+void on_search_previous(GtkMenuItem *, session *sess)
+{
+    if (sess)
+        mg_search_handle_previous(sess);
 }
 
 void on_key_editor(GtkMenuItem *, session *)
@@ -372,7 +375,7 @@ void on_about(GtkMenuItem *, session *)
 }
 
 // The table, in order. Items whose window does not exist yet (preferences,
-// list editors, character chart, raw log, search, detached windows, the
+// list editors, character chart, raw log, detached windows, the
 // documentation) are present and insensitive.
 const entry main_entries[] = {
     {N_("_Lumenwick"), nullptr, nullptr, TOP, SLOT_NONE, nullptr, true},
@@ -457,9 +460,9 @@ const entry main_entries[] = {
     {N_("C_lear Text"), on_clear_text, "lwk-menu-clear", ITEM, SLOT_NONE, nullptr, true},
     {N_("Save Text…"), on_save_text, "lwk-menu-save", ITEM, SLOT_NONE, nullptr, true},
     {N_("Search"), nullptr, "lwk-menu-search", SUB, SLOT_NONE, nullptr, true},
-    {N_("Search Text…"), nullptr, "lwk-menu-find", ITEM, SLOT_NONE, "search-text", false},
-    {N_("Search Next"), nullptr, "lwk-menu-next", ITEM, SLOT_NONE, "search-next", false},
-    {N_("Search Previous"), nullptr, "lwk-menu-previous", ITEM, SLOT_NONE, "search-previous", false},
+    {N_("Search Text…"), on_search, "lwk-menu-find", ITEM, SLOT_NONE, "search-text", true},
+    {N_("Search Next"), on_search_next, "lwk-menu-next", ITEM, SLOT_NONE, "search-next", true},
+    {N_("Search Previous"), on_search_previous, "lwk-menu-previous", ITEM, SLOT_NONE, "search-previous", true},
     {nullptr, nullptr, nullptr, END, SLOT_NONE, nullptr, true},
     {nullptr, nullptr, nullptr, END, SLOT_NONE, nullptr, true},
 

@@ -4,6 +4,7 @@
 
 #include "mainwin/maingui.h"
 #include "menus/menu-internal.h"
+#include "resources/gtkutil.h"
 
 #include "base/guard.h"
 #include "base/handles.h"
@@ -31,15 +32,23 @@ namespace
 constexpr int INFO_LABEL_WIDTH = 11;
 constexpr char ASK_NOTIFY[] = "notify -n ASK %s";
 
-// The one place an image is made for a menu item; the names come from the
-// icon table once it exists, the desktop theme until then. An unknown name
-// gives no image rather than a broken one.
+// Through the icon table (the user's file, the resources, the desktop
+// theme); a name nothing knows gives no image rather than a broken one.
 GtkWidget *icon_image(const char *icon)
 {
-    GtkIconTheme *theme = gtk_icon_theme_get_default();
-    if (!theme || !gtk_icon_theme_has_icon(theme, icon))
-        return nullptr;
-    return gtk_image_new_from_icon_name(icon, GTK_ICON_SIZE_MENU);
+    GtkWidget *image = gtkutil_image_new_from_stock(icon, GTK_ICON_SIZE_MENU);
+    const char *shown = nullptr;
+    GtkImageType type = gtk_image_get_storage_type(GTK_IMAGE(image));
+    if (type == GTK_IMAGE_ICON_NAME) {
+        gtk_image_get_icon_name(GTK_IMAGE(image), &shown, nullptr);
+        GtkIconTheme *theme = gtk_icon_theme_get_default();
+        if (!shown || !theme || !gtk_icon_theme_has_icon(theme, shown)) {
+            g_object_ref_sink(image);
+            g_object_unref(image);
+            return nullptr;
+        }
+    }
+    return image;
 }
 
 struct bound_action {
