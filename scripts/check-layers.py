@@ -54,6 +54,15 @@ ROOTS = {name: f"src/common/{name}" for name in CORE_UPPER}
 ROOTS.update({name: f"src/{name}" for name in ("fe-common", "fe-gtk", "fe-text")})
 
 SEAM = {"fe.h"}
+
+# Folders of the GTK front end that may not include another of its folders
+# (the rest use each other through their headers, as DEVELOPERS.md says).
+FE_GTK_FORBIDDEN = {
+    "support": ["menus"],
+    "textview": ["menus"],
+    "theme": ["menus"],
+    "dialogs": ["menus"],
+}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 
@@ -113,6 +122,18 @@ def check(repo: pathlib.Path) -> int:
             if m and m.group(1).split("/", 1)[0] in ("fe-common", "fe-gtk", "fe-text"):
                 print(f"{path.relative_to(repo)}:{number}: the core may not include {m.group(1)}")
                 faults += 1
+    for folder, forbidden in FE_GTK_FORBIDDEN.items():
+        base = repo / "src/fe-gtk" / folder
+        if not base.is_dir():
+            continue
+        for path in sorted(base.rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
+                m = INCLUDE.match(line)
+                if m and m.group(1).split("/", 1)[0] in forbidden:
+                    print(f"{path.relative_to(repo)}:{number}: fe-gtk/{folder}/ may not include {m.group(1)}")
+                    faults += 1
     return faults
 
 

@@ -163,8 +163,9 @@ xdotool key ctrl+Page_Up
 sleep 1
 case "$(title_of "$window")" in *"/ #one"*) ;; *) fail "Control+Page Up did not bring #one to front: $(title_of "$window")" ;; esac
 import -window root "$out/gui-mainwin-one.png"
-# The topic line (top of the middle column): select all of it and copy.
-xdotool mousemove $((wx + 400)) $((wy + 18)) click --repeat 3 --delay 80 1
+# The topic line (top of the middle column, under the menu bar): select all
+# of it and copy.
+xdotool mousemove $((wx + 400)) $((wy + 44)) click --repeat 3 --delay 80 1
 xdotool key ctrl+c
 sleep 0.5
 topic=$(xclip -o -selection clipboard 2>/dev/null)

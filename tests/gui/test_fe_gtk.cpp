@@ -10,6 +10,7 @@
 #include "irc/userlist.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/maingui.h"
+#include "menus/mainmenu.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "switcher/chanview.h"
@@ -395,23 +396,31 @@ TEST_F(SessionWindow, EnterRunsTheLineAsCommandAndClearsInput)
     EXPECT_NE(buffer_text(anchor).find("gui_win_nick"), std::string::npos) << buffer_text(anchor);
 }
 
-// Until the menu bar exists the utility windows are reached from the input
-// line's context menu: each item opens its window, and one that needs a
-// channel tab is insensitive elsewhere.
-TEST_F(SessionWindow, InputMenuOpensTheUtilityWindowsThatFitTheTab)
+// The menu bar's Window menu: each item opens its window, one that needs a
+// channel tab is insensitive elsewhere, and windows not built yet are there
+// but insensitive.
+TEST_F(SessionWindow, WindowMenuOpensTheUtilityWindowsThatFitTheTab)
 {
-    auto popup_items = [](session *sess) {
+    // The "_Window" menu of the bar, as the user opens it for the tab in front.
+    auto window_items = [](session *sess) {
         mg_bring_tofront_sess(sess);
-        GtkWidget *menu = gtk_menu_new();
-        g_object_ref_sink(menu);
-        g_signal_emit_by_name(view_of(sess)->input_entry, "populate-popup", menu);
+        GtkWidget *top = nullptr;
+        GList *tops = gtk_container_get_children(GTK_CONTAINER(menu_bar_widget()));
+        for (GList *l = tops; l; l = l->next)
+            if (!g_strcmp0(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)), "_Window"))
+                top = gtk_menu_item_get_submenu(GTK_MENU_ITEM(l->data));
+        g_list_free(tops);
         std::vector<std::pair<std::string, GtkWidget *>> items;
-        GList *children = gtk_container_get_children(GTK_CONTAINER(menu));
+        if (!top)
+            return items;
+        gtk_widget_show(top);
+        GList *children = gtk_container_get_children(GTK_CONTAINER(top));
         for (GList *l = children; l; l = l->next)
             if (const char *label = gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)); label && *label)
                 items.emplace_back(label, GTK_WIDGET(l->data));
         g_list_free(children);
-        return std::make_pair(menu, items);
+        gtk_widget_hide(top);
+        return items;
     };
     auto item = [](const auto &items, const std::string &label) -> GtkWidget * {
         for (const auto &[text, widget] : items)
@@ -420,22 +429,23 @@ TEST_F(SessionWindow, InputMenuOpensTheUtilityWindowsThatFitTheTab)
         return nullptr;
     };
 
-    auto [server_menu, server_items] = popup_items(anchor);
-    ASSERT_NE(item(server_items, "_Ban List..."), nullptr);
-    EXPECT_FALSE(gtk_widget_get_sensitive(item(server_items, "_Ban List...")));
-    GtkWidget *ignore = item(server_items, "_Ignore List...");
+    auto server_items = window_items(anchor);
+    ASSERT_NE(item(server_items, "_Ban List"), nullptr);
+    EXPECT_FALSE(gtk_widget_get_sensitive(item(server_items, "_Ban List")));
+    // Windows not built yet are there, greyed out.
+    ASSERT_NE(item(server_items, "_Raw Log"), nullptr);
+    EXPECT_FALSE(gtk_widget_get_sensitive(item(server_items, "_Raw Log")));
+    GtkWidget *ignore = item(server_items, "Ignore List");
     ASSERT_NE(ignore, nullptr);
     gtk_menu_item_activate(GTK_MENU_ITEM(ignore));
     GtkWidget *window = nullptr;
     ASSERT_TRUE(pump_until([&] { return (window = find_titled("Ignore list - Lumenwick")) != nullptr; }));
     gtk_widget_destroy(window);
-    g_object_unref(server_menu);
 
     session *chan = new_ircwindow(anchor->server, "#menu", SESS_CHANNEL, 0);
-    auto [chan_menu, chan_items] = popup_items(chan);
-    ASSERT_NE(item(chan_items, "_Ban List..."), nullptr);
-    EXPECT_TRUE(gtk_widget_get_sensitive(item(chan_items, "_Ban List...")));
-    g_object_unref(chan_menu);
+    auto chan_items = window_items(chan);
+    ASSERT_NE(item(chan_items, "_Ban List"), nullptr);
+    EXPECT_TRUE(gtk_widget_get_sensitive(item(chan_items, "_Ban List")));
     fe_close_window(chan);
 }
 

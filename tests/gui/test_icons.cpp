@@ -12,6 +12,7 @@
 #include "mainwin/searchbar.h"
 #include "mainwin/tabstate.h"
 #include "mainwin/userlist.h"
+#include "menus/mainmenu.h"
 #include "net/server.h"
 #include "resources/gtkutil.h"
 #include "resources/icon-resolver.h"
@@ -28,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -628,15 +630,26 @@ TEST_F(OnScreen, SearchBarFindsHighlightsAndJumpsToChannels)
     GtkWidget *entry = search_entry(v);
     ASSERT_NE(entry, nullptr);
     EXPECT_FALSE(gtk_widget_get_mapped(entry));
-    // Until the menu bar exists the input line's menu opens the bar.
-    GtkWidget *popup = g_object_ref_sink(gtk_menu_new());
-    g_signal_emit_by_name(v->input_entry, "populate-popup", popup);
-    GtkWidget *open_item = find_descendant(popup, [](GtkWidget *w) {
-        return GTK_IS_MENU_ITEM(w) && g_strcmp0(gtk_menu_item_get_label(GTK_MENU_ITEM(w)), "_Search Text...") == 0;
-    });
+    // The menu bar's Window > Search > Search Text… opens the bar (its
+    // label sits beside its image, in submenus of submenus).
+    std::function<GtkWidget *(GtkWidget *)> in_menus = [&](GtkWidget *menu) -> GtkWidget * {
+        GList *items = gtk_container_get_children(GTK_CONTAINER(menu));
+        GtkWidget *found = nullptr;
+        for (GList *l = items; l && !found; l = l->next) {
+            GtkWidget *item = GTK_WIDGET(l->data);
+            if (find_descendant(item, [](GtkWidget *w) {
+                    return GTK_IS_LABEL(w) && g_strcmp0(gtk_label_get_text(GTK_LABEL(w)), "Search Text…") == 0;
+                }))
+                found = item;
+            else if (GTK_IS_MENU_ITEM(item) && gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)))
+                found = in_menus(gtk_menu_item_get_submenu(GTK_MENU_ITEM(item)));
+        }
+        g_list_free(items);
+        return found;
+    };
+    GtkWidget *open_item = in_menus(menu_bar_widget());
     ASSERT_NE(open_item, nullptr);
     gtk_menu_item_activate(GTK_MENU_ITEM(open_item));
-    g_object_unref(popup);
     ASSERT_TRUE(pump_until([&] { return gtk_widget_get_mapped(entry); }));
     EXPECT_TRUE(gtk_widget_is_focus(entry));
 

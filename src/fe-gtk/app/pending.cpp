@@ -1,4 +1,4 @@
-// The fe_ functions whose windows (raw log, menus, tray) do not exist yet: accepted and ignored, so the core falls back
+// The fe_ functions whose windows (raw log, tray) do not exist yet: accepted and ignored, so the core falls back
 // to printing.
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
@@ -12,9 +12,6 @@ void fe_pluginlist_update(void)
 {
     plugingui_refresh();
 }
-void fe_menu_add(menu_entry *) {}
-void fe_menu_del(menu_entry *) {}
-void fe_menu_update(menu_entry *) {}
 
 void fe_tray_set_icon(int) {}
 void fe_tray_set_flash(const char *, const char *, int) {}

@@ -4,6 +4,7 @@
 #include "config/cfgfiles.h"
 #include "fe.h"
 #include "mainwin/maingui.h"
+#include "menus/mainmenu.h"
 #include "session/session.h"
 
 #include <gtk/gtk.h>
@@ -86,16 +87,15 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
         sessionwin_apply_font();
         for (GSList *l = sess_list; l; l = l->next)
             sessionwin_apply_settings(static_cast<session *>(l->data));
+        menu_main_refresh(); // the usermenu and the check items follow the settings
         break;
     case FE_GUI_COLOR:
         mg_set_tab_color(sess, arg);
         break;
-    case FE_GUI_MENU:   // the menu bar comes with the menus
+    case FE_GUI_MENU:
+        menu_bar_toggle(false);
+        break;
     case FE_GUI_ATTACH: // every session is a tab of the main window
         break;
     }
 }
-
-// Menus and the join dialog that react to connection events come with the
-// main window.
-void fe_server_event(server *, int, int) {}

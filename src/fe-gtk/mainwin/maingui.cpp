@@ -13,6 +13,8 @@
 #include "mainwin/layout.h"
 #include "mainwin/searchbar.h"
 #include "mainwin/userlist.h"
+#include "menus/mainmenu.h"
+#include "menus/menu.h"
 #include "resources/gtkutil.h"
 #include "resources/pixmaps.h"
 #include "switcher/chanview.h"
@@ -271,64 +273,21 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
     });
 }
 
-// The utility windows, until the menu bar exists: reached from the input
-// line's context menu. Each entry opens its window for the tab in front;
-// one that needs a server or a channel tab is insensitive without it.
-struct utility_entry {
-    const char *label;
-    bool needs_server;
-    bool needs_channel;
-    void (*open)(session *sess);
-};
-
-const utility_entry utility_entries[] = {
-    {N_("_Channel List..."), true, false, [](session *s) { chanlist_opengui(s->server, false); }},
-    {N_("_Ban List..."), false, true, [](session *s) { banlist_opengui(s); }},
-    {N_("File _Transfers..."), false, false, [](session *) { fe_dcc_open_recv_win(FALSE); }},
-    {N_("DCC C_hats..."), false, false, [](session *) { fe_dcc_open_chat_win(FALSE); }},
-    {N_("_Friends List..."), false, false, [](session *) { notify_gui_open(); }},
-    {N_("_Ignore List..."), false, false, [](session *) { ignore_gui_open(); }},
-    {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
-    {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
-    {N_("_Keyboard Shortcuts..."), false, false, [](session *) { key_dialog_show(); }},
-    {N_("_Search Text..."), false, false, [](session *s) { mg_search_toggle(s); }},
-    {N_("Sa_ve Text..."), false, false, [](session *s) { mg_save_text(s); }},
-};
-
-void on_open_utility(GtkMenuItem *, gpointer data) noexcept
+void on_word_click(GtkWidget *, const char *word, GdkEventButton *event, gpointer) noexcept
 {
-    guarded("utility window", [&] {
-        session *sess = front ? front : current_sess;
-        if (sess && is_session(sess))
-            static_cast<const utility_entry *>(data)->open(sess);
-    });
+    guarded("word click", [&] { menu_word_clicked(front, word, event); });
 }
 
+// The entry's own menu gets the formatting codes; the windows are in the menu bar.
 void on_input_popup(GtkEntry *entry, GtkWidget *popup, gpointer) noexcept
 {
     guarded("input popup", [&] {
         if (!GTK_IS_MENU(popup))
             return;
-        session *sess = front ? front : current_sess;
         GtkWidget *separator = gtk_separator_menu_item_new();
         gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
         gtk_widget_show(separator);
         mg_add_code_menus(GTK_MENU_SHELL(popup), GTK_EDITABLE(entry));
-        separator = gtk_separator_menu_item_new();
-        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
-        gtk_widget_show(separator);
-        for (const utility_entry &entry : utility_entries) {
-            GtkWidget *item = gtk_menu_item_new_with_mnemonic(_(entry.label));
-            bool usable = sess && is_session(sess);
-            if (usable && entry.needs_server)
-                usable = sess->server != nullptr;
-            if (usable && entry.needs_channel)
-                usable = sess->type == SESS_CHANNEL;
-            gtk_widget_set_sensitive(item, usable);
-            g_signal_connect(item, "activate", G_CALLBACK(on_open_utility), const_cast<utility_entry *>(&entry));
-            gtk_menu_shell_append(GTK_MENU_SHELL(popup), item);
-            gtk_widget_show(item);
-        }
     });
 }
 
@@ -515,6 +474,7 @@ void tab_button(chan *ch, GdkEventButton *event)
     GtkWidget *close = gtk_menu_item_new_with_mnemonic(_("_Close"));
     g_signal_connect(close, "activate", G_CALLBACK(tab_menu_close), sess);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), close);
+    menu_add_tab_items(menu, sess);
     gtk_widget_show_all(menu);
     g_signal_connect(menu, "deactivate", G_CALLBACK(gtk_widget_destroy), nullptr);
     gtk_menu_popup_at_pointer(GTK_MENU(menu), reinterpret_cast<GdkEvent *>(event));
@@ -621,6 +581,7 @@ void build_shared_view()
 
     v.grid = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(v.window), v.grid);
+    gtk_box_pack_start(GTK_BOX(v.grid), menu_bar_new(v.window), FALSE, FALSE, 0);
 
     v.center = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
     build_topic_bar(v);
@@ -633,6 +594,7 @@ void build_shared_view()
     // Links, addresses, channels and nicks under the pointer are underlined.
     gtk_xtext_set_urlcheck_function(GTK_XTEXT(v.text_view),
                                     [](GtkWidget *, const char *word) { return url_check_word(word); });
+    g_signal_connect(v.text_view, "word_click", G_CALLBACK(on_word_click), nullptr);
     apply_text_settings(v);
     if (!gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name())) {
         fe_message(_("Failed to open any font. I'm out of here!"), FE_MSG_WAIT | FE_MSG_ERROR);

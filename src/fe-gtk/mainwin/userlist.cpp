@@ -6,6 +6,8 @@
 #include "mainwin/userlist.h"
 
 #include "mainwin/maingui.h"
+#include "menus/menu-model.h"
+#include "menus/menu.h"
 #include "resources/pixmaps.h"
 #include "theme/theme-gtk.h"
 #include "theme/theme-runtime.h"
@@ -355,9 +357,6 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
         gtk_tree_model_get(model, &iter, COL_USER, &user, -1);
         if (!user)
             return;
-        char buf[2048];
-        char empty[] = "";
-        char *word[] = {empty, empty};
         const char *host = user->hostname ? user->hostname : _("Host unknown");
         const char *account = user->account ? user->account : _("Account unknown");
         const char *network = server_get_network(sess->server, true);
@@ -368,14 +367,50 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
         values.h = host;
         values.n = sess->server->nick;
         values.s = user->nick;
-        auto_insert(buf, sizeof buf, reinterpret_cast<const unsigned char *>(prefs.gui_ulist_doubleclick), word, word,
-                    values);
-        if (buf[0] == '!') {
-            gchar_ptr cmd(g_strdup_printf("exec %s", buf + 1));
-            handle_command(sess, cmd.get(), false);
-        } else {
-            handle_command(sess, buf, false);
+        // A "!" command gets the nick and host shell-quoted (a backtick is a nick character).
+        std::string line = menu_command_line(prefs.gui_ulist_doubleclick, values);
+        if (!line.empty())
+            handle_command(sess, line.data(), false);
+    });
+}
+
+// Button 3: the nick menu for the selected rows, or for the row under the
+// pointer, which becomes the only selection.
+gboolean on_list_button(GtkWidget *widget, GdkEventButton *event, gpointer) noexcept
+{
+    return guarded<gboolean>("user list menu", FALSE, [&]() -> gboolean {
+        if (event->type != GDK_BUTTON_PRESS || event->button != 3)
+            return FALSE;
+        session *sess = mg_front_session();
+        GtkTreeView *tree = GTK_TREE_VIEW(widget);
+        GtkTreeModel *model = gtk_tree_view_get_model(tree);
+        if (!sess || !model)
+            return FALSE;
+        GtkTreeSelection *sel = gtk_tree_view_get_selection(tree);
+        GtkTreePath *path = nullptr;
+        if (!gtk_tree_view_get_path_at_pos(tree, static_cast<gint>(event->x), static_cast<gint>(event->y), &path,
+                                           nullptr, nullptr, nullptr))
+            return FALSE;
+        if (!gtk_tree_selection_path_is_selected(sel, path) || gtk_tree_selection_count_selected_rows(sel) < 2) {
+            gtk_tree_selection_unselect_all(sel);
+            gtk_tree_selection_select_path(sel, path);
         }
+        gtk_tree_path_free(path);
+        std::vector<std::string> nicks;
+        GList *rows = gtk_tree_selection_get_selected_rows(sel, nullptr);
+        for (GList *l = rows; l; l = l->next) {
+            GtkTreeIter iter;
+            User *user = nullptr;
+            if (gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath *>(l->data)))
+                gtk_tree_model_get(model, &iter, COL_USER, &user, -1);
+            if (user)
+                nicks.emplace_back(user->nick);
+        }
+        g_list_free_full(rows, reinterpret_cast<GDestroyNotify>(gtk_tree_path_free));
+        if (nicks.empty())
+            return FALSE;
+        menu_popup(menu_nickmenu(sess, nicks), reinterpret_cast<GdkEvent *>(event));
+        return TRUE;
     });
 }
 
@@ -451,6 +486,7 @@ void userlist_create(session_view &view)
 
     g_signal_connect(tree, "row-activated", G_CALLBACK(on_row_activated), nullptr);
     g_signal_connect(tree, "key-press-event", G_CALLBACK(on_list_key), nullptr);
+    g_signal_connect(tree, "button-press-event", G_CALLBACK(on_list_button), nullptr);
     gtk_container_add(GTK_CONTAINER(scroll), tree);
     gtk_box_pack_start(GTK_BOX(view.userlist_box), scroll, TRUE, TRUE, 0);
     gtk_widget_set_size_request(view.userlist_box, prefs.gui_pane_right_size > 0 ? prefs.gui_pane_right_size : 160, -1);
@@ -659,9 +695,6 @@ void fe_set_typing(session *sess, const char *nick, const char *state)
     if (!um->typing_users.empty() && !um->typing_timer)
         um->typing_timer.reset(g_timeout_add(TYPING_TICK_MS, typing_tick, um));
 }
-
-// The nick pop-up menu that shows a user's details comes with the menus.
-void fe_userlist_update(session *, User *) {}
 
 void userlist_refresh_icons(session *sess)
 {
