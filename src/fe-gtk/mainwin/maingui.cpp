@@ -6,6 +6,7 @@
 #include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "mainwin/generic-tab.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
 #include "switcher/chanview.h"
@@ -412,14 +413,24 @@ void switch_to(session *sess);
 
 void tab_focused(chan *ch)
 {
-    if (ch->tag == 0 && is_session(static_cast<session *>(ch->userdata)))
-        switch_to(static_cast<session *>(ch->userdata));
+    if (ch->tag != 0) {
+        if (shared)
+            mg_generic_tab_focus(*shared, ch);
+        return;
+    }
+    if (!is_session(static_cast<session *>(ch->userdata)))
+        return;
+    if (shared)
+        mg_generic_tab_show_chat(*shared);
+    switch_to(static_cast<session *>(ch->userdata));
 }
 
 void tab_close_requested(chan *ch)
 {
     if (ch->tag == 0)
         mg_tab_close(static_cast<session *>(ch->userdata));
+    else
+        mg_generic_tab_close(ch);
 }
 
 void tab_menu_close(GtkMenuItem *, gpointer data) noexcept
@@ -471,8 +482,11 @@ GtkWidget *submenu(GtkWidget *menu, const char *label)
 
 void tab_button(chan *ch, GdkEventButton *event)
 {
-    if (ch->tag != 0)
+    if (ch->tag != 0) {
+        if (event->button == 2 && prefs.gui_tab_middleclose)
+            mg_generic_tab_close(ch);
         return;
+    }
     auto *sess = static_cast<session *>(ch->userdata);
     if (event->button == 2) {
         if (prefs.gui_tab_middleclose)
@@ -613,8 +627,11 @@ void build_shared_view()
     gtk_container_add(GTK_CONTAINER(v.window), v.grid);
 
     v.center = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    v.chat = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    v.notebook = mg_generic_tab_notebook(v.chat);
+    gtk_box_pack_start(GTK_BOX(v.center), v.notebook, TRUE, TRUE, 0);
     build_topic_bar(v);
-    gtk_box_pack_start(GTK_BOX(v.center), v.topic_bar, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.topic_bar, FALSE, FALSE, 0);
     v.text_scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(v.text_scroll), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
     v.text_view = gtk_xtext_new(nullptr, prefs.text_indent && prefs.text_show_sep);
@@ -629,9 +646,9 @@ void build_shared_view()
         exit(1);
     }
     gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
-    gtk_box_pack_start(GTK_BOX(v.center), v.text_scroll, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.text_scroll, TRUE, TRUE, 0);
     build_input_row(v);
-    gtk_box_pack_start(GTK_BOX(v.center), v.input_row, FALSE, FALSE, 2);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.input_row, FALSE, FALSE, 2);
 
     userlist_create(v);
     v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort, false);

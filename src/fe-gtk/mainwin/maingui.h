@@ -32,7 +32,9 @@ struct session_view {
     GtkWidget *hpane_right = nullptr;
     GtkWidget *vpane_left = nullptr;
     GtkWidget *vpane_right = nullptr;
-    GtkWidget *center = nullptr;      // topic bar, text and meters
+    GtkWidget *center = nullptr;   // the notebook between the switcher's top and bottom slots
+    GtkWidget *notebook = nullptr; // page 0 the chat (topic bar, text, input), then utility tabs
+    GtkWidget *chat = nullptr;
     GtkWidget *slot_top = nullptr;    // switcher at position 5
     GtkWidget *slot_bottom = nullptr; // switcher at position 6
     GtkWidget *topic_bar = nullptr;

@@ -1,0 +1,204 @@
+// The main window's utility tabs, detached sessions and button rows,
+// in-process on a real display (run through with-xvfb.sh) with the real core
+// behind them. Any GLib warning or critical fails a test.
+#include "base/lumenwick.h"
+#include "config/cfgfiles.h"
+#include "dialogs/banlist.h"
+#include "dialogs/chanlist.h"
+#include "dialogs/plugingui.h"
+#include "dialogs/utilwin.h"
+#include "fe.h"
+#include "gui_support.h"
+#include "mainwin/generic-tab.h"
+#include "mainwin/maingui.h"
+#include "net/server.h"
+#include "session/session.h"
+#include "switcher/chanview.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+int logged_problems = 0;
+
+GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
+{
+    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
+        ++logged_problems;
+    return g_log_writer_default(level, fields, n, nullptr);
+}
+
+// Shown windows other than dialogs.
+int shown_windows()
+{
+    GList *all = gtk_window_list_toplevels();
+    int n = 0;
+    for (GList *l = all; l; l = l->next)
+        // Message boxes (the unconnected server says so) are not utility windows.
+        n += gtk_widget_get_visible(GTK_WIDGET(l->data)) && !GTK_IS_DIALOG(l->data) ? 1 : 0;
+    g_list_free(all);
+    return n;
+}
+
+std::vector<chan *> utility_rows(session_view *v)
+{
+    std::vector<chan *> rows;
+    for (chan *ch : v->switcher->model.display_order())
+        if (ch->tag == 1)
+            rows.push_back(ch);
+    return rows;
+}
+
+class MainWindow : public ::testing::Test
+{
+  protected:
+    // A server tab that lives through the suite, so closing others never ends the program.
+    static session *anchor;
+    static void SetUpTestSuite()
+    {
+        if (!anchor) {
+            anchor = new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
+            g_strlcpy(anchor->channel, "TestNet", sizeof anchor->channel);
+        }
+    }
+    void SetUp() override
+    {
+        logged_problems = 0;
+        prefs.gui_tab_utils = 1;
+        prefs.gui_tab_pos = 6;
+        prefs.gui_tab_newtofront = 1;
+        mg_bring_tofront_sess(anchor);
+    }
+    void TearDown() override
+    {
+        for (chan *ch : utility_rows(view_of(anchor)))
+            mg_generic_tab_close(ch);
+        EXPECT_EQ(logged_problems, 0) << "GLib logged warnings or criticals";
+    }
+    static GtkNotebook *notebook() { return GTK_NOTEBOOK(view_of(anchor)->notebook); }
+};
+session *MainWindow::anchor = nullptr;
+
+using UtilityTabs = MainWindow;
+
+// Every utility opener, in tab mode, makes one switcher row and a page of
+// the main window instead of a window; a second request only brings it to
+// front; closing the row destroys the content so it can open again.
+TEST_F(UtilityTabs, EveryUtilityOpensAsOneTabAndClosesWithIt)
+{
+    session_view *v = view_of(anchor);
+    session *channel = new_ircwindow(anchor->server, "#tabs", SESS_CHANNEL, 0);
+    const int windows_before = shown_windows();
+    const std::vector<std::function<void()>> openers = {
+        [&] { chanlist_opengui(anchor->server, false); },
+        [&] { banlist_opengui(channel); },
+        [] { fe_dcc_open_recv_win(FALSE); },
+        [] { fe_dcc_open_chat_win(FALSE); },
+        [] { notify_gui_open(); },
+        [] { ignore_gui_open(); },
+        [] { url_gui_open(); },
+        [&] { plugingui_open(anchor); },
+    };
+    for (std::size_t i = 0; i < openers.size(); i++) {
+        openers[i]();
+        pump_for(20);
+        const auto rows = utility_rows(v);
+        ASSERT_EQ(rows.size(), i + 1) << "opener " << i;
+        chan *row = rows.back();
+        EXPECT_EQ(row->icon, TAB_ICON_UTILITY);
+        EXPECT_EQ(row->family, nullptr) << "utility rows belong to no server";
+        auto *page = static_cast<GtkWidget *>(row->userdata);
+        EXPECT_EQ(gtk_widget_get_toplevel(page), v->window);
+        EXPECT_EQ(gtk_notebook_get_nth_page(notebook(), gtk_notebook_get_current_page(notebook())), page)
+            << "a new utility tab comes to front with gui_tab_newtofront";
+    }
+    EXPECT_EQ(shown_windows(), windows_before) << "no opener made a window of its own";
+
+    // Again: the existing tab comes to front, no second row.
+    mg_bring_tofront_sess(anchor);
+    EXPECT_EQ(gtk_notebook_get_current_page(notebook()), 0) << "a session tab shows the chat page";
+    ignore_gui_open();
+    EXPECT_EQ(utility_rows(v).size(), openers.size());
+    chan *ignore_row = v->switcher->model.focused;
+    ASSERT_NE(ignore_row, nullptr);
+    EXPECT_EQ(ignore_row->name, "IgnoreList");
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(v->window)), "Ignore list - Lumenwick");
+
+    // Closing the focused utility row by the switcher's close button.
+    v->switcher->on_close(ignore_row);
+    EXPECT_EQ(utility_rows(v).size(), openers.size() - 1);
+    ASSERT_NE(v->switcher->model.focused, nullptr) << "a neighbour takes the focus";
+    ignore_gui_open();
+    EXPECT_EQ(utility_rows(v).size(), openers.size()) << "the closed window's state was released";
+    fe_close_window(channel);
+}
+
+TEST_F(UtilityTabs, WindowsWhenTheOptionIsOffOrTheSwitcherHidden)
+{
+    session_view *v = view_of(anchor);
+    for (const auto &[utils, pos] : {std::pair{0, 6}, std::pair{1, 7}}) {
+        prefs.gui_tab_utils = utils;
+        prefs.gui_tab_pos = pos;
+        url_gui_open();
+        GtkWidget *window = nullptr;
+        ASSERT_TRUE(pump_until([&] { return (window = find_shown_titled("URL Grabber - Lumenwick")) != nullptr; }))
+            << "gui_tab_utils " << utils << ", gui_tab_pos " << pos;
+        EXPECT_NE(window, v->window);
+        EXPECT_TRUE(utility_rows(v).empty());
+        gtk_widget_destroy(window);
+    }
+}
+
+TEST_F(UtilityTabs, ClosingTheFocusedLastTabShowsTheChatAgain)
+{
+    session_view *v = view_of(anchor);
+    notify_gui_open();
+    pump_for(20);
+    ASSERT_EQ(utility_rows(v).size(), 1u);
+    ASSERT_NE(gtk_notebook_get_current_page(notebook()), 0);
+    // Escape inside the page closes it like a window.
+    auto *page = static_cast<GtkWidget *>(utility_rows(v).front()->userdata);
+    GdkEvent *key = gdk_event_new(GDK_KEY_PRESS);
+    key->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(v->window)));
+    key->key.keyval = GDK_KEY_Escape;
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(page, "key-press-event", key, &handled);
+    gdk_event_free(key);
+    EXPECT_TRUE(handled);
+    EXPECT_TRUE(utility_rows(v).empty());
+    EXPECT_EQ(gtk_notebook_get_current_page(notebook()), 0);
+    mg_bring_tofront_sess(anchor);
+    EXPECT_EQ(mg_front_session(), anchor);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    g_log_set_writer_func(count_problems, nullptr, nullptr);
+    gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
+    set_xdir(dir);
+    load_default_config();
+    prefs.identd_server = 0; // never listen on a port from a test
+    arg_skip_plugins = 1;
+    if (!gtk_init_check(nullptr, nullptr)) {
+        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
+        return 1;
+    }
+    fe_init();
+    const int result = RUN_ALL_TESTS();
+    gchar *rm = g_strdup_printf("rm -rf '%s'", dir);
+    if (std::system(rm) != 0)
+        std::fprintf(stderr, "could not remove %s\n", dir);
+    g_free(rm);
+    g_free(dir);
+    return result;
+}
