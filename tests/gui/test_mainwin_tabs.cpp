@@ -2,6 +2,7 @@
 // in-process on a real display (run through with-xvfb.sh) with the real core
 // behind them. Any GLib warning or critical fails a test.
 #include "base/lumenwick.h"
+#include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
@@ -14,6 +15,7 @@
 #include "net/server.h"
 #include "session/session.h"
 #include "switcher/chanview.h"
+#include "textview/gtkxtext.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -176,6 +178,116 @@ TEST_F(UtilityTabs, ClosingTheFocusedLastTabShowsTheChatAgain)
     EXPECT_EQ(gtk_notebook_get_current_page(notebook()), 0);
     mg_bring_tofront_sess(anchor);
     EXPECT_EQ(mg_front_session(), anchor);
+}
+
+// --- sessions in windows of their own ------------------------------------------------
+
+using OwnWindows = MainWindow;
+
+std::string buffer_text(session *sess)
+{
+    return gtk_xtext_buffer_model(tab_of(sess)->buffer).save_text();
+}
+
+void type_line(session_view *v, const char *line)
+{
+    gtk_entry_set_text(GTK_ENTRY(v->input_entry), line);
+    g_signal_emit_by_name(v->input_entry, "activate");
+}
+
+// A detached tab keeps its text, state and half-typed line in a window of
+// its own that updates live and sends from its own input line; attached back
+// it is a tab again with everything it had.
+TEST_F(OwnWindows, DetachedTabLivesInItsWindowAndAttachesBack)
+{
+    session_view *main_view = view_of(anchor);
+    session *chan = new_ircwindow(anchor->server, "#own", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    fe_print_text(chan, const_cast<char *>("before detaching\n"), 0, FALSE);
+    gtk_entry_set_text(GTK_ENTRY(main_view->input_entry), "half typed");
+    const int tabs = chanview_get_size(main_view->switcher);
+
+    handle_command(chan, const_cast<char *>("GUI DETACH"), false);
+    session_view *own = view_of(chan);
+    ASSERT_NE(own, main_view);
+    ASSERT_NE(own->window, nullptr);
+    EXPECT_TRUE(gtk_widget_get_visible(own->window));
+    EXPECT_EQ(chanview_get_size(main_view->switcher), tabs - 1) << "its row left the switcher";
+    EXPECT_EQ(tab_of(chan)->tab, nullptr);
+    EXPECT_NE(mg_front_session(), chan);
+    EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(own->text_view)), tab_of(chan)->buffer);
+    EXPECT_NE(gtk_xtext_buffer_shown(GTK_XTEXT(main_view->text_view)), tab_of(chan)->buffer);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(own->input_entry)), "half typed");
+
+    // Changes show at once, though it is not the main window's tab in front.
+    // As the core does: the session's topic first, then the window told.
+    char topic[] = "live topic";
+    g_free(chan->topic);
+    chan->topic = g_strdup(topic);
+    fe_set_topic(chan, topic, topic);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(own->topic_entry)), "live topic");
+    EXPECT_STRNE(gtk_entry_get_text(GTK_ENTRY(main_view->topic_entry)), "live topic");
+    // Its input line runs commands in its own session, whatever the main window shows.
+    type_line(own, "/echo typed in its window");
+    EXPECT_NE(buffer_text(chan).find("typed in its window"), std::string::npos);
+    EXPECT_EQ(buffer_text(anchor).find("typed in its window"), std::string::npos);
+    mg_detach(chan, 1); // already detached: nothing
+    EXPECT_EQ(view_of(chan), own);
+
+    gtk_entry_set_text(GTK_ENTRY(own->input_entry), "still typing");
+    handle_command(chan, const_cast<char *>("GUI ATTACH"), false);
+    pump_for(20);
+    EXPECT_EQ(view_of(chan), main_view);
+    ASSERT_NE(tab_of(chan)->tab, nullptr);
+    EXPECT_EQ(chanview_get_size(main_view->switcher), tabs);
+    EXPECT_EQ(mg_front_session(), chan);
+    EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(main_view->text_view)), tab_of(chan)->buffer);
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(main_view->topic_entry)), "live topic");
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(main_view->input_entry)), "still typing");
+    EXPECT_NE(buffer_text(chan).find("before detaching"), std::string::npos);
+    mg_detach(chan, 2); // already a tab: nothing
+    EXPECT_EQ(view_of(chan), main_view);
+    fe_close_window(chan);
+}
+
+TEST_F(OwnWindows, ClosingItsWindowClosesTheSessionOnly)
+{
+    session *chan = new_ircwindow(anchor->server, "#closing", SESS_CHANNEL, 1);
+    mg_detach(chan, 0);
+    ASSERT_TRUE(mg_is_detached(chan));
+    gtk_widget_destroy(view_of(chan)->window);
+    EXPECT_FALSE(is_session(chan));
+    ASSERT_TRUE(is_session(anchor));
+    EXPECT_NE(session_window(anchor), nullptr) << "the main window stays";
+    mg_bring_tofront_sess(anchor);
+    EXPECT_EQ(mg_front_session(), anchor);
+}
+
+TEST_F(OwnWindows, ChannelsAndDialogsOpenInWindowsWhenNotTabbed)
+{
+    session_view *main_view = view_of(anchor);
+    const int tabs = chanview_get_size(main_view->switcher);
+    prefs.gui_tab_chans = 0;
+    prefs.gui_tab_dialogs = 0;
+    session *chan = new_ircwindow(anchor->server, "#window", SESS_CHANNEL, 1);
+    session *dialog = new_ircwindow(anchor->server, "carol", SESS_DIALOG, 1);
+    prefs.gui_tab_chans = 1;
+    prefs.gui_tab_dialogs = 1;
+    EXPECT_TRUE(mg_is_detached(chan));
+    EXPECT_TRUE(mg_is_detached(dialog));
+    EXPECT_EQ(chanview_get_size(main_view->switcher), tabs);
+    EXPECT_TRUE(gtk_widget_get_visible(view_of(chan)->userlist_box)) << "a channel shows its users";
+    EXPECT_FALSE(gtk_widget_get_visible(view_of(dialog)->userlist_box));
+    fe_print_text(dialog, const_cast<char *>("hello carol\n"), 0, FALSE);
+    EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(view_of(dialog)->text_view)), tab_of(dialog)->buffer);
+    EXPECT_NE(buffer_text(dialog).find("hello carol"), std::string::npos);
+
+    mg_detach(dialog, 2);
+    EXPECT_EQ(view_of(dialog), main_view);
+    EXPECT_EQ(chanview_get_size(main_view->switcher), tabs + 1);
+    fe_close_window(dialog);
+    fe_close_window(chan);
+    EXPECT_EQ(chanview_get_size(main_view->switcher), tabs);
 }
 
 } // namespace

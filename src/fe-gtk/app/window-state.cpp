@@ -90,8 +90,10 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
     case FE_GUI_COLOR:
         mg_set_tab_color(sess, arg);
         break;
-    case FE_GUI_MENU:   // the menu bar comes with the menus
-    case FE_GUI_ATTACH: // every session is a tab of the main window
+    case FE_GUI_ATTACH: // 1 detach, 2 attach, 0 toggle
+        mg_detach(sess, arg);
+        break;
+    case FE_GUI_MENU: // the menu bar comes with the menus
         break;
     }
 }

@@ -26,6 +26,7 @@ struct meter_widgets {
 
 struct session_view {
     GtkWidget *window = nullptr; // null once the window is being destroyed
+    session *owner = nullptr;    // the session of a window of its own; null for the main window
     GtkWidget *grid = nullptr;
     // Panes: left column (upper/lower), right column, and the outer ones.
     GtkWidget *hpane_left = nullptr;
@@ -71,8 +72,11 @@ struct server_gui {
 
 session_view *view_of(session *sess) noexcept;
 tab_state *tab_of(session *sess) noexcept;
-// Whether the session is the tab shown in the main window now.
+// Whether the session is shown now: the tab in front of the main window, or
+// a session in a window of its own.
 bool is_front(session *sess) noexcept;
+// The session a widget's window shows (the tab in front for the main window).
+session *mg_session_of_widget(GtkWidget *widget) noexcept;
 // The main window when the session has a view, or null.
 GtkWindow *session_window(session *sess) noexcept;
 // The window dialogs are placed over.
@@ -81,6 +85,27 @@ GtkWindow *main_window(void) noexcept;
 void sessionwin_apply_font(void) noexcept;
 // Re-applies the settings a session's window depends on (/GUI APPLY).
 void sessionwin_apply_settings(session *sess);
+
+// Builds the chat part of a view into v.chat: topic bar with mode buttons,
+// text view, input row, and the user list (packed by the caller).
+void mg_build_chat(session_view &v);
+// Shows a session in a view and applies what its tab state kept.
+void mg_show_session(session_view &v, session *sess);
+
+// Detaching and attaching (detach.cpp): mode 1 gives a tabbed session a
+// window of its own, 2 puts a windowed one back as a tab, 0 toggles;
+// requests that do not apply are ignored.
+void mg_detach(session *sess, int mode);
+bool mg_is_detached(session *sess) noexcept;
+// Closes a freed session's own window (from fe_session_callback).
+void mg_detached_free(session *sess);
+// A new session that gets a window of its own (gui_tab_chans / gui_tab_dialogs off).
+void mg_new_detached(session *sess);
+// Removes a session's row from the switcher (detaching, closing); the main
+// window goes when no tabbed session is left.
+void mg_untab(session *sess);
+// Gives a session a tab again and shows it.
+void mg_retab(session *sess);
 
 // Brings a session's tab to front.
 void mg_bring_tofront_sess(session *sess);

@@ -240,11 +240,19 @@ bool find_row(user_model *um, User *user, GtkTreeIter *out)
 
 // --- the view ------------------------------------------------------------
 
-GtkTreeView *view_tree()
+// The tree view showing the session's list now, or null when it is a tab
+// not in front.
+GtkTreeView *view_tree(session *sess)
 {
-    session *front = mg_front_session();
-    session_view *v = front ? view_of(front) : nullptr;
+    session_view *v = is_front(sess) ? view_of(sess) : nullptr;
     return v && v->userlist ? GTK_TREE_VIEW(v->userlist) : nullptr;
+}
+
+// Only the main window's tab in front holds its list back during a NAMES
+// burst; a window of its own keeps its model attached (one pending attach).
+bool holds_back_bursts(session *sess)
+{
+    return sess && sess == mg_front_session();
 }
 
 void schedule_attach(session *sess);
@@ -255,7 +263,7 @@ gboolean attach_model(gpointer) noexcept
     guarded("user list attach", [] {
         attach_idle.release();
         session *sess = std::exchange(attach_pending, nullptr);
-        if (!is_session(sess) || sess != mg_front_session())
+        if (!is_session(sess) || !is_front(sess))
             return;
         user_model *um = model_of(sess);
         // Inside a NAMES burst the list is shown once, when the burst ends
@@ -269,7 +277,7 @@ gboolean attach_model(gpointer) noexcept
         attach_waited = false;
         if (um && um->bulk)
             sort_store(um);
-        GtkTreeView *tree = view_tree();
+        GtkTreeView *tree = view_tree(sess);
         if (tree && um && gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
             gtk_tree_view_set_model(tree, GTK_TREE_MODEL(um->store));
     });
@@ -332,7 +340,7 @@ gboolean typing_tick(gpointer data) noexcept
 void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *, gpointer) noexcept
 {
     guarded("user list double click", [&] {
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(GTK_WIDGET(tree));
         if (!sess || !prefs.gui_ulist_doubleclick[0])
             return;
         GdkModifierType state;
@@ -370,13 +378,13 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
     });
 }
 
-gboolean on_list_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
+gboolean on_list_key(GtkWidget *tree, GdkEventKey *event, gpointer) noexcept
 {
     return guarded<gboolean>("user list key", FALSE, [&]() -> gboolean {
         // Printable keys belong to the input line.
         if (event->keyval < 42 || event->keyval > 122)
             return FALSE;
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(tree);
         session_view *v = sess ? view_of(sess) : nullptr;
         if (!v)
             return FALSE;
@@ -467,7 +475,7 @@ void userlist_free_model(session *sess)
         return;
     if (attach_pending == sess)
         attach_pending = nullptr;
-    if (GtkTreeView *tree = view_tree())
+    if (GtkTreeView *tree = view_tree(sess))
         if (gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store))
             gtk_tree_view_set_model(tree, nullptr);
     g_object_unref(um->store);
@@ -477,9 +485,17 @@ void userlist_free_model(session *sess)
 
 void userlist_show(session *sess)
 {
-    if (GtkTreeView *tree = view_tree())
-        gtk_tree_view_set_model(tree, nullptr);
-    schedule_attach(sess);
+    GtkTreeView *tree = view_tree(sess);
+    user_model *um = model_of(sess);
+    if (tree && um && !holds_back_bursts(sess)) {
+        if (um->bulk)
+            sort_store(um);
+        gtk_tree_view_set_model(tree, GTK_TREE_MODEL(um->store));
+    } else {
+        if (tree)
+            gtk_tree_view_set_model(tree, nullptr);
+        schedule_attach(sess);
+    }
     refresh_count(sess);
 }
 
@@ -512,8 +528,8 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     // view of the tab in front lets go of the model meanwhile.
     if (sess->type == SESS_CHANNEL && !sess->end_of_names)
         um->bulk = true;
-    if (um->bulk && is_front(sess)) {
-        GtkTreeView *tree = view_tree();
+    if (um->bulk && holds_back_bursts(sess)) {
+        GtkTreeView *tree = view_tree(sess);
         if (tree && gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store)) {
             gtk_tree_view_set_model(tree, nullptr);
             schedule_attach(sess);
@@ -538,7 +554,7 @@ int fe_userlist_remove(session *sess, User *user)
     if (!um || !find_row(um, user, &iter))
         return 0;
     bool selected = false;
-    if (GtkTreeView *tree = view_tree())
+    if (GtkTreeView *tree = view_tree(sess))
         if (gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store))
             selected = gtk_tree_selection_iter_is_selected(gtk_tree_view_get_selection(tree), &iter);
     um->index.forget(user);
@@ -561,7 +577,7 @@ void fe_userlist_numbers(session *sess)
     user_model *um = model_of(sess);
     if (um && um->bulk && sess->end_of_names) {
         sort_store(um);
-        if (is_front(sess) && attach_pending == sess) {
+        if (holds_back_bursts(sess) && attach_pending == sess) {
             attach_idle.reset();
             attach_waited = false;
             attach_model(nullptr);
@@ -586,7 +602,7 @@ void fe_userlist_clear(session *sess)
 void fe_userlist_set_selected(session *sess)
 {
     user_model *um = model_of(sess);
-    GtkTreeView *tree = view_tree();
+    GtkTreeView *tree = view_tree(sess);
     if (!um || !tree || gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
         return;
     GtkTreeSelection *sel = gtk_tree_view_get_selection(tree);
@@ -603,7 +619,7 @@ void fe_userlist_set_selected(session *sess)
 void fe_uselect(session *sess, char *word[], int do_clear, int scroll_to)
 {
     user_model *um = model_of(sess);
-    GtkTreeView *tree = view_tree();
+    GtkTreeView *tree = view_tree(sess);
     if (!um || !tree || !is_front(sess))
         return;
     if (gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
