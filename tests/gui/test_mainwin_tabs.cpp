@@ -4,12 +4,15 @@
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
+#include "config/list.h"
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "fe.h"
 #include "gui_support.h"
+#include "irc/proto-irc.h"
+#include "irc/userlist.h"
 #include "mainwin/generic-tab.h"
 #include "mainwin/maingui.h"
 #include "net/server.h"
@@ -288,6 +291,73 @@ TEST_F(OwnWindows, ChannelsAndDialogsOpenInWindowsWhenNotTabbed)
     fe_close_window(dialog);
     fe_close_window(chan);
     EXPECT_EQ(chanview_get_size(main_view->switcher), tabs);
+}
+
+// --- button rows ---------------------------------------------------------------------
+
+using Buttons = MainWindow;
+
+GtkWidget *button_labelled(GtkWidget *container, const char *label)
+{
+    GList *children = gtk_container_get_children(GTK_CONTAINER(container));
+    GtkWidget *found = nullptr;
+    for (GList *l = children; l && !found; l = l->next)
+        if (GTK_IS_BUTTON(l->data) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(l->data)), label) == 0)
+            found = GTK_WIDGET(l->data);
+    g_list_free(children);
+    return found;
+}
+
+// A button added with /ADDBUTTON appears at once and runs its command for
+// each selected nick; a dialog button runs for the dialog's peer.
+TEST_F(Buttons, AddedButtonsRunForTheSelectedNicksOrThePeer)
+{
+    prefs.gui_ulist_buttons = 1;
+    session *chan = new_ircwindow(anchor->server, "#buttons", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    session_view *v = view_of(chan);
+    message_tags_data tags;
+    for (const char *nick : {"alice", "bob", "carol"})
+        userlist_add(chan, nick, nullptr, nullptr, nullptr, &tags);
+    chan->end_of_names = TRUE;
+    fe_userlist_numbers(chan);
+    ASSERT_TRUE(pump_until([&] { return gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)) != nullptr; }));
+
+    handle_command(chan, const_cast<char *>("ADDBUTTON Greet echo hello %s on %c"), false);
+    GtkWidget *greet = button_labelled(v->ulist_buttons, "Greet");
+    ASSERT_NE(greet, nullptr) << "the new button is there without reopening anything";
+    EXPECT_TRUE(gtk_widget_get_visible(v->ulist_buttons));
+    GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(v->userlist));
+    GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist));
+    GtkTreeIter it;
+    for (bool ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+        User *u = nullptr;
+        gtk_tree_model_get(model, &it, 4, &u, -1);
+        if (u && g_strcmp0(u->nick, "bob") != 0)
+            gtk_tree_selection_select_iter(sel, &it);
+    }
+    gtk_button_clicked(GTK_BUTTON(greet));
+    const std::string text = buffer_text(chan);
+    EXPECT_NE(text.find("hello alice on #buttons"), std::string::npos) << text;
+    EXPECT_NE(text.find("hello carol on #buttons"), std::string::npos) << text;
+    EXPECT_EQ(text.find("hello bob"), std::string::npos) << "bob was not selected";
+    EXPECT_FALSE(gtk_widget_get_visible(v->dialog_buttons)) << "dialog buttons only in dialogs";
+    handle_command(chan, const_cast<char *>("DELBUTTON Greet"), false);
+    EXPECT_EQ(button_labelled(v->ulist_buttons, "Greet"), nullptr);
+
+    session *dialog = new_ircwindow(anchor->server, "dave", SESS_DIALOG, 1);
+    mg_bring_tofront_sess(dialog);
+    handle_command(dialog, const_cast<char *>("ADDBUTTON Peer echo peer is %s"), false);
+    EXPECT_TRUE(gtk_widget_get_visible(v->dialog_buttons));
+    GtkWidget *peer = button_labelled(v->dialog_buttons, "Peer");
+    ASSERT_NE(peer, nullptr);
+    gtk_button_clicked(GTK_BUTTON(peer));
+    EXPECT_NE(buffer_text(dialog).find("peer is dave"), std::string::npos);
+    list_delentry(&dlgbutton_list, "Peer");
+    fe_dlgbuttons_update(dialog);
+    prefs.gui_ulist_buttons = 0;
+    fe_close_window(dialog);
+    fe_close_window(chan);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The main window's rules without a display: switcher order, truncation and
 // focus, tab colours, tab state, closed tabs, layout slots, the row index.
+#include "mainwin/button-commands.h"
 #include "mainwin/tabstate.h"
 #include "switcher/chanview-model.h"
 
@@ -227,4 +228,20 @@ TEST(RowIndex, ScansOnceThenRemembersUntilForgotten)
     index.forget(u1);
     EXPECT_TRUE(index.find(u1, &row, scan));
     EXPECT_EQ(scans, 3);
+}
+
+// "op %a" must become one MODE for all selected nicks, never one per nick
+// (the server's mode limit applies per line); other buttons run per nick.
+TEST(Buttons, AllNicksRunOnceOthersOncePerNick)
+{
+    const std::vector<button_target> two = {{"alice", "a@host.one"}, {"bob", ""}};
+    const button_context ctx{"#chan", "Libera", "me"};
+    EXPECT_EQ(button_commands("op %a", two, ctx), (std::vector<std::string>{"op alice bob"}));
+    EXPECT_EQ(button_commands("whois %s %s (%h) in %c on %e as %n", two, ctx),
+              (std::vector<std::string>{"whois alice alice (a@host.one) in #chan on Libera as me",
+                                        "whois bob bob () in #chan on Libera as me"}));
+    // Nothing selected still runs once, with the nick empty.
+    EXPECT_EQ(button_commands("clear", {}, ctx), (std::vector<std::string>{"clear"}));
+    // A word the button cannot have (no arguments are typed) runs nothing.
+    EXPECT_TRUE(button_commands("kick %s %2", two, ctx).empty());
 }

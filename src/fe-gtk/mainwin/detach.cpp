@@ -29,6 +29,10 @@ void on_destroy(GtkWidget *, gpointer data) noexcept
         auto *v = static_cast<session_view *>(data);
         v->window = nullptr;
         v->progress_pulse.reset();
+        if (v->userlist_box) {
+            g_object_unref(std::exchange(v->userlist_box, nullptr));
+            v->userlist = nullptr;
+        }
         // Closing the window closes its session (which frees v through
         // mg_detached_free); attaching and freeing cleared the owner first.
         if (session *sess = v->owner; sess && is_session(sess))
@@ -93,6 +97,17 @@ session_view *build(session *sess)
     return raw;
 }
 
+// Destroys a view's window and the user-list box it holds a reference to.
+void destroy_window(session_view &v)
+{
+    if (GtkWidget *window = std::exchange(v.window, nullptr))
+        gtk_widget_destroy(window);
+    if (v.userlist_box) {
+        g_object_unref(std::exchange(v.userlist_box, nullptr));
+        v.userlist = nullptr;
+    }
+}
+
 void show(session_view &v, session *sess)
 {
     gtk_widget_show_all(v.window);
@@ -129,8 +144,7 @@ void attach(session *sess)
         gtk_tree_view_set_model(GTK_TREE_VIEW(v->userlist), nullptr);
     mg_retab(sess);
     std::unique_ptr<session_view> owned(v);
-    if (GtkWidget *window = std::exchange(v->window, nullptr))
-        gtk_widget_destroy(window);
+    destroy_window(*v);
 }
 
 } // namespace
@@ -172,6 +186,5 @@ void mg_detached_free(session *sess)
     if (v->userlist)
         gtk_tree_view_set_model(GTK_TREE_VIEW(v->userlist), nullptr);
     std::unique_ptr<session_view> owned(v);
-    if (GtkWidget *window = std::exchange(v->window, nullptr))
-        gtk_widget_destroy(window);
+    destroy_window(*v);
 }

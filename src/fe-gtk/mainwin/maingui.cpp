@@ -6,6 +6,7 @@
 #include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "mainwin/buttons.h"
 #include "mainwin/generic-tab.h"
 #include "mainwin/layout.h"
 #include "mainwin/userlist.h"
@@ -716,6 +717,7 @@ void show_parts_for(session_view &v, session *sess)
     for (int i = 0; i < MODE_BUTTONS; i++)
         gtk_widget_set_visible(v.mode_buttons[i], !modes || std::strchr(modes, letters[i]));
     gtk_editable_set_editable(GTK_EDITABLE(v.topic_entry), sess->type != SESS_DIALOG);
+    buttons_show_for(v, sess);
     gtk_widget_set_visible(v.topic_bar, sess->type != SESS_SERVER && prefs.gui_topicbar);
     if (v.owner) // a window of its own: the list beside the text of a channel
         gtk_widget_set_visible(v.userlist_box, sess->type == SESS_CHANNEL && !prefs.gui_ulist_hide);
@@ -811,6 +813,7 @@ void mg_build_chat(session_view &v)
     gtk_box_pack_start(GTK_BOX(v.chat), v.input_row, FALSE, FALSE, 2);
 
     userlist_create(v);
+    buttons_build(v);
     apply_meter_visibility(v.lag, prefs.gui_lagometer);
     apply_meter_visibility(v.throttle, prefs.gui_throttlemeter);
 }
@@ -1350,10 +1353,6 @@ void fe_update_mode_buttons(session *sess, char mode, char sign)
     if (is_front(sess))
         set_mode_button(*view_of(sess), i, sign == '+');
 }
-
-void fe_buttons_update(session *) {}
-
-void fe_dlgbuttons_update(session *) {}
 
 void fe_progressbar_start(session *sess)
 {

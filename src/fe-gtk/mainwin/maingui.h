@@ -42,6 +42,8 @@ struct session_view {
     GtkWidget *topic_entry = nullptr;
     GtkWidget *mode_box = nullptr;
     GtkWidget *mode_buttons[MODE_BUTTONS] = {};
+    GtkWidget *dialog_buttons = nullptr; // dlgbuttons.conf, dialogs only
+    GtkWidget *ulist_buttons = nullptr;  // buttons.conf under the user list
     GtkWidget *key_entry = nullptr;
     GtkWidget *limit_entry = nullptr;
     GtkWidget *text_view = nullptr; // a GtkXText

@@ -355,8 +355,10 @@ void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *,
         if (!user)
             return;
         char buf[2048];
+        // %0 to %9 index the word arrays directly: every slot must exist.
         char empty[] = "";
-        char *word[] = {empty, empty};
+        char *word[PDIWORDS];
+        std::fill(std::begin(word), std::end(word), static_cast<char *>(empty));
         const char *host = user->hostname ? user->hostname : _("Host unknown");
         const char *account = user->account ? user->account : _("Account unknown");
         const char *network = server_get_network(sess->server, true);
@@ -497,6 +499,27 @@ void userlist_show(session *sess)
         schedule_attach(sess);
     }
     refresh_count(sess);
+}
+
+std::vector<User *> userlist_selected_users(session *sess)
+{
+    std::vector<User *> out;
+    GtkTreeView *tree = view_tree(sess);
+    user_model *um = model_of(sess);
+    if (!tree || !um || gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
+        return out;
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(tree), nullptr);
+    for (GList *l = rows; l; l = l->next) {
+        GtkTreeIter iter;
+        User *u = nullptr;
+        if (gtk_tree_model_get_iter(m, &iter, static_cast<GtkTreePath *>(l->data)))
+            gtk_tree_model_get(m, &iter, COL_USER, &u, -1);
+        if (u)
+            out.push_back(u);
+    }
+    g_list_free_full(rows, reinterpret_cast<GDestroyNotify>(gtk_tree_path_free));
+    return out;
 }
 
 void userlist_apply_sort(session *sess)

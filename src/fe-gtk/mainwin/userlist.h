@@ -4,8 +4,11 @@
 
 #include <gtk/gtk.h>
 
+#include <vector>
+
 struct session;
 struct session_view;
+struct User;
 
 // The view with its count label, packed into `view.userlist_box`.
 void userlist_create(session_view &view);
@@ -15,5 +18,8 @@ void userlist_free_model(session *sess);
 // refreshes the count.
 void userlist_show(session *sess);
 void userlist_apply_sort(session *sess);
+// The users selected in the list where the session is shown now (in list
+// order); empty when it is not shown.
+std::vector<User *> userlist_selected_users(session *sess);
 // Re-inserts every user (display settings changed).
 void userlist_refill(session *sess);
