@@ -5,6 +5,7 @@
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
 #include "config/list.h"
+#include "dcc/dcc.h"
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
 #include "dialogs/plugingui.h"
@@ -358,6 +359,46 @@ TEST_F(Buttons, AddedButtonsRunForTheSelectedNicksOrThePeer)
     prefs.gui_ulist_buttons = 0;
     fe_close_window(dialog);
     fe_close_window(chan);
+}
+
+
+// --- quit dialog -----------------------------------------------------------------------
+
+std::string all_label_text(GtkWidget *w)
+{
+    std::string out;
+    if (GTK_IS_LABEL(w))
+        out += gtk_label_get_text(GTK_LABEL(w));
+    if (GTK_IS_CONTAINER(w)) {
+        GList *children = gtk_container_get_children(GTK_CONTAINER(w));
+        for (GList *l = children; l; l = l->next)
+            out += all_label_text(GTK_WIDGET(l->data));
+        g_list_free(children);
+    }
+    return out;
+}
+
+// With no connection, a file still being received must not be dropped by
+// quitting without a question.
+TEST(QuitDialog, AnActiveTransferAsksBeforeQuitting)
+{
+    prefs.gui_quit_dialog = 1;
+    auto *dcc = new DCC;
+    dcc->kind = DCC_KIND_RECV;
+    dcc->nick = "bob";
+    dcc->file = "big.iso";
+    dcc->status = STAT_ACTIVE;
+    dcc_list = g_slist_prepend(dcc_list, dcc);
+    mg_open_quit_dialog(false);
+    GtkWidget *dialog = nullptr;
+    ASSERT_TRUE(pump_until([&] { return (dialog = find_shown_titled("Quit Lumenwick?")) != nullptr; }));
+    const std::string text = all_label_text(dialog);
+    EXPECT_NE(text.find("Some file transfers are still active."), std::string::npos) << text;
+    EXPECT_EQ(text.find("You are connected"), std::string::npos) << "no server is connected";
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    EXPECT_EQ(find_shown_titled("Quit Lumenwick?"), nullptr);
+    dcc_list = g_slist_remove(dcc_list, dcc);
+    delete dcc;
 }
 
 } // namespace
