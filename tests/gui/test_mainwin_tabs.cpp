@@ -361,7 +361,6 @@ TEST_F(Buttons, AddedButtonsRunForTheSelectedNicksOrThePeer)
     fe_close_window(chan);
 }
 
-
 // --- quit dialog -----------------------------------------------------------------------
 
 std::string all_label_text(GtkWidget *w)
@@ -399,6 +398,39 @@ TEST(QuitDialog, AnActiveTransferAsksBeforeQuitting)
     EXPECT_EQ(find_shown_titled("Quit Lumenwick?"), nullptr);
     dcc_list = g_slist_remove(dcc_list, dcc);
     delete dcc;
+}
+
+// --- topic bar -------------------------------------------------------------------------
+
+// The point of the topic entry over byte `index` of its text.
+void point_of(GtkWidget *entry, int index, int *x, int *y)
+{
+    PangoRectangle pos;
+    const int layout_index = gtk_entry_text_index_to_layout_index(GTK_ENTRY(entry), index);
+    pango_layout_index_to_pos(gtk_entry_get_layout(GTK_ENTRY(entry)), layout_index, &pos);
+    int xo = 0, yo = 0;
+    gtk_entry_get_layout_offsets(GTK_ENTRY(entry), &xo, &yo);
+    *x = xo + PANGO_PIXELS(pos.x + pos.width / 2);
+    *y = yo + PANGO_PIXELS(pos.y + pos.height / 2);
+}
+
+TEST_F(MainWindow, TopicFindsTheLinkUnderThePointer)
+{
+    session *chan = new_ircwindow(anchor->server, "#topic", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    char topic[] = "rules at (https://example.org/rules). be nice";
+    fe_set_topic(chan, topic, topic);
+    GtkWidget *entry = view_of(chan)->topic_entry;
+    pump_for(50);
+    const std::string text = topic;
+    int x, y;
+    point_of(entry, static_cast<int>(text.find("example")), &x, &y);
+    EXPECT_EQ(mg_topic_url_at(entry, x, y), "https://example.org/rules") << "without the brackets and full stop";
+    point_of(entry, static_cast<int>(text.find("nice")), &x, &y);
+    EXPECT_EQ(mg_topic_url_at(entry, x, y), "");
+    point_of(entry, static_cast<int>(text.find(" be")), &x, &y);
+    EXPECT_EQ(mg_topic_url_at(entry, x, y), "") << "a blank is no word";
+    fe_close_window(chan);
 }
 
 } // namespace

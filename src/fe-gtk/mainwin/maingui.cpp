@@ -607,6 +607,7 @@ void build_topic_bar(session_view &v)
     gtk_widget_set_name(v.topic_entry, "lumenwick-topicbox");
     atk_object_set_name(gtk_widget_get_accessible(v.topic_entry), "topic");
     g_signal_connect(v.topic_entry, "activate", G_CALLBACK(on_topic_activate), nullptr);
+    mg_topic_connect(v.topic_entry);
     gtk_box_pack_start(GTK_BOX(v.topic_bar), v.topic_entry, TRUE, TRUE, 0);
 
     v.mode_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);

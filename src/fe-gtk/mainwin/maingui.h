@@ -122,6 +122,10 @@ void mg_apply_setup(void);
 // Tab colour by activity level (0..3, plus 8: keep a higher level).
 void mg_set_tab_color(session *sess, int level);
 session_view *mg_shared_view(void) noexcept;
+// Links in the topic bar (topic-click.cpp): the URL or host under the
+// entry's point (x, y) in its own coordinates, or empty; and the handlers.
+std::string mg_topic_url_at(GtkWidget *entry, int x, int y);
+void mg_topic_connect(GtkWidget *entry);
 // The typing-notice sender on the input line (typing.cpp).
 void typing_connect(GtkWidget *entry);
 // Window geometry saved in the settings (geometry.cpp).
