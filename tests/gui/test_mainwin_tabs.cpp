@@ -16,6 +16,7 @@
 #include "irc/userlist.h"
 #include "mainwin/generic-tab.h"
 #include "mainwin/maingui.h"
+#include "mainwin/reply.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "switcher/chanview.h"
@@ -430,6 +431,34 @@ TEST_F(MainWindow, TopicFindsTheLinkUnderThePointer)
     EXPECT_EQ(mg_topic_url_at(entry, x, y), "");
     point_of(entry, static_cast<int>(text.find(" be")), &x, &y);
     EXPECT_EQ(mg_topic_url_at(entry, x, y), "") << "a blank is no word";
+    fe_close_window(chan);
+}
+
+// --- replies ---------------------------------------------------------------------------
+
+TEST_F(MainWindow, ReplyBarFollowsItsTabAndFallsBackWhereRepliesAreNotSupported)
+{
+    session *chan = new_ircwindow(anchor->server, "#reply", SESS_CHANNEL, 1);
+    mg_bring_tofront_sess(chan);
+    session_view *v = view_of(chan);
+    const reply_target target{"msg1", "erin", "where is the <config>?"};
+    mg_reply_set(chan, &target);
+    EXPECT_TRUE(gtk_widget_get_visible(v->reply_bar));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(v->reply_label)),
+                 "\u21aa Replying to erin \u00b7 where is the <config>?");
+    mg_bring_tofront_sess(anchor);
+    EXPECT_FALSE(gtk_widget_get_visible(v->reply_bar)) << "the server tab answers nothing";
+    mg_bring_tofront_sess(chan);
+    EXPECT_TRUE(gtk_widget_get_visible(v->reply_bar));
+
+    // A command goes as typed and keeps the reply.
+    type_line(v, "/echo just a command");
+    EXPECT_TRUE(tab_of(chan)->reply.has_value());
+    // Not connected: a notice, then the line as usual; the reply is over.
+    type_line(v, "hello");
+    EXPECT_NE(buffer_text(chan).find("Replies are not supported on this server. Sending normally."), std::string::npos);
+    EXPECT_FALSE(tab_of(chan)->reply.has_value());
+    EXPECT_FALSE(gtk_widget_get_visible(v->reply_bar));
     fe_close_window(chan);
 }
 

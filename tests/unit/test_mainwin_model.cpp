@@ -4,6 +4,7 @@
 #include "mainwin/tabstate.h"
 #include "switcher/chanview-model.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -244,4 +245,25 @@ TEST(Buttons, AllNicksRunOnceOthersOncePerNick)
     EXPECT_EQ(button_commands("clear", {}, ctx), (std::vector<std::string>{"clear"}));
     // A word the button cannot have (no arguments are typed) runs nothing.
     EXPECT_TRUE(button_commands("kick %s %2", two, ctx).empty());
+}
+
+TEST(Replies, RouteAndBarText)
+{
+    EXPECT_EQ(reply_route_for("/me waves", '/', true, true), reply_route::as_typed);
+    EXPECT_EQ(reply_route_for("sure", '/', true, true), reply_route::reply);
+    EXPECT_EQ(reply_route_for("sure", '/', true, false), reply_route::unsupported);
+    EXPECT_EQ(reply_route_for("sure", '/', false, true), reply_route::unsupported);
+    EXPECT_EQ(reply_command('/', "abc123", "sure"), "/REPLY abc123 sure");
+
+    EXPECT_EQ(
+        reply_bar_markup({"id", "", ""}),
+        "<span foreground='#7d8790'>\u21aa Replying to <b>message</b> \u00b7 Original message unavailable</span>");
+    // Markup in the quote is escaped, and a long quote is cut before the
+    // 160th byte when that byte is inside a character: the label would
+    // refuse half a character.
+    const std::string long_text = std::string(159, 'a') + "\u00e9" + "tail";
+    const std::string bar = reply_bar_markup({"id", "<bob>", long_text});
+    EXPECT_NE(bar.find("<b>&lt;bob&gt;</b>"), std::string::npos) << bar;
+    EXPECT_NE(bar.find(std::string(159, 'a') + "</span>"), std::string::npos) << bar;
+    EXPECT_TRUE(g_utf8_validate(bar.c_str(), -1, nullptr));
 }

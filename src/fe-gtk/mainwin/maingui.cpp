@@ -9,6 +9,7 @@
 #include "mainwin/buttons.h"
 #include "mainwin/generic-tab.h"
 #include "mainwin/layout.h"
+#include "mainwin/reply.h"
 #include "mainwin/userlist.h"
 #include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
@@ -250,6 +251,32 @@ void on_topic_activate(GtkEntry *entry, gpointer) noexcept
     });
 }
 
+// A line typed while answering a message goes as a REPLY where the server
+// takes the tag; elsewhere it goes normally after a notice. True when sent.
+bool send_as_reply(session *sess, char *text)
+{
+    tab_state *t = tab_of(sess);
+    if (!t || !t->reply)
+        return false;
+    const char command_char = prefs.input_command_char[0] ? prefs.input_command_char[0] : '/';
+    server *serv = sess->server;
+    const bool allowed = client_tag_allowed(serv->cap_message_tags, serv->clienttagdeny, "reply");
+    switch (reply_route_for(text, command_char, serv->connected, allowed)) {
+    case reply_route::as_typed:
+        return false;
+    case reply_route::unsupported:
+        mg_reply_set(sess, nullptr);
+        PrintText(sess, _("Replies are not supported on this server. Sending normally.\n"));
+        return false;
+    case reply_route::reply:
+        break;
+    }
+    std::string line = reply_command(command_char, t->reply->msgid, text);
+    mg_reply_set(sess, nullptr);
+    handle_multiline(sess, line.data(), TRUE, FALSE);
+    return true;
+}
+
 void on_input_activate(GtkEntry *entry, gpointer) noexcept
 {
     static bool busy = false;
@@ -263,6 +290,8 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
         busy = true;
         gtk_entry_set_text(entry, "");
         busy = false;
+        if (send_as_reply(sess, text.get()))
+            return;
         // The command may close this tab: nothing of it is touched afterwards.
         handle_multiline(sess, text.get(), TRUE, FALSE);
     });
@@ -788,6 +817,7 @@ void mg_show_session(session_view &v, session *sess)
     gtk_button_set_label(GTK_BUTTON(v.nick_button), sess->server->nick[0] ? sess->server->nick : prefs.irc_nick1);
     fe_set_away(sess->server);
     userlist_show(sess);
+    mg_reply_update(sess);
 }
 
 void mg_build_chat(session_view &v)
@@ -810,6 +840,8 @@ void mg_build_chat(session_view &v)
     }
     gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
     gtk_box_pack_start(GTK_BOX(v.chat), v.text_scroll, TRUE, TRUE, 0);
+    reply_build(v);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.reply_bar, FALSE, FALSE, 0);
     build_input_row(v);
     gtk_box_pack_start(GTK_BOX(v.chat), v.input_row, FALSE, FALSE, 2);
 

@@ -54,6 +54,8 @@ struct session_view {
     GtkWidget *nick_button = nullptr;
     GtkWidget *input_entry = nullptr;
     GtkWidget *input_row = nullptr;
+    GtkWidget *reply_bar = nullptr; // shown while answering a message
+    GtkWidget *reply_label = nullptr;
     GtkWidget *progress_bar = nullptr;
     source_id progress_pulse;
     meter_widgets lag;
