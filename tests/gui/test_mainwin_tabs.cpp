@@ -462,6 +462,54 @@ TEST_F(MainWindow, ReplyBarFollowsItsTabAndFallsBackWhereRepliesAreNotSupported)
     fe_close_window(chan);
 }
 
+// --- user lists in bursts -----------------------------------------------------------------
+
+std::vector<std::string> list_nicks(session_view *v)
+{
+    std::vector<std::string> rows;
+    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist));
+    GtkTreeIter it;
+    for (bool ok = m && gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it)) {
+        User *u = nullptr;
+        gtk_tree_model_get(m, &it, 4, &u, -1);
+        rows.emplace_back(u ? u->nick : "?");
+    }
+    return rows;
+}
+
+// Someone who parts while the NAMES burst is still coming never shows (nor
+// leaves a row pointing at a freed user), in the main window and in a
+// window of its own.
+TEST_F(MainWindow, PartDuringABurstLeavesNoRow)
+{
+    prefs.gui_ulist_sort = 0;
+    for (const bool own_window : {false, true}) {
+        session *chan = new_ircwindow(anchor->server, own_window ? "#burst-own" : "#burst", SESS_CHANNEL, 1);
+        if (own_window)
+            mg_detach(chan, 1);
+        else
+            mg_bring_tofront_sess(chan);
+        session_view *v = view_of(chan);
+        message_tags_data tags;
+        chan->end_of_names = FALSE;
+        userlist_burst_begin(chan);
+        for (const char *name : {"zed", "@mallory", "bob", "+amy"})
+            userlist_add(chan, name, nullptr, nullptr, nullptr, &tags);
+        userlist_remove(chan, "mallory");
+        userlist_add(chan, "carl", nullptr, nullptr, nullptr, &tags);
+        userlist_burst_end(chan);
+        chan->end_of_names = TRUE;
+        fe_userlist_numbers(chan);
+        ASSERT_TRUE(pump_until([&] { return gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)) != nullptr; }));
+        EXPECT_EQ(list_nicks(v), (std::vector<std::string>{"amy", "bob", "carl", "zed"}))
+            << "own window " << own_window;
+        // Lookups after the burst find the rows it made.
+        userlist_remove(chan, "bob");
+        EXPECT_EQ(list_nicks(v), (std::vector<std::string>{"amy", "carl", "zed"}));
+        fe_close_window(chan);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)

@@ -46,7 +46,8 @@ struct user_model {
     std::unordered_map<User *, typing> typing_users;
     unsigned counter = 0;
     source_id typing_timer;
-    bool bulk = false; // a NAMES burst: rows appended, sorted when it ends
+    bool bulk = false;           // a NAMES burst: rows wait in `pending` until it ends
+    std::vector<User *> pending; // users of the burst not in the store yet
 };
 
 user_model *model_of(session *sess)
@@ -114,9 +115,51 @@ int insert_position(user_model *um, User *user)
 
 // Also fills the row index after a burst in the same pass: a later part
 // or quit then never scans 50,000 rows.
+void append_row(user_model *um, User *user, GtkTreeIter *iter);
+
+// The end of a burst: the users so far and those of the burst, sorted once,
+// go into the store in order while no view watches it. Cheaper by far than
+// appending them and reordering 50,000 rows (the reorder alone maps every
+// row through a hash table).
+void flush_pending(user_model *um)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    std::vector<User *> users;
+    users.reserve(static_cast<std::size_t>(gtk_tree_model_iter_n_children(m, nullptr)) + um->pending.size());
+    GtkTreeIter it;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it))
+        users.push_back(user_at(um, &it));
+    users.insert(users.end(), um->pending.begin(), um->pending.end());
+    std::vector<User *>().swap(um->pending);
+    if (sorted_setting()) {
+        server *serv = um->sess->server;
+        std::stable_sort(users.begin(), users.end(),
+                         [serv](User *a, User *b) { return compare_users(serv, a, b) < 0; });
+    }
+    // A window of its own keeps its model during a burst: it lets go now.
+    GtkTreeView *shown = nullptr;
+    if (session_view *v = is_front(um->sess) ? view_of(um->sess) : nullptr)
+        if (v->userlist && gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)) == m)
+            shown = GTK_TREE_VIEW(v->userlist);
+    if (shown)
+        gtk_tree_view_set_model(shown, nullptr);
+    um->index.clear();
+    gtk_list_store_clear(um->store);
+    for (User *u : users) {
+        append_row(um, u, &it);
+        um->index.put(u, it);
+    }
+    if (shown)
+        gtk_tree_view_set_model(shown, m);
+}
+
 void sort_store(user_model *um)
 {
     const bool was_bulk = std::exchange(um->bulk, false);
+    if (was_bulk && !um->pending.empty()) {
+        flush_pending(um);
+        return;
+    }
     GtkTreeModel *m = GTK_TREE_MODEL(um->store);
     std::vector<User *> users;
     users.reserve(static_cast<std::size_t>(gtk_tree_model_iter_n_children(m, nullptr)));
@@ -216,6 +259,15 @@ void write_row(user_model *um, GtkTreeIter *iter, User *user)
     gtk_list_store_set(um->store, iter, COL_PREFIX, prefix_markup(user).c_str(), COL_NICK,
                        nick_markup(um, user).c_str(), COL_HOST, user->hostname ? user->hostname : "", COL_COLOR,
                        colored ? &color : nullptr, -1);
+}
+
+void append_row(user_model *um, User *user, GtkTreeIter *iter)
+{
+    GdkRGBA color;
+    const bool colored = nick_color(user, &color);
+    gtk_list_store_insert_with_values(um->store, iter, -1, COL_USER, user, COL_PREFIX, prefix_markup(user).c_str(),
+                                      COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
+                                      user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
 }
 
 bool scan_for(user_model *um, User *user, GtkTreeIter *out)
@@ -547,8 +599,8 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     user_model *um = model_of(sess);
     if (!um || !user)
         return;
-    // A NAMES burst: rows are appended and sorted once at its end, and the
-    // view of the tab in front lets go of the model meanwhile.
+    // A NAMES burst: users wait and go into the store sorted at its end,
+    // and the view of the tab in front lets go of the model meanwhile.
     if (sess->type == SESS_CHANNEL && !sess->end_of_names)
         um->bulk = true;
     if (um->bulk && holds_back_bursts(sess)) {
@@ -558,23 +610,31 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
             schedule_attach(sess);
         }
     }
+    if (um->bulk) {
+        um->pending.push_back(user);
+        return;
+    }
     GtkTreeIter iter;
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(um->store, &iter, um->bulk ? -1 : insert_position(um, user), COL_USER, user,
-                                      COL_PREFIX, prefix_markup(user).c_str(), COL_NICK, nick_markup(um, user).c_str(),
-                                      COL_HOST, user->hostname ? user->hostname : "", COL_COLOR,
-                                      colored ? &color : nullptr, -1);
-    // Bursts leave the index to fill itself on lookups.
-    if (!um->bulk)
-        um->index.put(user, iter);
+    gtk_list_store_insert_with_values(um->store, &iter, insert_position(um, user), COL_USER, user, COL_PREFIX,
+                                      prefix_markup(user).c_str(), COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
+                                      user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
+    um->index.put(user, iter);
 }
 
 int fe_userlist_remove(session *sess, User *user)
 {
     user_model *um = model_of(sess);
+    if (!um)
+        return 0;
+    // Someone who left during the burst never reaches the store.
+    if (auto at = std::find(um->pending.begin(), um->pending.end(), user); at != um->pending.end()) {
+        um->pending.erase(at);
+        return 0;
+    }
     GtkTreeIter iter;
-    if (!um || !find_row(um, user, &iter))
+    if (!find_row(um, user, &iter))
         return 0;
     bool selected = false;
     if (GtkTreeView *tree = view_tree(sess))
@@ -617,6 +677,7 @@ void fe_userlist_clear(session *sess)
     if (!um)
         return;
     um->index.clear();
+    um->pending.clear();
     um->typing_users.clear();
     um->typing_timer.reset();
     gtk_list_store_clear(um->store);
