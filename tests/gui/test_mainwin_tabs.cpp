@@ -287,6 +287,14 @@ TEST_F(OwnWindows, ChannelsAndDialogsOpenInWindowsWhenNotTabbed)
     EXPECT_EQ(gtk_xtext_buffer_shown(GTK_XTEXT(view_of(dialog)->text_view)), tab_of(dialog)->buffer);
     EXPECT_NE(buffer_text(dialog).find("hello carol"), std::string::npos);
 
+    // A dialog's own window keeps its size in the dialog settings, not the main window's.
+    prefs.gui_win_save = 1;
+    const int main_width = prefs.gui_win_width;
+    gtk_window_resize(GTK_WINDOW(view_of(dialog)->window), 432, 210);
+    EXPECT_TRUE(pump_until([] { return prefs.gui_dialog_width == 432 && prefs.gui_dialog_height == 210; }))
+        << prefs.gui_dialog_width << "x" << prefs.gui_dialog_height;
+    EXPECT_EQ(prefs.gui_win_width, main_width);
+
     mg_detach(dialog, 2);
     EXPECT_EQ(view_of(dialog), main_view);
     EXPECT_EQ(chanview_get_size(main_view->switcher), tabs + 1);

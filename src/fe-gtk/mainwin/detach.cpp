@@ -74,9 +74,10 @@ session_view *build(session *sess)
     GtkWindow *window = GTK_WINDOW(v->window);
     gtk_widget_set_name(v->window, "lumenwick-window");
     gtk_window_set_title(window, DISPLAY_NAME);
-    if (sess->type == SESS_DIALOG)
+    if (sess->type == SESS_DIALOG) {
         gtk_window_set_default_size(window, prefs.gui_dialog_width, prefs.gui_dialog_height);
-    else
+        geometry_connect_dialog(v->window);
+    } else
         gtk_window_set_default_size(window, prefs.gui_win_width, prefs.gui_win_height);
     if (prefs.gui_transparency > 0 && prefs.gui_transparency < OPAQUE)
         gtk_widget_set_opacity(v->window, prefs.gui_transparency / double(OPAQUE));

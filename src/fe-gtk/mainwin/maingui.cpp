@@ -975,6 +975,11 @@ void mg_apply_setup(void)
 
 void mg_bring_tofront_sess(session *sess)
 {
+    if (mg_is_detached(sess)) {
+        if (GtkWidget *window = view_of(sess)->window)
+            gtk_window_present(GTK_WINDOW(window));
+        return;
+    }
     tab_state *t = tab_of(sess);
     if (t && t->tab)
         chan_focus(t->tab);

@@ -132,6 +132,8 @@ void mg_topic_connect(GtkWidget *entry);
 void typing_connect(GtkWidget *entry);
 // Window geometry saved in the settings (geometry.cpp).
 void geometry_connect(GtkWidget *window);
+// The same for a dialog session's own window (gui_dialog_left/top/width/height).
+void geometry_connect_dialog(GtkWidget *window);
 // The tab in front, or null.
 session *mg_front_session(void) noexcept;
 // The switcher's compare rule: server first, then channels by name, then the rest.
