@@ -37,6 +37,14 @@ ALLOWED = {
     "fe-text": CORE_UPPER + ["fe-common"],
 }
 
+# Folders of the GTK front end with a rule of their own: which of its other
+# folders each may include (the core and fe-common always). The input line
+# sits under the windows: the editor in dialogs/ and the window in mainwin/
+# call into it, never the other way round except through mainwin's header.
+FE_GTK_ALLOWED = {
+    "input": ["mainwin", "switcher", "textview", "support", "theme"],
+}
+
 # Where each folder lives; a header is named by its path from its include root.
 ROOTS = {name: f"src/common/{name}" for name in CORE_UPPER}
 ROOTS.update({name: f"src/{name}" for name in ("fe-common", "fe-gtk", "fe-text")})
@@ -76,6 +84,21 @@ def check(repo: pathlib.Path) -> int:
                 if target not in ALLOWED[layer]:
                     rel = path.relative_to(repo)
                     print(f"{rel}:{number}: {layer}/ may not include {m.group(1)} ({target}/)")
+                    faults += 1
+    for folder, allowed in FE_GTK_ALLOWED.items():
+        base = repo / "src/fe-gtk" / folder
+        for path in sorted(base.rglob("*")) if base.is_dir() else []:
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8", errors="replace").splitlines(), 1):
+                m = INCLUDE.match(line)
+                if not m or "/" not in m.group(1):
+                    continue
+                first = m.group(1).split("/", 1)[0]
+                if first in ROOTS or first == folder or first in allowed:
+                    continue
+                if (repo / "src/fe-gtk" / first).is_dir():
+                    print(f"{path.relative_to(repo)}:{number}: fe-gtk/{folder}/ may not include {m.group(1)}")
                     faults += 1
     # The core never includes a front end, whatever the folder.
     for path in sorted((repo / "src/common").rglob("*")):

@@ -8,11 +8,13 @@
 #include "gui_support.h"
 #include "irc/proto-irc.h"
 #include "irc/userlist.h"
+#include "mainwin/input-codes.h"
 #include "mainwin/maingui.h"
 #include "net/server.h"
 #include "session/session.h"
 #include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
+#include "theme/theme-runtime.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -435,6 +437,67 @@ TEST_F(SessionWindow, InputMenuOpensTheUtilityWindowsThatFitTheTab)
     EXPECT_TRUE(gtk_widget_get_sensitive(item(chan_items, "_Ban List...")));
     g_object_unref(chan_menu);
     fe_close_window(chan);
+}
+
+// The formatting submenus insert their codes where the cursor is, replacing
+// a selection; a colour item's swatch is the palette's colour.
+TEST_F(SessionWindow, InputMenuInsertsFormattingCodesAtTheCursor)
+{
+    mg_bring_tofront_sess(anchor);
+    GtkWidget *input = view_of(anchor)->input_entry;
+    auto submenu_item = [&](const char *submenu, const char *text) -> GtkWidget * {
+        GtkWidget *menu = gtk_menu_new();
+        g_object_ref_sink(menu);
+        g_signal_emit_by_name(input, "populate-popup", menu);
+        GtkWidget *found = nullptr;
+        GList *top = gtk_container_get_children(GTK_CONTAINER(menu));
+        for (GList *l = top; l; l = l->next)
+            if (g_strcmp0(gtk_menu_item_get_label(GTK_MENU_ITEM(l->data)), submenu) == 0) {
+                GtkWidget *sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(l->data));
+                GList *items = gtk_container_get_children(GTK_CONTAINER(sub));
+                for (GList *i = items; i && !found; i = i->next) {
+                    GtkWidget *label = gtk_bin_get_child(GTK_BIN(i->data));
+                    if (std::string(gtk_label_get_text(GTK_LABEL(label))).find(text) != std::string::npos ||
+                        std::string(gtk_label_get_label(GTK_LABEL(label))).find(text) != std::string::npos)
+                        found = GTK_WIDGET(i->data);
+                }
+                g_list_free(items);
+            }
+        g_list_free(top);
+        if (found)
+            g_object_set_data_full(G_OBJECT(found), "test-menu", menu, g_object_unref);
+        else
+            g_object_unref(menu);
+        return found;
+    };
+
+    gtk_entry_set_text(GTK_ENTRY(input), "abXc");
+    gtk_editable_select_region(GTK_EDITABLE(input), 2, 3);
+    GtkWidget *bold = submenu_item("Insert Attribute or Color Code", "Bold");
+    ASSERT_NE(bold, nullptr);
+    gtk_menu_item_activate(GTK_MENU_ITEM(bold));
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(input)), "ab\002c");
+
+    theme_color colours[32];
+    theme_runtime_get_xtext_colors(colours, 32);
+    char swatch[32];
+    std::snprintf(swatch, sizeof swatch, "background=\"#%02x%02x%02x\"", int(colours[12].red * 255 + 0.5),
+                  int(colours[12].green * 255 + 0.5), int(colours[12].blue * 255 + 0.5));
+    GtkWidget *twelve = submenu_item("Colors 8-15", "<sup>12</sup>");
+    ASSERT_NE(twelve, nullptr);
+    EXPECT_NE(std::string(gtk_label_get_label(GTK_LABEL(gtk_bin_get_child(GTK_BIN(twelve))))).find(swatch),
+              std::string::npos);
+    gtk_editable_set_position(GTK_EDITABLE(input), 1);
+    gtk_menu_item_activate(GTK_MENU_ITEM(twelve));
+    EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(input)), "a\00312b\002c");
+    gtk_entry_set_text(GTK_ENTRY(input), "");
+
+    // The emoji fonts are added once, after the entry's own family.
+    EXPECT_EQ(mg_emoji_font_family(""), "Sans, Noto Color Emoji, Segoe UI Emoji, Apple Color Emoji, Twemoji Mozilla, "
+                                        "EmojiOne Color");
+    EXPECT_EQ(mg_emoji_font_family("Twemoji Mozilla, Serif"), "Twemoji Mozilla, Serif");
+    EXPECT_TRUE(
+        gtk_style_context_has_class(gtk_widget_get_style_context(view_of(anchor)->key_entry), "lumenwick-emoji-font"));
 }
 
 // Everything set for a tab that is not in front waits for it and shows

@@ -2,6 +2,7 @@
 // through with-xvfb.sh), with the real core connected to list-ircd.py: a list
 // of 50,000 channels is downloaded, filtered, sorted and joined from; the new
 // channel's ban list is fetched and entries are removed with one MODE line.
+// Then the same against the harness InspIRCd, on channels a bot made.
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
@@ -29,12 +30,48 @@ namespace
 
 constexpr int CHANNELS = 50000;
 
-// The server's report lines, read without blocking while the loop runs.
+// A helper process's output lines, read without blocking while the loop runs.
 struct list_server {
     GPid pid = 0;
     int in = -1, out = -1;
     std::string pending;
     std::vector<std::string> lines;
+
+    bool spawn(const std::vector<std::string> &args)
+    {
+        std::vector<gchar *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<gchar *>(a.c_str()));
+        argv.push_back(nullptr);
+        if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &pid, &in,
+                                      &out, nullptr, nullptr))
+            return false;
+        fcntl(out, F_SETFL, fcntl(out, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+    bool say(const std::string &line) const
+    {
+        const std::string text = line + "\n";
+        return write(in, text.data(), text.size()) == ssize_t(text.size());
+    }
+    bool has(const std::function<bool(const std::string &)> &match) const
+    {
+        for (const std::string &l : lines)
+            if (match(l))
+                return true;
+        return false;
+    }
+    void end()
+    {
+        if (in >= 0)
+            close(in); // both helpers end with their input
+        if (out >= 0)
+            close(out);
+        in = out = -1;
+        if (pid)
+            g_spawn_close_pid(pid);
+        pid = 0;
+    }
 
     void poll()
     {
@@ -170,10 +207,7 @@ class ListWindows : public ::testing::Test
   protected:
     void SetUp() override
     {
-        const gchar *argv[] = {"python3", LUMENWICK_HARNESS_DIR "/list-ircd.py", "50000", nullptr};
-        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<gchar **>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                             nullptr, &ircd_proc.pid, &ircd_proc.in, &ircd_proc.out, nullptr, nullptr));
-        fcntl(ircd_proc.out, F_SETFL, fcntl(ircd_proc.out, F_GETFL) | O_NONBLOCK);
+        ASSERT_TRUE(ircd_proc.spawn({"python3", LUMENWICK_HARNESS_DIR "/list-ircd.py", "50000"}));
         ircd = &ircd_proc;
         ASSERT_TRUE(pump_until([&] { return !ircd_proc.lines.empty(); }, 10000));
         int port = 0;
@@ -189,11 +223,7 @@ class ListWindows : public ::testing::Test
     void TearDown() override
     {
         ircd = nullptr;
-        if (ircd_proc.in >= 0)
-            close(ircd_proc.in); // the server ends with its input
-        if (ircd_proc.out >= 0)
-            close(ircd_proc.out);
-        g_spawn_close_pid(ircd_proc.pid);
+        ircd_proc.end();
     }
 
     std::string lines() const
@@ -297,6 +327,92 @@ TEST_F(ListWindows, ChannelListDownloadsFiltersSortsAndJoinsThenBansAreRemoved)
     gtk_widget_destroy(window);
     EXPECT_FALSE(fe_is_chanwindow(serv));
     EXPECT_GT(prefs.gui_chanlist_width_topic, 1); // the widths are kept for next time
+}
+
+// The harness InspIRCd with 300 channels a bot made and sits in: the whole
+// list arrives through Download, a name search finds one, and Join reaches the
+// server (the bot sees us join).
+TEST(ListWindowsLive, ChannelsABotMadeAreDownloadedFoundAndJoined)
+{
+    if (!g_file_test("/usr/sbin/inspircd", G_FILE_TEST_IS_EXECUTABLE))
+        GTEST_SKIP() << "inspircd is not installed";
+    constexpr int ROOMS = 300;
+    gchar *lab = g_dir_make_tmp("lumenwick-lab-XXXXXX", nullptr);
+    const std::string dir = lab;
+    g_free(lab);
+    auto script = [&](const char *name) {
+        const std::string cmd = "bash " LUMENWICK_HARNESS_DIR "/" + std::string(name) + " '" + dir + "/ircd' >>'" +
+                                dir + "/harness.log' 2>&1";
+        return std::system(cmd.c_str()) == 0;
+    };
+    ASSERT_TRUE(script("ircd-up.sh"));
+    gchar *port_text = nullptr;
+    g_file_get_contents((dir + "/ircd/ports/irc").c_str(), &port_text, nullptr, nullptr);
+    const std::string port = port_text ? g_strstrip(port_text) : "";
+    g_free(port_text);
+
+    list_server bots;
+    ircd = &bots;
+    session *tab = nullptr;
+    [&] {
+        ASSERT_FALSE(port.empty());
+        ASSERT_TRUE(bots.spawn({"python3", LUMENWICK_HARNESS_DIR "/irc-bots.py", port}));
+        ASSERT_TRUE(bots.say("connect chanbot"));
+        ASSERT_TRUE(pump_until([&] { return bots.has([](auto &l) { return l == "ready chanbot"; }); }));
+        for (int first = 1; first <= ROOMS; first += 20) {
+            std::string names;
+            for (int i = first; i < first + 20; i++) {
+                char name[16];
+                std::snprintf(name, sizeof name, "#room%03d", i);
+                names += (names.empty() ? "" : ",") + std::string(name);
+            }
+            ASSERT_TRUE(bots.say("send chanbot JOIN " + names));
+        }
+        ASSERT_TRUE(bots.say("send chanbot TOPIC #room150 :the one to join"));
+        ASSERT_TRUE(pump_until([&] {
+            return bots.has([](auto &l) { return l.find(" TOPIC #room150 :the one to join") != std::string::npos; });
+        }));
+
+        tab = new_ircwindow(nullptr, "server", SESS_SERVER, 1);
+        std::string cmd = "server 127.0.0.1 -" + port;
+        handle_command(tab, cmd.data(), false);
+        struct server *serv = tab->server;
+        ASSERT_TRUE(pump_until([&] { return serv->connected && serv->motd_done; }));
+
+        prefs.gui_chanlist_minusers = 1; // every room has only the bot
+        chanlist_opengui(serv, false);
+        GtkWidget *window = nullptr;
+        ASSERT_TRUE(pump_until([&] { return (window = find_titled_prefix("Channel List (")) != nullptr; }));
+        GtkWidget *tree = find_type(window, GTK_TYPE_TREE_VIEW);
+        GtkWidget *download = find_button(window, "_Download List");
+        ASSERT_TRUE(tree && download);
+        EXPECT_EQ(row_count(tree), 0);
+        gtk_button_clicked(GTK_BUTTON(download));
+        ASSERT_TRUE(pump_until([&] { return !gtk_widget_get_sensitive(download); }, 5000));
+        ASSERT_TRUE(pump_until([&] { return gtk_widget_get_sensitive(download); }, 30000));
+        EXPECT_EQ(row_count(tree), ROOMS);
+        EXPECT_GT(screenshot(window, tree, "chanlist-inspircd.png"), 8);
+
+        GtkWidget *entry = find_child(window, [](GtkWidget *w) { return GTK_IS_ENTRY(w) && !GTK_IS_SPIN_BUTTON(w); });
+        gtk_entry_set_text(GTK_ENTRY(entry), "room150");
+        g_signal_emit_by_name(entry, "activate");
+        ASSERT_EQ(row_count(tree), 1);
+        EXPECT_TRUE(cell(tree, 0, 2).ends_with("the one to join")) << cell(tree, 0, 2); // after the server's "[+nt] "
+        GtkTreePath *path = gtk_tree_path_new_first();
+        gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(tree)), path);
+        gtk_tree_path_free(path);
+        gtk_button_clicked(GTK_BUTTON(find_button(window, "_Join Channel")));
+        EXPECT_TRUE(pump_until([&] {
+            return bots.has(
+                [](auto &l) { return l.rfind("chanbot< :tester!", 0) == 0 && l.ends_with(" JOIN :#room150"); });
+        }));
+        gtk_widget_destroy(window);
+    }();
+    ircd = nullptr;
+    bots.end();
+    script("ircd-down.sh");
+    const std::string rm = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(rm.c_str()), 0);
 }
 
 } // namespace

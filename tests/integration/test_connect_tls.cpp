@@ -158,6 +158,28 @@ TEST_F(ConnectTls, ReceivedRecordsAreShownAsTheyArrive)
     quit_client();
 }
 
+TEST_F(ConnectTls, RecordsLeftInsideTheLibraryAfterAShortTurnAreStillRead)
+{
+    // With no time for more than one read per wake-up, most of a large record
+    // waits decrypted inside the library while the socket is quiet: the reader
+    // must come back for it by itself, and keep every line in order.
+    ASSERT_TRUE(lab.start_tls({"trusted"})) << lab.log();
+    g_setenv("LUMENWICK_READ_BUDGET_US", "0", TRUE);
+    start_client({QUICK_SUCCESSION});
+    g_unsetenv("LUMENWICK_READ_BUDGET_US");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(attempt("/server -ssl localhost " + port_of("trusted")), outcome::connected) << context();
+    ASSERT_TRUE(endpoint_heard_nick("trusted")) << context();
+    std::string burst;
+    for (int i = 1; i <= 120; ++i)
+        burst += ":irc.test NOTICE tester :slow line " + std::to_string(i) + " " + std::string(80, '.') + "\r\n";
+    ASSERT_GT(burst.size(), 6 * 2048u);
+    ASSERT_TRUE(endpoint_send("trusted", burst)) << lab.log();
+    EXPECT_TRUE(client->wait_shown("slow line 120 ", SHORT_MS)) << context();
+    EXPECT_EQ(client->count_shown("slow line "), 120) << context();
+    quit_client();
+}
+
 TEST_F(ConnectTls, ClientCertificateFromTheCertsFolderIsPresented)
 {
     ASSERT_TRUE(lab.start_tls({"clientcert"})) << lab.log();

@@ -151,6 +151,22 @@ TEST(ChanlistModel, SortEachColumnBothWays)
     EXPECT_EQ(shown(m), (names{"#d", "#a", "#C", "#b"}));
     m.sort(CHANLIST_COL_TOPIC, true);
     EXPECT_EQ(shown(m), (names{"#b", "#C", "#a", "#d"}));
+
+    // A new search keeps the order: rows hidden during the sort were sorted
+    // too, and a row that arrives later goes at the end.
+    chanlist_filter_settings f;
+    f.find = "alpha";
+    m.set_filter(f);
+    m.refilter();
+    m.flush();
+    EXPECT_EQ(shown(m), (names{"#C", "#a"}));
+    m.sort(CHANLIST_COL_USERS, false);
+    m.add("#e", "1", "alpha late");
+    m.flush();
+    m.set_filter({});
+    m.refilter();
+    m.flush();
+    EXPECT_EQ(shown(m), (names{"#b", "#a", "#d", "#C", "#e"}));
 }
 
 TEST(ChanlistRequest, AsksNoHiddenUpperBound)

@@ -59,6 +59,19 @@ constexpr int DEFAULT_PORT = 6667;
 constexpr int DEFAULT_TLS_PORT = 6697;
 // Reads drain the socket in pieces of this size.
 constexpr int READ_CHUNK = 2048;
+// How long one wake-up may spend handling lines before the main loop gets a
+// turn: a burst (a 50,000-channel LIST, a huge NAMES) is then handled over
+// many iterations and the window keeps answering input meanwhile.
+// LUMENWICK_READ_BUDGET_US overrides it (0: one read per wake-up), so tests
+// can make every burst take the slow path.
+gint64 read_budget_us()
+{
+    static const gint64 budget = [] {
+        const char *knob = g_getenv("LUMENWICK_READ_BUDGET_US");
+        return knob && *knob ? g_ascii_strtoll(knob, nullptr, 10) : gint64{15000};
+    }();
+    return budget;
+}
 // A closed connection's socket stays open this long, so that a QUIT written
 // just before still leaves.
 constexpr int SOCKET_CLOSE_DELAY_MS = 5000;
@@ -529,31 +542,66 @@ void connection_lost(server *serv, int error)
         serv->auto_reconnect(serv, FALSE, error, prefs.net_reconnect_delay);
 }
 
+void stop_read_resume(server *serv)
+{
+    if (serv->read_resume_timer) {
+        fe_timeout_remove(serv->read_resume_timer);
+        serv->read_resume_timer = 0;
+    }
+}
+
+int read_resume(void *data);
+
+// Reads and handles lines until the socket is drained or the time budget is
+// spent. A plain socket that still holds data wakes the loop again by
+// itself; bytes already inside the TLS layer do not, so those are picked up
+// by a timer that runs at the next turn of the loop.
+void read_some(server *serv)
+{
+    read_context ctx{serv, serv->connect_generation, {}};
+    const line_assembly line{serv->line_buffer, &serv->line_length, &serv->line_overflowed};
+    char buf[READ_CHUNK];
+    const gint64 until = g_get_monotonic_time() + read_budget_us();
+    for (;;) {
+        int n;
+        do {
+            n = serv->tls ? ssl_recv(serv->tls, buf, sizeof buf)
+                          : static_cast<int>(recv(serv->sock, buf, sizeof buf, 0));
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            const int error = n < 0 ? errno : 0;
+            if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
+                return;
+            connection_lost(serv, error);
+            return;
+        }
+        const std::size_t used = linesplit_feed(line, buf, static_cast<std::size_t>(n), deliver_line, &ctx);
+        if (used < static_cast<std::size_t>(n) || !is_server(serv) || serv->connect_generation != ctx.generation)
+            return;
+        if (g_get_monotonic_time() >= until) {
+            if (serv->tls && ssl_has_buffered(serv->tls) && !serv->read_resume_timer)
+                serv->read_resume_timer = fe_timeout_add(0, read_resume, serv);
+            return;
+        }
+    }
+}
+
+int read_resume(void *data)
+{
+    auto *serv = static_cast<server *>(data);
+    guarded("reading from server", [&] {
+        serv->read_resume_timer = 0;
+        if (serv->tls)
+            read_some(serv);
+    });
+    return 0;
+}
+
 gboolean server_read_ready(GIOChannel *, GIOCondition, void *data) noexcept
 {
     auto *serv = static_cast<server *>(data);
-    return guarded<gboolean>("reading from server", TRUE, [&]() -> gboolean {
-        read_context ctx{serv, serv->connect_generation, {}};
-        const line_assembly line{serv->line_buffer, &serv->line_length, &serv->line_overflowed};
-        char buf[READ_CHUNK];
-        for (;;) {
-            int n;
-            do {
-                n = serv->tls ? ssl_recv(serv->tls, buf, sizeof buf)
-                              : static_cast<int>(recv(serv->sock, buf, sizeof buf, 0));
-            } while (n < 0 && errno == EINTR);
-            if (n <= 0) {
-                const int error = n < 0 ? errno : 0;
-                if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
-                    return TRUE;
-                connection_lost(serv, error);
-                return TRUE;
-            }
-            const std::size_t used = linesplit_feed(line, buf, static_cast<std::size_t>(n), deliver_line, &ctx);
-            if (used < static_cast<std::size_t>(n) || !is_server(serv) || serv->connect_generation != ctx.generation)
-                return TRUE;
-        }
-    });
+    guarded("reading from server", [&] { read_some(serv); });
+    return TRUE;
 }
 
 // ---- disconnecting ------------------------------------------------------------
@@ -613,6 +661,7 @@ void server_disconnect(session *sess, int sendquit, int err)
 int server_cleanup(server *serv)
 {
     fe_set_lag(serv, 0);
+    stop_read_resume(serv);
     if (serv->watch_tag) {
         fe_input_remove(serv->watch_tag);
         serv->watch_tag = 0;

@@ -78,6 +78,7 @@ struct server {
     int child_pipe_write;
     pid_t child_pid;
     int watch_tag;
+    int read_resume_timer; // more lines are waiting inside the TLS layer
     int reconnect_timer;
     int join_timer;
 

@@ -423,6 +423,11 @@ int ssl_recv(SSL *ssl, char *buf, int len)
     return report_io_result(ssl, SSL_read(ssl, buf, len), "SSL_read", "SSL_read/read");
 }
 
+bool ssl_has_buffered(const SSL *ssl)
+{
+    return SSL_pending(ssl) > 0 || SSL_has_pending(ssl) == 1;
+}
+
 void ssl_close(SSL *ssl)
 {
     if (!ssl)

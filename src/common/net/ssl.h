@@ -56,6 +56,9 @@ SSL *ssl_socket(SSL_CTX *ctx, int fd);
 // After a read or write that would block, errno is EAGAIN.
 int ssl_send(SSL *ssl, const char *buf, int len);
 int ssl_recv(SSL *ssl, char *buf, int len);
+// Whether the TLS layer holds received bytes that no read has taken yet:
+// the socket will not wake anyone for them.
+bool ssl_has_buffered(const SSL *ssl);
 // Marks both directions shut down without waiting and frees `ssl`.
 void ssl_close(SSL *ssl);
 // Fills `info` from the peer's certificate: 0, or 1 when there is none or

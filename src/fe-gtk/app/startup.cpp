@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/message.h"
 #include "fe.h"
+#include "input/keybindings.h"
 #include "mainwin/maingui.h"
 #include "session/lumenwick.h"
 #include "support/gtk-handles.h"
@@ -73,6 +74,7 @@ void fe_init(void)
     gtk_window_set_default_icon_name(APPLICATION_ID);
     theme_startup();
     sessionwin_apply_font();
+    key_init();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_quit_signal, nullptr);
 }

@@ -122,6 +122,7 @@ bool chanlist_model::add(std::string_view channel, std::string_view users, std::
     row->users = parse_users(users);
     chanlist_row *raw = row.get();
     rows_.push_back(std::move(row));
+    order_.push_back(raw);
     const std::size_t before = view_.size();
     offer(raw, true);
     return view_.size() > before;
@@ -132,7 +133,8 @@ void chanlist_model::offer(chanlist_row *row, bool direct_allowed)
     total_channels_++;
     total_users_ += row->users;
     stale_ = true;
-    if (!filter_.accepts(*row))
+    row->shown = filter_.accepts(*row);
+    if (!row->shown)
         return;
     shown_channels_++;
     shown_users_ += row->users;
@@ -155,8 +157,8 @@ void chanlist_model::refilter()
     view_.clear();
     queue_.clear();
     shown_users_ = total_users_ = shown_channels_ = total_channels_ = 0;
-    for (auto &row : rows_)
-        offer(row.get(), false);
+    for (chanlist_row *row : order_)
+        offer(row, false);
     // The window shows the result at once: no batching needed here.
     view_.swap(queue_);
     stale_ = true;
@@ -166,6 +168,7 @@ void chanlist_model::clear()
 {
     view_.clear();
     queue_.clear();
+    order_.clear();
     rows_.clear();
     shown_users_ = total_users_ = shown_channels_ = total_channels_ = 0;
     stale_ = true;
@@ -186,9 +189,15 @@ bool chanlist_less(const chanlist_row &a, const chanlist_row &b, int column)
 void chanlist_model::sort(int column, bool descending)
 {
     flush();
-    std::stable_sort(view_.begin(), view_.end(), [column, descending](const chanlist_row *a, const chanlist_row *b) {
+    // Every row is sorted, shown or not, so that the next search finds them
+    // in this order.
+    std::stable_sort(order_.begin(), order_.end(), [column, descending](const chanlist_row *a, const chanlist_row *b) {
         return descending ? chanlist_less(*b, *a, column) : chanlist_less(*a, *b, column);
     });
+    view_.clear();
+    for (chanlist_row *row : order_)
+        if (row->shown)
+            view_.push_back(row);
 }
 
 std::string chanlist_model::label() const

@@ -20,6 +20,7 @@ struct chanlist_row {
     std::string channel_folded; // case-folded copies for the simple search
     std::string topic_folded;
     int users = 0;
+    bool shown = false; // the filter accepts it
 };
 
 enum chanlist_search_type { CHANLIST_SIMPLE = 0, CHANLIST_WILDCARD = 1, CHANLIST_REGEX = 2 };
@@ -68,7 +69,8 @@ class chanlist_model
     bool add(std::string_view channel, std::string_view users, std::string_view topic);
     // Moves the queued rows to the end of the view; returns how many.
     std::size_t flush();
-    // Offers every stored row again (the view is rebuilt, unsorted).
+    // Offers every stored row again; the view keeps the order of the last
+    // sort, so a new search needs no sort of its own.
     void refilter();
     // Drops every row and zeroes the counters.
     void clear();
@@ -93,6 +95,7 @@ class chanlist_model
     void offer(chanlist_row *row, bool direct_allowed);
 
     std::vector<std::unique_ptr<chanlist_row>> rows_;
+    std::vector<chanlist_row *> order_; // every row, in the order last sorted (then arrival)
     std::vector<chanlist_row *> view_;
     std::vector<chanlist_row *> queue_;
     chanlist_filter filter_;

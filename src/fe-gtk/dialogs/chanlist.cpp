@@ -170,12 +170,15 @@ void update_label(chanlist_window *w)
     gtk_label_set_text(GTK_LABEL(w->label), w->model.label().c_str());
 }
 
-// The view shows the model again from scratch (after a sort, a filter or a
-// clear): detached while it changes, so GTK does not follow each row.
-void reattach(chanlist_window *w)
+// Changes the rows wholesale (a sort, a filter, a clear) with the view
+// detached, so GTK does not follow each row, and shows them from scratch.
+// The view must be detached before the rows change: it releases its rows by
+// walking the model, which has to still hold the ones it was shown.
+void rebuild(chanlist_window *w, const std::function<void()> &change)
 {
     GtkTreeView *tv = GTK_TREE_VIEW(w->tree);
     gtk_tree_view_set_model(tv, nullptr);
+    change();
     w->store.get()->stamp++;
     gtk_tree_view_set_model(tv, GTK_TREE_MODEL(w->store.get()));
 }
@@ -201,15 +204,19 @@ void flush(chanlist_window *w)
         update_label(w);
 }
 
-void resort(chanlist_window *w)
+void show_sort_order(chanlist_window *w)
 {
-    w->model.sort(w->sort_column, w->sort_descending);
     for (int c = 0; c < 3; c++) {
         gtk_tree_view_column_set_sort_indicator(w->columns[c], c == w->sort_column);
         gtk_tree_view_column_set_sort_order(w->columns[c],
                                             w->sort_descending ? GTK_SORT_DESCENDING : GTK_SORT_ASCENDING);
     }
-    reattach(w);
+}
+
+void resort(chanlist_window *w)
+{
+    rebuild(w, [&] { w->model.sort(w->sort_column, w->sort_descending); });
+    show_sort_order(w);
 }
 
 chanlist_filter_settings filter_settings(chanlist_window *w)
@@ -238,9 +245,10 @@ void download(chanlist_window *w, const char *list_args)
         fe_message(_("Not connected."), FE_MSG_ERROR);
         return;
     }
-    w->model.clear();
-    w->model.set_filter(filter_settings(w));
-    reattach(w);
+    rebuild(w, [&] {
+        w->model.clear();
+        w->model.set_filter(filter_settings(w));
+    });
     update_label(w);
     gtk_widget_set_sensitive(w->download, FALSE);
     stop_blink(w);
@@ -262,9 +270,10 @@ void search(chanlist_window *w)
         download(w, nullptr);
         return;
     }
-    w->model.set_filter(filter_settings(w));
-    w->model.refilter();
-    resort(w);
+    rebuild(w, [&] {
+        w->model.set_filter(filter_settings(w));
+        w->model.refilter();
+    });
     update_label(w);
 }
 
@@ -729,8 +738,11 @@ void fe_chan_list_end(server *serv)
         return;
     // The rest of the queue goes in with the sort: the view is rebuilt once
     // rather than told of every row.
-    w->model.flush();
-    resort(w);
+    rebuild(w, [&] {
+        w->model.flush();
+        w->model.sort(w->sort_column, w->sort_descending);
+    });
+    show_sort_order(w);
     update_label(w);
     gtk_widget_set_sensitive(w->download, TRUE);
 }

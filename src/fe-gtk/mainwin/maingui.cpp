@@ -4,10 +4,13 @@
 
 #include "dialogs/banlist.h"
 #include "dialogs/chanlist.h"
+#include "dialogs/keydialog.h"
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
+#include "input/inputbox.h"
 #include "mainwin/buttons.h"
 #include "mainwin/generic-tab.h"
+#include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/reply.h"
 #include "mainwin/userlist.h"
@@ -297,19 +300,6 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
     });
 }
 
-// Key presses are offered to the plugins' "Key Press" hooks first; an eaten
-// key does nothing more.
-gboolean on_input_key(GtkWidget *entry, GdkEventKey *event, gpointer) noexcept
-{
-    return guarded("input key", FALSE, [&]() -> gboolean {
-        session *sess = mg_session_of_widget(entry);
-        if (!sess)
-            return FALSE;
-        const gunichar ch = gdk_keyval_to_unicode(event->keyval);
-        return plugin_emit_keypress(sess, event->state, event->keyval, ch) ? TRUE : FALSE;
-    });
-}
-
 // The utility windows, until the menu bar exists: reached from the input
 // line's context menu. Each entry opens its window for the tab in front;
 // one that needs a server or a channel tab is insensitive without it.
@@ -329,6 +319,7 @@ const utility_entry utility_entries[] = {
     {N_("_Ignore List..."), false, false, [](session *) { ignore_gui_open(); }},
     {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
     {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
+    {N_("_Keyboard Shortcuts..."), false, false, [](session *) { key_dialog_show(); }},
 };
 
 void on_open_utility(GtkMenuItem *item, gpointer data) noexcept
@@ -365,6 +356,10 @@ void on_input_popup(GtkEntry *entry, GtkWidget *popup, gpointer) noexcept
             gtk_menu_shell_append(GTK_MENU_SHELL(popup), attach);
             gtk_widget_show(attach);
         }
+        mg_add_code_menus(GTK_MENU_SHELL(popup), GTK_EDITABLE(entry));
+        separator = gtk_separator_menu_item_new();
+        gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
+        gtk_widget_show(separator);
         for (const utility_entry &entry : utility_entries) {
             GtkWidget *item = gtk_menu_item_new_with_mnemonic(_(entry.label));
             bool usable = sess && is_session(sess);
@@ -430,25 +425,15 @@ gboolean on_focus_in(GtkWidget *window, GdkEvent *, gpointer) noexcept
     return FALSE;
 }
 
-// Tab switching from the keyboard until the key bindings file drives it:
-// Control+Page Up/Down and Alt+1..9, as in other desktop chat programs.
-gboolean on_window_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
+// Keys pressed while the focus is outside the input line still switch and
+// move tabs and run menu shortcuts; the input line runs all its bindings.
+gboolean on_window_key(GtkWidget *window, GdkEventKey *event, gpointer) noexcept
 {
     return guarded<gboolean>("window key", FALSE, [&]() -> gboolean {
-        const guint mods = event->state & gtk_accelerator_get_default_mod_mask();
-        if (mods == GDK_CONTROL_MASK && event->keyval == GDK_KEY_Page_Up) {
-            mg_switch_page(true, -1);
-            return TRUE;
-        }
-        if (mods == GDK_CONTROL_MASK && event->keyval == GDK_KEY_Page_Down) {
-            mg_switch_page(true, 1);
-            return TRUE;
-        }
-        if (mods == GDK_MOD1_MASK && event->keyval >= GDK_KEY_1 && event->keyval <= GDK_KEY_9) {
-            mg_switch_page(false, static_cast<int>(event->keyval - GDK_KEY_1));
-            return TRUE;
-        }
-        return FALSE;
+        GtkWidget *focus = gtk_window_get_focus(GTK_WINDOW(window));
+        if (!shared || focus == shared->input_entry)
+            return FALSE;
+        return key_handle_window_key(event);
     });
 }
 
@@ -625,6 +610,7 @@ GtkWidget *small_entry(const char *accessible, int width)
     auto *ctx = gtk_widget_get_style_context(e);
     gtk_style_context_add_class(ctx, "lumenwick-mode-control");
     gtk_style_context_add_class(ctx, "lumenwick-no-undershoot");
+    mg_apply_emoji_font(e);
     atk_object_set_name(gtk_widget_get_accessible(e), accessible);
     return e;
 }
@@ -674,7 +660,7 @@ void build_input_row(session_view &v)
     gtk_style_context_add_class(gtk_widget_get_style_context(v.input_entry), "lumenwick-no-undershoot");
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
     g_signal_connect(v.input_entry, "activate", G_CALLBACK(on_input_activate), nullptr);
-    g_signal_connect(v.input_entry, "key-press-event", G_CALLBACK(on_input_key), nullptr);
+    key_connect_entry(v.input_entry);
     g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");
