@@ -42,6 +42,19 @@ GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, g
     return g_log_writer_default(level, fields, n, nullptr);
 }
 
+// Leaves a picture of a window in the working directory, to look at.
+void screenshot(GtkWidget *window, const char *file)
+{
+    pump_for(100);
+    GdkWindow *gdk = gtk_widget_get_window(window);
+    GdkPixbuf *shot =
+        gdk ? gdk_pixbuf_get_from_window(gdk, 0, 0, gdk_window_get_width(gdk), gdk_window_get_height(gdk)) : nullptr;
+    if (shot) {
+        gdk_pixbuf_save(shot, file, "png", nullptr, nullptr);
+        g_object_unref(shot);
+    }
+}
+
 // Shown windows other than dialogs.
 int shown_windows()
 {
@@ -128,9 +141,14 @@ TEST_F(UtilityTabs, EveryUtilityOpensAsOneTabAndClosesWithIt)
     }
     EXPECT_EQ(shown_windows(), windows_before) << "no opener made a window of its own";
 
+    screenshot(v->window, "mainwin-utility-tab.png");
+
     // Again: the existing tab comes to front, no second row.
-    mg_bring_tofront_sess(anchor);
+    EXPECT_FALSE(gtk_widget_get_visible(v->userlist_box)) << "no user list beside a utility";
+    mg_bring_tofront_sess(channel);
     EXPECT_EQ(gtk_notebook_get_current_page(notebook()), 0) << "a session tab shows the chat page";
+    EXPECT_TRUE(gtk_widget_get_visible(v->userlist_box)) << "the channel's list is back";
+    mg_bring_tofront_sess(anchor);
     ignore_gui_open();
     EXPECT_EQ(utility_rows(v).size(), openers.size());
     chan *ignore_row = v->switcher->model.focused;
@@ -159,6 +177,8 @@ TEST_F(UtilityTabs, WindowsWhenTheOptionIsOffOrTheSwitcherHidden)
             << "gui_tab_utils " << utils << ", gui_tab_pos " << pos;
         EXPECT_NE(window, v->window);
         EXPECT_TRUE(utility_rows(v).empty());
+        if (utils == 0)
+            screenshot(window, "mainwin-utility-window.png");
         gtk_widget_destroy(window);
     }
 }

@@ -1,6 +1,7 @@
 // Utility windows as pages of the main window or as windows of their own.
 #include "mainwin/generic-tab.h"
 
+#include "mainwin/layout.h"
 #include "mainwin/maingui.h"
 #include "switcher/chanview.h"
 
@@ -76,7 +77,11 @@ GtkWidget *new_window(const char *name, const char *title, int width, int height
 
 GtkWidget *new_page(session_view &v, const char *name, const char *title)
 {
-    GtkWidget *page = gtk_event_box_new();
+    // The text area may shrink below what a utility's content asks for (the
+    // channel list's columns, the transfers' buttons): the page scrolls then
+    // instead of spilling under the switcher.
+    GtkWidget *page = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(page), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
     gtk_widget_set_name(page, name);
     gtk_container_set_border_width(GTK_CONTAINER(page), 6);
     g_object_set_data_full(G_OBJECT(page), KEY_TITLE, g_strdup(title), g_free);
@@ -166,6 +171,9 @@ void mg_generic_tab_focus(session_view &v, chan *ch)
     if (n < 0)
         return;
     gtk_notebook_set_current_page(GTK_NOTEBOOK(v.notebook), n);
+    // The user list belongs to the chat; it comes back with a session's tab.
+    if (v.userlist_box)
+        layout_show_userlist(v, false);
     if (const char *title = static_cast<const char *>(g_object_get_data(G_OBJECT(page), KEY_TITLE)))
         gtk_window_set_title(GTK_WINDOW(v.window), title);
     gtk_widget_child_focus(page, GTK_DIR_TAB_FORWARD);
