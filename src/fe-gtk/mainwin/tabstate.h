@@ -142,6 +142,8 @@ template <typename Row> class row_index
     void put(User *user, const Row &row) { rows_[user] = row; }
     void forget(User *user) { rows_.erase(user); }
     void clear() { rows_.clear(); }
+    // Room for `n` users at once (a burst's end fills the index in one go).
+    void reserve(std::size_t n) { rows_.reserve(n); }
     std::size_t size() const { return rows_.size(); }
 
   private:

@@ -144,6 +144,7 @@ void flush_pending(user_model *um)
     if (shown)
         gtk_tree_view_set_model(shown, nullptr);
     um->index.clear();
+    um->index.reserve(users.size());
     gtk_list_store_clear(um->store);
     for (User *u : users) {
         append_row(um, u, &it);
