@@ -41,8 +41,12 @@ ALLOWED = {
 # folders each may include (the core and fe-common always). The input line
 # sits under the windows: the editor in dialogs/ and the window in mainwin/
 # call into it, never the other way round except through mainwin's header.
+# The widget helpers use no other folder; the icons and images only the
+# helpers and the palette.
 FE_GTK_ALLOWED = {
     "input": ["mainwin", "switcher", "textview", "support", "theme"],
+    "support": [],
+    "resources": ["support", "theme"],
 }
 
 # Where each folder lives; a header is named by its path from its include root.

@@ -14,6 +14,8 @@ PACKAGES=(
   inspircd microsocks tinyproxy dante-server atheme-services
   libsecret-1-dev gnome-keyring libsecret-tools python3-cryptography
   irssi weechat-headless weechat-plugins tmux socat
+  librsvg2-bin adwaita-icon-theme
+  libenchant-2-2 hunspell-en-us hunspell-en-gb
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -214,6 +215,7 @@ TEST(XTextSelection, DraggedSelectionReachesTheClipboardWithoutCodes)
     settle();
     EXPECT_EQ(run_and_pump({"xclip", "-o", "-selection", "clipboard"}), "beta gamma\ndel");
     EXPECT_EQ(run_and_pump({"xclip", "-o", "-selection", "primary"}), "beta gamma\ndel");
+    EXPECT_EQ(run_and_pump({"xclip", "-o", "-selection", "secondary"}), "beta gamma\ndel");
 
     // The selected bytes are drawn in the selection colours.
     theme_color sel_bg;
@@ -230,6 +232,53 @@ TEST(XTextSelection, DraggedSelectionReachesTheClipboardWithoutCodes)
                   "--sync", x1.c_str(), y1.c_str(), "mouseup", "1", "keyup", "ctrl"});
     settle();
     EXPECT_EQ(run_and_pump({"xclip", "-o", "-selection", "clipboard"}), "beta\x02 gamma\ndel");
+}
+
+// The largest share of text-coloured pixels in one pixel row of the lower
+// half of line 0, between x0 and x1: an underline fills a whole row.
+double underline_share(view_window &v, int x0, int x1, int fh)
+{
+    GdkPixbuf *pb = gdk_pixbuf_get_from_window(gtk_widget_get_window(GTK_WIDGET(v.xtext)), x0, 0, x1 - x0, fh);
+    double best = 0;
+    for (int y = fh / 2; y < fh; ++y) {
+        int ink = 0;
+        for (int x = 0; x < x1 - x0; ++x) {
+            const guchar *p = gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb) + x * 3;
+            ink += p[0] + p[1] + p[2] < 300;
+        }
+        best = std::max(best, double(ink) / (x1 - x0));
+    }
+    g_object_unref(pb);
+    return best;
+}
+
+TEST(XTextHover, PointerOverALinkUnderlinesThatLinkOnly)
+{
+    use_palette(false);
+    view_window v;
+    gtk_xtext_set_urlcheck_function(v.xtext,
+                                    [](GtkWidget *, const char *w) { return g_str_has_prefix(w, "http://") ? 1 : 0; });
+    // A reset inside the link must not cut its underline short.
+    gtk_xtext_append(v.buf, "see http://exam\x0fple.org/x now", -1, 0);
+    v.drawn();
+    const int fh = font_height(v.xtext);
+    const int link0 = v.char_w * 4 + 1, link1 = v.char_w * 24 - 1;
+    EXPECT_LT(underline_share(v, link0, link1, fh), 0.9);
+
+    int ox, oy;
+    v.origin(&ox, &oy);
+    const std::string x = std::to_string(ox + v.char_w * 10), y = std::to_string(oy + fh / 2);
+    run_and_pump({"xdotool", "mousemove", "--sync", x.c_str(), y.c_str()});
+    EXPECT_TRUE(pump_until([&] { return underline_share(v, link0, link1, fh) > 0.95; }, 3000))
+        << underline_share(v, link0, link1, fh);
+    v.screenshot("xtext-hover.png");
+    // The words around the link stay as they were.
+    EXPECT_LT(underline_share(v, 1, v.char_w * 3 - 1, fh), 0.9);
+    EXPECT_LT(underline_share(v, v.char_w * 25 + 1, v.char_w * 28 - 1, fh), 0.9);
+
+    // The pointer leaves: the underline goes.
+    run_and_pump({"xdotool", "mousemove", "--sync", "2", "2"});
+    EXPECT_TRUE(pump_until([&] { return underline_share(v, link0, link1, fh) < 0.9; }, 3000));
 }
 
 TEST(ThemeGtk, MappingBlendsByAlphaAndKeepsTheUsersOwnColours)

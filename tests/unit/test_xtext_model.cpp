@@ -132,6 +132,51 @@ TEST(ControlCodes, AttributesReverseResetHiddenAndStrippedOffsets)
     EXPECT_EQ(offs, (std::vector<uint16_t>{1, 2, 9, 10, 12}));
 }
 
+// Walks `s` the way the view draws it with the link [from, to) under the
+// pointer: the underline state before each drawn character.
+std::string underlined(const std::string &s, std::size_t from, std::size_t to)
+{
+    link_span link{from, to, false};
+    format_state st;
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        if (std::size_t n = apply_control(s.data(), s.size(), i, st, false, link)) {
+            i += n;
+            continue;
+        }
+        link.settle(i, st);
+        out += st.underline ? '_' : '.';
+        ++i;
+    }
+    return out;
+}
+
+TEST(ControlCodes, ResetInsideTheHoveredLinkKeepsUnderlineUntilTheLinkEnds)
+{
+    // "a" + underlined "http://x" with a reset in its middle + " b".
+    const std::string s = "a \x1fhttp\x0f://x b";
+    EXPECT_EQ(underlined(s, 0, 0), "..____......");
+    // Hovered: the reset at offset 7 waits for the end of the link (12), and
+    // the colours it resets are reset at once.
+    EXPECT_EQ(underlined(s, 3, 12), "..________..");
+    const std::string coloured = "\x03"
+                                 "04\x1f"
+                                 "ab\x0f"
+                                 "cd";
+    link_span link{0, 9, false};
+    format_state st;
+    for (std::size_t i = 0; i < 7;)
+        i += std::max<std::size_t>(1, apply_control(coloured.data(), coloured.size(), i, st, false, link));
+    EXPECT_EQ(st.fg, COLOR_FG);
+    EXPECT_TRUE(st.underline);
+    // Hidden text is not held back: the text under the pointer must not move.
+    format_state hidden;
+    hidden.hidden = true;
+    link_span around{0, 9, false};
+    apply_control("\x0f", 1, 0, hidden, false, around);
+    EXPECT_FALSE(hidden.hidden);
+}
+
 TEST_F(Model, LongLinesAndLeftPartsAreCutAtCharacterBoundaries)
 {
     text_buffer b(config);
@@ -216,6 +261,22 @@ TEST_F(Model, WrappedEntriesMapDisplayLinesBothWays)
     EXPECT_EQ(b.entry_at_line(5, &sub), nullptr);
     b.rewrap(400);
     EXPECT_EQ(b.line_count(), 3u);
+}
+
+TEST_F(Model, WindowBelowOneLineKeepsTheOldWrappingUntilItOpens)
+{
+    config.line_height = 15;
+    text_buffer b(config);
+    b.rewrap(64, 300);
+    b.append("aaaa bbbb cccc dddd", 1);
+    EXPECT_EQ(b.line_count(), 3u);
+    // A pane dragged shut: nothing is shown, so nothing is wrapped for it.
+    b.rewrap(400, 10);
+    EXPECT_EQ(b.line_count(), 3u);
+    EXPECT_TRUE(b.needs_rewrap);
+    b.rewrap(400, 15);
+    EXPECT_EQ(b.line_count(), 1u);
+    EXPECT_FALSE(b.needs_rewrap);
 }
 
 TEST_F(Model, SelectionCopiesStrippedOrRawTextWithStampsForWholeStarts)

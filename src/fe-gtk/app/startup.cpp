@@ -6,7 +6,9 @@
 #include "dialogs/message.h"
 #include "fe.h"
 #include "input/keybindings.h"
+#include "mainwin/imageset.h"
 #include "mainwin/maingui.h"
+#include "resources/pixmaps.h"
 #include "session/lumenwick.h"
 #include "support/gtk-handles.h"
 #include "theme/theme-gtk.h"
@@ -73,6 +75,12 @@ void fe_init(void)
 {
     gtk_window_set_default_icon_name(APPLICATION_ID);
     theme_startup();
+    // The image set follows the dark mode the theme just settled on.
+    pixmaps_init();
+    if (pix_lumenwick)
+        gtk_window_set_default_icon(pix_lumenwick);
+    pixmaps_background_update();
+    mg_images_follow_dark_mode();
     sessionwin_apply_font();
     key_init();
     g_unix_signal_add(SIGINT, on_quit_signal, nullptr);

@@ -8,9 +8,9 @@
 struct chan;
 struct session_view;
 
-// The switcher icon of utility rows; sessions use their type (1 server,
-// 2 channel, 3 dialog) as theirs.
-constexpr int TAB_ICON_UTILITY = 4;
+// The switcher image of utility rows (the tree images: 0 channel, 1 dialog,
+// 2 server, 3 utility).
+constexpr int TAB_ICON_UTILITY = 3;
 
 // Whether a utility opened now becomes a tab: gui_tab_utils, unless the
 // switcher is hidden (a tab nobody can pick would be lost) or there is no

@@ -3,6 +3,7 @@
 #include "mainwin/input-codes.h"
 
 #include "base/guard.h"
+#include "input/inputbox.h"
 #include "support/gtk-handles.h"
 #include "theme/palette.h"
 #include "theme/theme-runtime.h"
@@ -36,15 +37,8 @@ void on_insert_code(GtkMenuItem *item, gpointer entry) noexcept
 {
     guarded("insert code", [&] {
         const auto *code = static_cast<const char *>(g_object_get_data(G_OBJECT(item), "lumenwick-code"));
-        if (!code || !GTK_IS_EDITABLE(entry))
-            return;
-        GtkEditable *editable = GTK_EDITABLE(entry);
-        gint start = 0, end = 0;
-        if (gtk_editable_get_selection_bounds(editable, &start, &end))
-            gtk_editable_delete_text(editable, start, end);
-        gint pos = gtk_editable_get_position(editable);
-        gtk_editable_insert_text(editable, code, gint(std::strlen(code)), &pos);
-        gtk_editable_set_position(editable, pos);
+        if (code && GTK_IS_EDITABLE(entry))
+            key_action_insert(GTK_WIDGET(entry), code);
     });
 }
 

@@ -8,12 +8,16 @@
 #include "dialogs/plugingui.h"
 #include "dialogs/utilwin.h"
 #include "input/inputbox.h"
+#include "input/spell-entry.h"
 #include "mainwin/buttons.h"
 #include "mainwin/generic-tab.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
 #include "mainwin/reply.h"
+#include "mainwin/searchbar.h"
 #include "mainwin/userlist.h"
+#include "resources/gtkutil.h"
+#include "resources/pixmaps.h"
 #include "switcher/chanview.h"
 #include "textview/gtkxtext.h"
 #include "theme/theme-gtk.h"
@@ -70,6 +74,21 @@ void apply_text_settings(session_view &v)
     gtk_xtext_set_indent(x, prefs.text_indent);
     gtk_xtext_set_max_indent(x, prefs.text_max_indent);
     gtk_xtext_set_thin_separator(x, prefs.text_thin_sep);
+    pixmaps_background_update();
+    gtk_xtext_set_background(x, pixmaps_text_background());
+}
+
+// The switcher image of a session's tab (ids of the tree images).
+int tree_icon_of(const session *sess)
+{
+    switch (sess->type) {
+    case SESS_CHANNEL:
+        return 0;
+    case SESS_DIALOG:
+        return 1;
+    default:
+        return 2;
+    }
 }
 
 void rebuild_tab_colors()
@@ -320,6 +339,8 @@ const utility_entry utility_entries[] = {
     {N_("_URL Grabber..."), false, false, [](session *) { url_gui_open(); }},
     {N_("_Plugins and Scripts..."), false, false, [](session *s) { plugingui_open(s); }},
     {N_("_Keyboard Shortcuts..."), false, false, [](session *) { key_dialog_show(); }},
+    {N_("_Search Text..."), false, false, [](session *s) { mg_search_toggle(s); }},
+    {N_("Sa_ve Text..."), false, false, [](session *s) { mg_save_text(s); }},
 };
 
 void on_open_utility(GtkMenuItem *item, gpointer data) noexcept
@@ -655,7 +676,8 @@ void build_input_row(session_view &v)
     gtk_widget_set_focus_on_click(v.nick_button, FALSE);
     atk_object_set_name(gtk_widget_get_accessible(v.nick_button), "nick");
     g_signal_connect(v.nick_button, "clicked", G_CALLBACK(on_nick_clicked), nullptr);
-    v.input_entry = gtk_entry_new();
+    v.input_entry = sexy_spell_entry_new();
+    sexy_spell_entry_apply_prefs(SEXY_SPELL_ENTRY(v.input_entry));
     gtk_widget_set_name(v.input_entry, "lumenwick-inputbox");
     gtk_style_context_add_class(gtk_widget_get_style_context(v.input_entry), "lumenwick-no-undershoot");
     atk_object_set_name(gtk_widget_get_accessible(v.input_entry), "input");
@@ -663,6 +685,7 @@ void build_input_row(session_view &v)
     key_connect_entry(v.input_entry);
     g_signal_connect(v.input_entry, "populate-popup", G_CALLBACK(on_input_popup), nullptr);
     typing_connect(v.input_entry);
+    gtkutil_entry_set_emoji_icon(v.input_entry);
     v.lag = make_meter("lumenwick-lagometer");
     v.throttle = make_meter("lumenwick-throttlemeter");
     gtk_box_pack_start(GTK_BOX(v.input_row), v.nick_button, FALSE, FALSE, 0);
@@ -694,7 +717,10 @@ void build_shared_view()
     v.notebook = mg_generic_tab_notebook(v.chat);
     gtk_box_pack_start(GTK_BOX(v.center), v.notebook, TRUE, TRUE, 0);
 
-    v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort, false);
+    // Icons only as a full set: a tree where some rows have one looks broken.
+    const bool tree_icons = pix_tree_server && pix_tree_channel && pix_tree_dialog && pix_tree_util;
+    v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort,
+                              prefs.gui_tab_icons && tree_icons);
     rebuild_tab_colors();
     v.switcher->on_focus = tab_focused;
     v.switcher->on_close = tab_close_requested;
@@ -826,6 +852,10 @@ void mg_build_chat(session_view &v)
     }
     gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
     gtk_box_pack_start(GTK_BOX(v.chat), v.text_scroll, TRUE, TRUE, 0);
+    // The search bar acts on the main window's tab in front: only the main
+    // window has one.
+    if (!v.owner)
+        searchbar_create(v);
     reply_build(v);
     gtk_box_pack_start(GTK_BOX(v.chat), v.reply_bar, FALSE, FALSE, 0);
     build_input_row(v);
@@ -939,6 +969,7 @@ void sessionwin_apply_settings(session *sess)
     apply_meter_visibility(shared->lag, prefs.gui_lagometer);
     apply_meter_visibility(shared->throttle, prefs.gui_throttlemeter);
     apply_text_settings(*shared);
+    sexy_spell_entry_apply_prefs(SEXY_SPELL_ENTRY(shared->input_entry));
     gtk_xtext_set_font(GTK_XTEXT(shared->text_view), text_font_name());
     rebuild_tab_colors();
     layout_apply(*shared);
@@ -1129,7 +1160,7 @@ void add_tab(session *sess, bool to_front)
 {
     tab_state *t = tab_of(sess);
     t->tab = chanview_add(shared->switcher, sess->channel[0] ? sess->channel : _("<none>"), sess->server, sess,
-                          sess->type == SESS_SERVER, 0, sess->type);
+                          sess->type == SESS_SERVER, 0, tree_icon_of(sess));
     if (to_front)
         chan_focus(t->tab);
 }

@@ -6,6 +6,7 @@
 #include "mainwin/userlist.h"
 
 #include "mainwin/maingui.h"
+#include "resources/pixmaps.h"
 #include "theme/theme-gtk.h"
 #include "theme/theme-runtime.h"
 
@@ -203,9 +204,12 @@ const char *prefix_color(char prefix)
     }
 }
 
-std::string prefix_markup(const User *user)
+// With icons on, a user whose status has an image shows the image alone.
+std::string prefix_markup(const server *serv, const User *user)
 {
     if (!user->prefix || user->prefix == ' ')
+        return {};
+    if (prefs.gui_ulist_icons && get_user_icon(serv, user))
         return {};
     const char text[2] = {user->prefix, 0};
     gchar_ptr escaped(g_markup_escape_text(text, -1));
@@ -235,6 +239,11 @@ std::string nick_markup(user_model *um, User *user)
     return text;
 }
 
+GdkPixbuf *row_icon(user_model *um, const User *user)
+{
+    return prefs.gui_ulist_icons ? get_user_icon(um->sess->server, user) : nullptr;
+}
+
 bool nick_color(User *user, GdkRGBA *out)
 {
     int entry = -1;
@@ -257,18 +266,19 @@ void write_row(user_model *um, GtkTreeIter *iter, User *user)
 {
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_set(um->store, iter, COL_PREFIX, prefix_markup(user).c_str(), COL_NICK,
-                       nick_markup(um, user).c_str(), COL_HOST, user->hostname ? user->hostname : "", COL_COLOR,
-                       colored ? &color : nullptr, -1);
+    gtk_list_store_set(um->store, iter, COL_ICON, row_icon(um, user), COL_PREFIX,
+                       prefix_markup(um->sess->server, user).c_str(), COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
+                       user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
 }
 
 void append_row(user_model *um, User *user, GtkTreeIter *iter)
 {
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(um->store, iter, -1, COL_USER, user, COL_PREFIX, prefix_markup(user).c_str(),
-                                      COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
-                                      user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
+    gtk_list_store_insert_with_values(um->store, iter, -1, COL_USER, user, COL_ICON, row_icon(um, user), COL_PREFIX,
+                                      prefix_markup(um->sess->server, user).c_str(), COL_NICK,
+                                      nick_markup(um, user).c_str(), COL_HOST, user->hostname ? user->hostname : "",
+                                      COL_COLOR, colored ? &color : nullptr, -1);
 }
 
 bool scan_for(user_model *um, User *user, GtkTreeIter *out)
@@ -475,8 +485,9 @@ void userlist_create(session_view &view)
     GtkCellRenderer *icon = gtk_cell_renderer_pixbuf_new();
     GtkTreeViewColumn *icon_col = gtk_tree_view_column_new_with_attributes(nullptr, icon, "pixbuf", COL_ICON, nullptr);
     gtk_tree_view_column_set_sizing(icon_col, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_fixed_width(icon_col, 1);
-    gtk_tree_view_column_set_visible(icon_col, FALSE); // the status images come with the icon set
+    // All status images share one size: the op image's width fits them all.
+    gtk_tree_view_column_set_fixed_width(icon_col, (pix_ulist_op ? gdk_pixbuf_get_width(pix_ulist_op) : 16) + 4);
+    gtk_tree_view_column_set_visible(icon_col, prefs.gui_ulist_icons);
     gtk_tree_view_append_column(GTK_TREE_VIEW(tree), icon_col);
 
     GtkTreeViewColumn *nick_col = gtk_tree_view_column_new();
@@ -542,6 +553,10 @@ void userlist_show(session *sess)
 {
     GtkTreeView *tree = view_tree(sess);
     user_model *um = model_of(sess);
+    // The icon setting may have changed since the view was built.
+    if (tree)
+        if (GtkTreeViewColumn *icons = gtk_tree_view_get_column(tree, 0))
+            gtk_tree_view_column_set_visible(icons, prefs.gui_ulist_icons);
     if (tree && um && !holds_back_bursts(sess)) {
         if (um->bulk)
             sort_store(um);
@@ -618,8 +633,9 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     GtkTreeIter iter;
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(um->store, &iter, insert_position(um, user), COL_USER, user, COL_PREFIX,
-                                      prefix_markup(user).c_str(), COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
+    gtk_list_store_insert_with_values(um->store, &iter, insert_position(um, user), COL_USER, user, COL_ICON,
+                                      row_icon(um, user), COL_PREFIX, prefix_markup(sess->server, user).c_str(),
+                                      COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
                                       user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
     um->index.put(user, iter);
 }
@@ -749,3 +765,49 @@ void fe_set_typing(session *sess, const char *nick, const char *state)
 
 // The nick pop-up menu that shows a user's details comes with the menus.
 void fe_userlist_update(session *, User *) {}
+
+void userlist_refresh_icons(session *sess)
+{
+    user_model *um = model_of(sess);
+    if (!um)
+        return;
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    GtkTreeIter iter;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &iter); ok; ok = gtk_tree_model_iter_next(m, &iter)) {
+        User *u = nullptr;
+        gtk_tree_model_get(m, &iter, COL_USER, &u, -1);
+        if (u)
+            gtk_list_store_set(um->store, &iter, COL_ICON, row_icon(um, u), -1);
+    }
+}
+
+GdkPixbuf *get_user_icon(const server *serv, const User *user)
+{
+    switch (user->prefix) {
+    case '@':
+        return pix_ulist_op;
+    case '%':
+        return pix_ulist_halfop;
+    case '+':
+        return pix_ulist_voice;
+    default:
+        break;
+    }
+    if (!user->prefix || user->prefix == ' ' || !serv || !serv->nickprefixes)
+        return nullptr;
+    const char *list = serv->nickprefixes;
+    const char *op = std::strchr(list, '@');
+    const char *mine = std::strchr(list, user->prefix);
+    if (!op || !mine || mine >= op)
+        return nullptr;
+    switch (op - mine) {
+    case 1:
+        return pix_ulist_owner;
+    case 2:
+        return pix_ulist_founder;
+    case 3:
+        return pix_ulist_netop;
+    default:
+        return nullptr;
+    }
+}

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+struct server;
 struct session;
 struct session_view;
 struct User;
@@ -23,3 +24,10 @@ void userlist_apply_sort(session *sess);
 std::vector<User *> userlist_selected_users(session *sess);
 // Re-inserts every user (display settings changed).
 void userlist_refill(session *sess);
+// Sets every row's status image again (the image set was reloaded); rows
+// and their order stay.
+void userlist_refresh_icons(session *sess);
+// The status image for a user's highest prefix (borrowed from the image
+// set), or null: "@" op, "%" half-op, "+" voice; a prefix one, two or three
+// places before "@" in the server's prefix list is owner, founder, net-op.
+GdkPixbuf *get_user_icon(const server *serv, const User *user);

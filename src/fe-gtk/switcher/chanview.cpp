@@ -3,6 +3,9 @@
 // code right); colours and focus are applied in place.
 #include "switcher/chanview.h"
 
+#include "resources/icon-resolver.h"
+#include "resources/pixmaps.h"
+
 #include "base/guard.h"
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
@@ -13,7 +16,7 @@
 namespace
 {
 
-enum { COL_NAME, COL_CHAN, COL_ATTRS, COL_UNDERLINE, N_COLS };
+enum { COL_NAME, COL_CHAN, COL_ATTRS, COL_UNDERLINE, COL_ICON, N_COLS };
 
 void rebuild(chanview *cv);
 
@@ -171,7 +174,8 @@ void store_row(chanview *cv, chan *ch, GtkTreeIter *parent)
     GtkTreeIter iter;
     gtk_tree_store_insert_with_values(cv->store, &iter, parent, -1, COL_NAME, shown(ch).c_str(), COL_CHAN, ch,
                                       COL_ATTRS, cv->colors[std::clamp(ch->color, 0, 3)], COL_UNDERLINE,
-                                      ch == cv->model.focused ? PANGO_UNDERLINE_SINGLE : PANGO_UNDERLINE_NONE, -1);
+                                      ch == cv->model.focused ? PANGO_UNDERLINE_SINGLE : PANGO_UNDERLINE_NONE, COL_ICON,
+                                      cv->use_icons ? pixmaps_for(ICON_KIND_TREE, ch->icon) : nullptr, -1);
     for (chan *kid : ch->children)
         store_row(cv, kid, &iter);
 }
@@ -212,8 +216,19 @@ void build_tree(chanview *cv)
     g_object_set(text, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
     if (prefs.gui_compact)
         g_object_set(text, "ypad", 0, nullptr);
-    gtk_tree_view_insert_column_with_attributes(GTK_TREE_VIEW(tree), -1, nullptr, text, "text", COL_NAME, "attributes",
-                                                COL_ATTRS, "underline", COL_UNDERLINE, nullptr);
+    GtkTreeViewColumn *column = gtk_tree_view_column_new();
+    if (cv->use_icons) {
+        GtkCellRenderer *icon = gtk_cell_renderer_pixbuf_new();
+        if (prefs.gui_compact)
+            g_object_set(icon, "ypad", 0, nullptr);
+        gtk_tree_view_column_pack_start(column, icon, FALSE);
+        gtk_tree_view_column_add_attribute(column, icon, "pixbuf", COL_ICON);
+    }
+    gtk_tree_view_column_pack_start(column, text, TRUE);
+    gtk_tree_view_column_add_attribute(column, text, "text", COL_NAME);
+    gtk_tree_view_column_add_attribute(column, text, "attributes", COL_ATTRS);
+    gtk_tree_view_column_add_attribute(column, text, "underline", COL_UNDERLINE);
+    gtk_tree_view_append_column(GTK_TREE_VIEW(tree), column);
     gtk_tree_view_expand_all(GTK_TREE_VIEW(tree));
     GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(tree));
     GtkTreeIter iter;
@@ -296,7 +311,8 @@ chanview *chanview_new(int impl, int trunc_len, bool sorted, bool use_icons)
     cv->model.trunc_len = trunc_len;
     cv->model.sorted = sorted;
     cv->use_icons = use_icons;
-    cv->store = gtk_tree_store_new(N_COLS, G_TYPE_STRING, G_TYPE_POINTER, PANGO_TYPE_ATTR_LIST, G_TYPE_INT);
+    cv->store =
+        gtk_tree_store_new(N_COLS, G_TYPE_STRING, G_TYPE_POINTER, PANGO_TYPE_ATTR_LIST, G_TYPE_INT, GDK_TYPE_PIXBUF);
     cv->box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_widget_set_name(cv->box, "lumenwick-switcher");
     g_object_ref_sink(cv->box);
@@ -455,4 +471,18 @@ chan *chan_get_parent(chan *ch)
 {
     chanview *cv = static_cast<chanview *>(ch->cv->owner);
     return cv->impl == CHANVIEW_TREE ? ch->parent : nullptr;
+}
+
+void chanview_set_use_icons(chanview *cv, bool use_icons)
+{
+    if (cv->use_icons == use_icons)
+        return;
+    cv->use_icons = use_icons;
+    rebuild(cv);
+}
+
+void chanview_refresh_icons(chanview *cv)
+{
+    if (cv->use_icons)
+        rebuild(cv);
 }

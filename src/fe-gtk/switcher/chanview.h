@@ -41,6 +41,10 @@ bool chanview_get_orientation(chanview *cv);
 void chanview_set_orientation(chanview *cv, bool vertical);
 void chanview_set_sorted(chanview *cv, bool sorted);
 void chanview_set_trunc_len(chanview *cv, int trunc_len);
+// Tree rows show the switcher images (`chan::icon` is their id) or none.
+void chanview_set_use_icons(chanview *cv, bool use_icons);
+// Takes the switcher images again (the image set was reloaded).
+void chanview_refresh_icons(chanview *cv);
 void chanview_resort(chanview *cv);
 
 void chan_focus(chan *ch);

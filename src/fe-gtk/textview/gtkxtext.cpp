@@ -191,11 +191,15 @@ std::string stamp_text(time_t when)
 }
 
 // The width of a stretch of stored text (control codes and hidden text add nothing).
-int span_width(xtext_private *p, const char *text, std::size_t len, std::size_t from, std::size_t to, format_state &st)
+int span_width(xtext_private *p, const char *text, std::size_t len, std::size_t from, std::size_t to, format_state &st,
+               xtext::link_span *link = nullptr)
 {
     int w = 0;
+    xtext::link_span none;
+    if (!link)
+        link = &none;
     for (std::size_t i = from; i < to;) {
-        if (std::size_t n = xtext::apply_control(text, len, i, st, p->config.ignore_hidden)) {
+        if (std::size_t n = xtext::apply_control(text, len, i, st, p->config.ignore_hidden, *link)) {
             i += n;
             continue;
         }
@@ -236,7 +240,10 @@ void draw_subline(xtext_private *p, cairo_t *cr, const entry &e, uint64_t id, st
     text_buffer &m = model(p);
     const std::size_t start = e.line_start(sub), end = e.line_end(sub);
     format_state st;
-    span_width(p, e.text, e.len, 0, start, st); // the formatting where this line begins
+    xtext::link_span link;
+    if (p->hover && p->hover_id == id)
+        link = {p->hover_start, p->hover_end, false};
+    span_width(p, e.text, e.len, 0, start, st, &link); // the formatting where this line begins
     double x = sub == 0 ? e.indent : m.indent();
 
     std::size_t sel_s = 0, sel_e = 0;
@@ -271,8 +278,12 @@ void draw_subline(xtext_private *p, cairo_t *cr, const entry &e, uint64_t id, st
         seg = to;
     };
     for (std::size_t i = start; i < end;) {
+        if (link.settle(i, st)) {
+            flush(i);
+            seg_st = st;
+        }
         format_state next = st;
-        if (std::size_t n = xtext::apply_control(e.text, e.len, i, next, p->config.ignore_hidden)) {
+        if (std::size_t n = xtext::apply_control(e.text, e.len, i, next, p->config.ignore_hidden, link)) {
             flush(i);
             st = next;
             i += n;
@@ -479,6 +490,9 @@ void copy_text(xtext_private *p, bool keep_codes)
     gtk_clipboard_set_text(gtk_widget_get_clipboard(w, GDK_SELECTION_CLIPBOARD), text.c_str(),
                            static_cast<gint>(text.size()));
     gtk_clipboard_set_text(gtk_widget_get_clipboard(w, GDK_SELECTION_PRIMARY), text.c_str(),
+                           static_cast<gint>(text.size()));
+    // Some X programs still paste from the secondary selection.
+    gtk_clipboard_set_text(gtk_widget_get_clipboard(w, GDK_SELECTION_SECONDARY), text.c_str(),
                            static_cast<gint>(text.size()));
 }
 
@@ -908,9 +922,9 @@ void xtext_size_allocate(GtkWidget *widget, GtkAllocation *a)
     if (gtk_widget_get_realized(widget))
         gdk_window_move_resize(gtk_widget_get_window(widget), a->x, a->y, a->width, a->height);
     guarded("text view resize", [&] {
-        if (p->buffer && (a->width != old_w || model(p).wrapped_width() != a->width)) {
+        if (p->buffer && (a->width != old_w || model(p).wrapped_width() != a->width || model(p).needs_rewrap)) {
             // Only the shown buffer is rewrapped; the others when shown.
-            model(p).rewrap(a->width);
+            model(p).rewrap(a->width, a->height);
         }
         update_adjustment(p);
     });
@@ -1083,7 +1097,7 @@ void gtk_xtext_buffer_show(GtkXText *xtext, xtext_buffer *buf, bool render)
     p->buffer = buf;
     const int w = gtk_widget_get_allocated_width(GTK_WIDGET(xtext));
     if (gtk_widget_get_realized(GTK_WIDGET(xtext)) && (buf->model->needs_rewrap || buf->model->wrapped_width() != w))
-        buf->model->rewrap(w);
+        buf->model->rewrap(w, gtk_widget_get_allocated_height(GTK_WIDGET(xtext)));
     update_adjustment(p);
     if (render)
         gtk_widget_queue_draw(GTK_WIDGET(xtext));
@@ -1261,6 +1275,7 @@ bool gtk_xtext_set_font(GtkXText *xtext, const char *name)
 #endif
     pango_font_metrics_unref(fm);
     p->fontheight = std::max(1, p->fontheight);
+    p->config.line_height = p->fontheight;
 
     for (int s = 0; s < 4; ++s) {
         if (p->metrics.styles[s])
@@ -1298,7 +1313,7 @@ bool gtk_xtext_set_font(GtkXText *xtext, const char *name)
         m.set_indent(m.indent());
         const int w = gtk_widget_get_allocated_width(GTK_WIDGET(xtext));
         if (gtk_widget_get_realized(GTK_WIDGET(xtext)))
-            m.rewrap(w);
+            m.rewrap(w, gtk_widget_get_allocated_height(GTK_WIDGET(xtext)));
         update_adjustment(p);
     }
     gtk_xtext_refresh(xtext);
@@ -1328,7 +1343,8 @@ void rewrap_shown(GtkXText *xtext)
     if (!p->buffer)
         return;
     if (gtk_widget_get_realized(GTK_WIDGET(xtext)))
-        model(p).rewrap(gtk_widget_get_allocated_width(GTK_WIDGET(xtext)));
+        model(p).rewrap(gtk_widget_get_allocated_width(GTK_WIDGET(xtext)),
+                        gtk_widget_get_allocated_height(GTK_WIDGET(xtext)));
     schedule_redraw(p);
 }
 } // namespace

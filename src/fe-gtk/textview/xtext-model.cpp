@@ -74,6 +74,30 @@ std::string fold(std::string_view s, std::vector<uint16_t> *from, std::vector<ui
 
 // --- control codes --------------------------------------------------------
 
+bool link_span::settle(std::size_t pos, format_state &st)
+{
+    if (!reset_pending || pos < to)
+        return false;
+    reset_pending = false;
+    const bool changed = st.underline || st.strike;
+    st.underline = st.strike = false;
+    return changed;
+}
+
+std::size_t apply_control(const char *text, std::size_t len, std::size_t pos, format_state &st, bool ignore_hidden,
+                          link_span &link)
+{
+    link.settle(pos, st);
+    if (text[pos] != '\x0F' || pos < link.from || pos >= link.to)
+        return apply_control(text, len, pos, st, ignore_hidden);
+    const bool underline = st.underline, strike = st.strike;
+    st = format_state{};
+    st.underline = underline;
+    st.strike = strike;
+    link.reset_pending = underline || strike;
+    return 1;
+}
+
 std::size_t apply_control(const char *text, std::size_t len, std::size_t pos, format_state &st, bool ignore_hidden)
 {
     switch (text[pos]) {
@@ -388,8 +412,14 @@ void text_buffer::recount_lines()
     }
 }
 
-void text_buffer::rewrap(int width)
+void text_buffer::rewrap(int width, int height)
 {
+    // A window squeezed below one line (a pane dragged shut) shows nothing:
+    // wrapping every line for it would only be undone when it opens again.
+    if (height >= 0 && height < config_->line_height) {
+        needs_rewrap = true;
+        return;
+    }
     needs_rewrap = false;
     // Too narrow to lay anything out: keep the old wrapping.
     if (width < 32 || width < indent_ + 32)

@@ -71,6 +71,20 @@ struct format_state {
 // text) after applying it to `st`. Line feeds and bells are not sequences.
 std::size_t apply_control(const char *text, std::size_t len, std::size_t pos, format_state &st, bool ignore_hidden);
 
+// The link underlined under the pointer, [from, to) in the stored text. A
+// reset inside it leaves underline and strikethrough on until the link ends,
+// so the link reads as one piece; hidden text is not kept, since that would
+// move the text under the pointer while it hovers.
+struct link_span {
+    std::size_t from = 0, to = 0;
+    bool reset_pending = false;
+    // Before drawing text[pos]: ends a reset held back inside the link.
+    // True when it changed `st`.
+    bool settle(std::size_t pos, format_state &st);
+};
+std::size_t apply_control(const char *text, std::size_t len, std::size_t pos, format_state &st, bool ignore_hidden,
+                          link_span &link);
+
 // Calls f(offset, length, state) for each stretch of drawable text between
 // control codes; hidden text is skipped unless `ignore_hidden`.
 void for_each_run(const char *text, std::size_t len, bool ignore_hidden,
@@ -124,6 +138,7 @@ struct view_config {
     int max_lines = 0; // scrollback limit in display lines; <= 2 means none
     int max_indent = 256;
     int stamp_width = 0; // pixel width of a formatted stamp
+    int line_height = 1; // pixels per display line
     bool auto_indent = true;
     bool wordwrap = true;
     bool ignore_hidden = false;
@@ -212,7 +227,9 @@ class text_buffer
     uint64_t line_of(const entry &e) const { return e.first_line - lines_removed_; }
 
     // Wrapping. `width` is the window width in pixels.
-    void rewrap(int width);
+    // Wraps every entry for `width`; skipped (and left pending) while the
+    // window is lower than one line (`height` < 0: not known).
+    void rewrap(int width, int height = -1);
     int wrapped_width() const { return wrap_width_; }
     int indent() const { return indent_; }
     // Sets the separator position (rounded up to the space width); rewraps.
