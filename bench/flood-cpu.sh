@@ -23,6 +23,13 @@
 #   GUI=1    measure the GTK program instead, on a private Xvfb display with
 #            the channel's tab in front at the default window size (as an
 #            unprivileged user when run as root, past the root warning)
+#   INPUT=1  (with GUI=1) halfway through each flood, type a message to a
+#            watcher connection outside the channel with xdotool, and report
+#            how long from its Return key until the watcher has it (the client
+#            is then working through the flood's backlog; the watcher's own
+#            queue is empty, unlike the channel's, where an echo would wait
+#            behind the flood). The typing (ten keys a second) falls inside the
+#            measured flood: read the CPU figures from a run without INPUT.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${BUILD:-$ROOT/build-perf}"
@@ -94,6 +101,7 @@ esac
 CLIENT_PID=$!
 exec 3>"$WORK/client/in"
 
+[ "${GUI:-0}" = 1 ] && export FLOOD_DISPLAY="$GUI_DISPLAY"
 PERF="${PERF:-}" "$PY" - "$PORT" "$CLIENT_PID" "$CFG" "$STDOUT" "${COUNTS[@]}" <<'EOF'
 import os, signal, socket, subprocess, sys, time, glob
 
@@ -213,6 +221,38 @@ log = log_file()
 
 print(f"{os.path.basename(os.readlink(f'/proc/{pid}/exe'))} pid {pid}, standard output to {'a file' if stdout_kind == 'file' else '/dev/null'}, "
       f"load average {open('/proc/loadavg').read().split()[0]}, {os.cpu_count()} CPUs")
+def xdo(*args):
+    env = dict(os.environ, DISPLAY=os.environ["FLOOD_DISPLAY"])
+    return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=False).stdout
+
+def focus_client():
+    ids = xdo("search", "--classname", "org.lumenwick.Lumenwick").split()
+    if not ids:
+        die("no client window to type into")
+    xdo("windowfocus", "--sync", ids[-1])
+
+watcher = None
+
+def measure_input(label):
+    """Types a message during the flood; returns ms from Return until the watcher has it."""
+    text = f"typed-during-flood-{label}-{time.time_ns()}"
+    since = os.path.getsize(log)
+    # At a fast typist's pace (ten keys a second): each key must be handled
+    # before the next, or the backlog shows in the time to the Return key.
+    xdo("type", "--delay", "100", f"/msg watcher {text}")
+    t0 = time.monotonic()
+    xdo("key", "Return")
+    # The client shows (and logs) what it sent at once; the watcher has it
+    # once the client's send queue and the server passed it on.
+    deadline = t0 + 10
+    while not log_has(log, text, since):
+        if time.monotonic() > deadline:
+            die("the message typed during the flood never showed")
+        time.sleep(0.002)
+    shown = (time.monotonic() - t0) * 1000
+    watcher.wait_for(lambda l: text in l, 10)
+    return shown, (time.monotonic() - t0) * 1000
+
 def flood(n, label, record=False):
     """Sends n lines from a fresh connection; prints the client's CPU per line."""
     marker = f"flood-end-{label}-{time.time_ns()}"
@@ -229,9 +269,12 @@ def flood(n, label, record=False):
         time.sleep(0.5)
     ticks0, ns0, t0 = cpu_ticks(), cpu_ns(), time.monotonic()
     chunk = 64 * 1024
+    typed_ms = None
     for off in range(0, len(payload), chunk):
         flooder.sock.sendall(payload[off:off + chunk])
         flooder.drain()
+        if os.environ.get("INPUT") == "1" and typed_ms is None and off >= len(payload) // 2:
+            typed_ms = measure_input(label)
     # Bounded: far longer than any plausible run, short enough to notice a hang.
     deadline = time.monotonic() + 60 + n / 1000
     while not log_has(log, marker, since):
@@ -248,10 +291,16 @@ def flood(n, label, record=False):
         perf.wait(timeout=60)
     flooder.send("QUIT :done\r\n")
     time.sleep(0.5)
+    if typed_ms is not None:
+        print(f"  message typed during the {n}-line flood: shown after {typed_ms[0]:.1f} ms, "
+              f"at the recipient after {typed_ms[1]:.1f} ms")
     return ticks, ns, n / (t1 - t0)
 
 # Not reported: the first lines after the join meet the client still settling
 # in, and come in slowly.
+if os.environ.get("INPUT") == "1":
+    focus_client()
+    watcher = Conn("watcher")
 flood(2000, "warm-up")
 for i, n in enumerate(counts):
     ticks, ns, rate = flood(n, str(i), bool(os.environ.get("PERF")) and i == len(counts) - 1)

@@ -3,7 +3,8 @@
 # private Xvfb display, driven with xdotool the way a user would: a typed
 # line reaches the server, a message in the background tab colours it, the
 # background tab's topic shows when it comes to front, the user list holds
-# the channel's users and the title counts them. Leaves screenshots.
+# the channel's users and the title counts them; a tab detached into a
+# window of its own sends from there and attaches back. Leaves screenshots.
 #
 # usage: mainwin_e2e.sh LUMENWICK_BINARY OUTPUT_DIR
 set -u
@@ -174,6 +175,42 @@ echo "topic shown: $topic"
 xdotool key ctrl+Page_Down
 sleep 0.5
 case "$(title_of "$window")" in *"/ #two"*) ;; *) fail "Control+Page Down did not return to #two" ;; esac
+
+# --- a tab in a window of its own ---------------------------------------------------------------
+# "/gui detach" gives #two its own window; a line typed there reaches the
+# server; "/gui attach" puts it back as a tab of the main window.
+xdotool type --delay 20 "/gui detach"
+xdotool key Return
+own=
+deadline=$((SECONDS + WAIT_S))
+while [ $SECONDS -lt $deadline ]; do
+    own=$(xdotool search --onlyvisible --classname "$APP_CLASS" 2>/dev/null | while read -r id; do
+        [ "$id" != "$window" ] && case "$(title_of "$id")" in *"#two"*) echo "$id"; break ;; esac
+    done)
+    [ -n "$own" ] && break
+    sleep 0.3
+done
+[ -n "$own" ] || fail "no window of its own for #two after /gui detach"
+case "$(title_of "$window")" in *"#two"*) fail "the main window still shows #two: $(title_of "$window")" ;; esac
+xdotool windowactivate --sync "$own" 2>/dev/null || xdotool windowfocus --sync "$own"
+sleep 0.5
+xdotool type --delay 20 "typed in its own window"
+xdotool key Return
+wait_for "$work/bots.log" "PRIVMSG #two :typed in its own window" "line typed in the detached window at the server"
+bot send peerbot PRIVMSG "#two" ":answer to the own window"
+sleep 1
+import -window root "$out/gui-mainwin-detached.png"
+xdotool type --delay 20 "/gui attach"
+xdotool key Return
+deadline=$((SECONDS + WAIT_S))
+while [ $SECONDS -lt $deadline ]; do
+    xdotool search --onlyvisible --classname "$APP_CLASS" 2>/dev/null | grep -qx "$own" || break
+    sleep 0.3
+done
+xdotool search --onlyvisible --classname "$APP_CLASS" 2>/dev/null | grep -qx "$own" && fail "the own window stayed after /gui attach"
+sleep 0.5
+case "$(title_of "$window")" in *"/ #two"*) ;; *) fail "#two did not come back as the tab in front: $(title_of "$window")" ;; esac
+import -window root "$out/gui-mainwin-attached.png"
 
 # --- quit ------------------------------------------------------------------------------------
 kill -TERM "$(cat "$work/pid")"

@@ -1,8 +1,10 @@
 // The main window's rules without a display: switcher order, truncation and
 // focus, tab colours, tab state, closed tabs, layout slots, the row index.
+#include "mainwin/button-commands.h"
 #include "mainwin/tabstate.h"
 #include "switcher/chanview-model.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -227,4 +229,41 @@ TEST(RowIndex, ScansOnceThenRemembersUntilForgotten)
     index.forget(u1);
     EXPECT_TRUE(index.find(u1, &row, scan));
     EXPECT_EQ(scans, 3);
+}
+
+// "op %a" must become one MODE for all selected nicks, never one per nick
+// (the server's mode limit applies per line); other buttons run per nick.
+TEST(Buttons, AllNicksRunOnceOthersOncePerNick)
+{
+    const std::vector<button_target> two = {{"alice", "a@host.one"}, {"bob", ""}};
+    const button_context ctx{"#chan", "Libera", "me"};
+    EXPECT_EQ(button_commands("op %a", two, ctx), (std::vector<std::string>{"op alice bob"}));
+    EXPECT_EQ(button_commands("whois %s %s (%h) in %c on %e as %n", two, ctx),
+              (std::vector<std::string>{"whois alice alice (a@host.one) in #chan on Libera as me",
+                                        "whois bob bob () in #chan on Libera as me"}));
+    // Nothing selected still runs once, with the nick empty.
+    EXPECT_EQ(button_commands("clear", {}, ctx), (std::vector<std::string>{"clear"}));
+    // A word the button cannot have (no arguments are typed) runs nothing.
+    EXPECT_TRUE(button_commands("kick %s %2", two, ctx).empty());
+}
+
+TEST(Replies, RouteAndBarText)
+{
+    EXPECT_EQ(reply_route_for("/me waves", '/', true, true), reply_route::as_typed);
+    EXPECT_EQ(reply_route_for("sure", '/', true, true), reply_route::reply);
+    EXPECT_EQ(reply_route_for("sure", '/', true, false), reply_route::unsupported);
+    EXPECT_EQ(reply_route_for("sure", '/', false, true), reply_route::unsupported);
+    EXPECT_EQ(reply_command('/', "abc123", "sure"), "/REPLY abc123 sure");
+
+    EXPECT_EQ(
+        reply_bar_markup({"id", "", ""}),
+        "<span foreground='#7d8790'>\u21aa Replying to <b>message</b> \u00b7 Original message unavailable</span>");
+    // Markup in the quote is escaped, and a long quote is cut before the
+    // 160th byte when that byte is inside a character: the label would
+    // refuse half a character.
+    const std::string long_text = std::string(159, 'a') + "\u00e9" + "tail";
+    const std::string bar = reply_bar_markup({"id", "<bob>", long_text});
+    EXPECT_NE(bar.find("<b>&lt;bob&gt;</b>"), std::string::npos) << bar;
+    EXPECT_NE(bar.find(std::string(159, 'a') + "</span>"), std::string::npos) << bar;
+    EXPECT_TRUE(g_utf8_validate(bar.c_str(), -1, nullptr));
 }

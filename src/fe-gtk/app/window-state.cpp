@@ -95,7 +95,8 @@ void fe_ctrl_gui(session *sess, fe_gui_action action, int arg)
     case FE_GUI_MENU:
         menu_bar_toggle(false);
         break;
-    case FE_GUI_ATTACH: // every session is a tab of the main window
+    case FE_GUI_ATTACH: // 1 detach, 2 attach, 0 toggle
+        mg_detach(sess, arg);
         break;
     }
 }

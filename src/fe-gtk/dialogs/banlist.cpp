@@ -1,6 +1,7 @@
 // The ban list window of a channel: bans, exceptions, invites and quiets,
 // fetched with mode queries, removable by an operator.
 #include "dialogs/banlist.h"
+#include "dialogs/utilwin.h"
 
 #include "commands/outbound.h"
 #include "dialogs/banlist-model.h"
@@ -97,7 +98,7 @@ void fetch(banlist_window *w)
     }
     gchar_ptr title(g_strdup_printf(_("Ban List (%s, %s) - %s"), w->sess->channel,
                                     serv->announced_name[0] ? serv->announced_name : serv->hostname, "Lumenwick"));
-    gtk_window_set_title(GTK_WINDOW(w->window), title.get());
+    utilwin_set_title(w->window, title.get());
     gtk_list_store_clear(w->store);
     w->rows = 0;
     w->pending = w->selected_types;
@@ -170,7 +171,7 @@ void clear_all(banlist_window *w)
 {
     session *sess = w->sess;
     gchar_ptr text(g_strdup_printf(_("Are you sure you want to remove all listed items in %s?"), sess->channel));
-    GtkWidget *dialog = gtk_message_dialog_new(GTK_WINDOW(w->window), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+    GtkWidget *dialog = gtk_message_dialog_new(utilwin_parent(w->window), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
                                                GTK_BUTTONS_OK_CANCEL, "%s", text.get());
     const int answer = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
@@ -281,12 +282,9 @@ banlist_window *build(session *sess)
     server *serv = sess->server;
     w->avail = banlist_available(serv->chanmodes, serv->have_excepts, serv->have_invex);
 
-    w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gchar_ptr title(g_strdup_printf(_("Ban List (%s) - %s"),
                                     serv->announced_name[0] ? serv->announced_name : serv->hostname, "Lumenwick"));
-    gtk_window_set_title(GTK_WINDOW(w->window), title.get());
-    gtk_window_set_role(GTK_WINDOW(w->window), "BanList");
-    gtk_window_set_default_size(GTK_WINDOW(w->window), 700, 300);
+    w->window = utilwin_new_titled(title.get(), "BanList", 700, 300);
     gtk_widget_set_name(w->window, "lumenwick-banlist");
 
     GtkWidget *vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
@@ -362,15 +360,6 @@ banlist_window *build(session *sess)
     connect_button<clear_all>(w->clear, w.get());
     connect_button<fetch>(w->refresh, w.get());
 
-    g_signal_connect(w->window, "key-press-event",
-                     G_CALLBACK(+[](GtkWidget *win, GdkEventKey *e, gpointer) noexcept -> gboolean {
-                         if (e->keyval != GDK_KEY_Escape)
-                             return FALSE;
-                         gtk_widget_destroy(win);
-                         return TRUE;
-                     }),
-                     nullptr);
-
     banlist_window *raw = w.release();
     windows()[sess] = raw;
     g_signal_connect(raw->window, "destroy", G_CALLBACK(on_destroy), raw);
@@ -387,7 +376,7 @@ void banlist_opengui(session *sess)
         return;
     }
     if (banlist_window *w = window_of(sess)) {
-        gtk_window_present(GTK_WINDOW(w->window));
+        utilwin_present(w->window);
         return;
     }
     fetch(build(sess));

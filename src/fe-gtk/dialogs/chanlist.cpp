@@ -3,6 +3,7 @@
 // (tens of thousands of rows would be slow to copy into a list store), and
 // filters, sorts, saves, copies and joins.
 #include "dialogs/chanlist.h"
+#include "dialogs/utilwin.h"
 
 #include "commands/outbound.h"
 #include "config/cfgfiles.h"
@@ -568,11 +569,8 @@ chanlist_window *build(server *serv)
     if (reset)
         save_settings();
 
-    w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gchar_ptr title(g_strdup_printf(_("Channel List (%s) - %s"), server_get_network(serv, true), "Lumenwick"));
-    gtk_window_set_title(GTK_WINDOW(w->window), title.get());
-    gtk_window_set_role(GTK_WINDOW(w->window), "ChanList");
-    gtk_window_set_default_size(GTK_WINDOW(w->window), 640, 480);
+    w->window = utilwin_new_titled(title.get(), "ChanList", 640, 480);
     gtk_widget_set_name(w->window, "lumenwick-chanlist");
 
     GtkWidget *vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
@@ -679,14 +677,6 @@ chanlist_window *build(server *serv)
     on_clicked(w->save, w.get(), do_save{});
     on_clicked(w->join, w.get(), do_join{});
 
-    g_signal_connect(w->window, "key-press-event",
-                     G_CALLBACK(+[](GtkWidget *win, GdkEventKey *e, gpointer) noexcept -> gboolean {
-                         if (e->keyval != GDK_KEY_Escape)
-                             return FALSE;
-                         gtk_widget_destroy(win);
-                         return TRUE;
-                     }),
-                     nullptr);
     w->model.set_filter(filter_settings(w.get()));
     update_label(w.get());
     w->flush_timer.reset(g_timeout_add(
@@ -713,7 +703,7 @@ void chanlist_opengui(server *serv, bool download_now, const char *list_args)
         return;
     chanlist_window *w = window_of(serv);
     if (w)
-        gtk_window_present(GTK_WINDOW(w->window));
+        utilwin_present(w->window);
     else
         w = build(serv);
     if (download_now)

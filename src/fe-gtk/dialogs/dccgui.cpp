@@ -2,6 +2,7 @@
 // List" for direct chats. Rows mirror the core's DCC records; the buttons
 // act on them through dcc_get, dcc_resume and dcc_abort.
 
+#include "dialogs/utilwin.h"
 #include "support/gtk-handles.h"
 
 #include "base/lumenwick.h"
@@ -355,11 +356,11 @@ GtkWidget *button(GtkWidget *box, const char *label, GCallback cb)
 
 void build_transfer_window()
 {
-    transfers.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(transfers.window), _("Uploads and Downloads"));
+    transfers.window = utilwin_new_titled(_("Uploads and Downloads"), "Transfers", remembered_width, remembered_height);
     gtk_widget_set_name(transfers.window, "lumenwick-dcc-transfers");
-    gtk_window_set_default_size(GTK_WINDOW(transfers.window), remembered_width, remembered_height);
-    g_signal_connect(transfers.window, "configure-event", G_CALLBACK(on_transfer_configure), nullptr);
+    // A tab's size is the main window's, not the transfers window's.
+    if (!utilwin_is_tab(transfers.window))
+        g_signal_connect(transfers.window, "configure-event", G_CALLBACK(on_transfer_configure), nullptr);
     g_signal_connect(transfers.window, "destroy", G_CALLBACK(on_transfer_destroy), nullptr);
 
     GtkWidget *vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
@@ -501,10 +502,8 @@ void on_chat_destroy(GtkWidget *, gpointer) noexcept
 
 void build_chat_window()
 {
-    chats.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(chats.window), _("DCC Chat List"));
+    chats.window = utilwin_new_titled(_("DCC Chat List"), "DCCChats", 550, 180);
     gtk_widget_set_name(chats.window, "lumenwick-dcc-chats");
-    gtk_window_set_default_size(GTK_WINDOW(chats.window), 550, 180);
     g_signal_connect(chats.window, "destroy", G_CALLBACK(on_chat_destroy), nullptr);
     GtkWidget *vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_set_border_width(GTK_CONTAINER(vbox), 6);
@@ -556,7 +555,7 @@ int open_transfer_window(int passive)
 {
     if (transfers.window) {
         if (!passive)
-            gtk_window_present(GTK_WINDOW(transfers.window));
+            utilwin_present(transfers.window);
         return 1;
     }
     build_transfer_window();
@@ -660,7 +659,7 @@ int fe_dcc_open_chat_win(int passive)
     return guarded<int>("fe_dcc_open_chat_win", 0, [&] {
         if (chats.window) {
             if (!passive)
-                gtk_window_present(GTK_WINDOW(chats.window));
+                utilwin_present(chats.window);
             return 1;
         }
         build_chat_window();

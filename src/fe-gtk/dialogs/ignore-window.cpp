@@ -248,7 +248,7 @@ GtkWidget *build_stats(void)
 void ignore_gui_open(void)
 {
     if (win.window) {
-        gtk_window_present(GTK_WINDOW(win.window));
+        utilwin_present(win.window);
         return;
     }
     win.window = utilwin_new(_("Ignore list - %s"), "IgnoreList", 700, 300);

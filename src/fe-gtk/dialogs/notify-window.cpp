@@ -237,7 +237,7 @@ GtkWidget *labelled_entry(GtkWidget *grid, int row, const char *label, const cha
 void notify_gui_open(void)
 {
     if (win.window) {
-        gtk_window_present(GTK_WINDOW(win.window));
+        utilwin_present(win.window);
         return;
     }
     win.window = utilwin_new(_("Friends List - %s"), "Notify", 400, 250);

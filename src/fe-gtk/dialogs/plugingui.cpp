@@ -1,6 +1,6 @@
-// The "Plugins and Scripts" window. A top-level window for now: the tabbed
-// main window that could hold it as a utility tab comes later.
+// The "Plugins and Scripts" window, a utility tab or window by gui_tab_utils.
 #include "dialogs/plugingui.h"
+#include "dialogs/utilwin.h"
 
 #include "base/lumenwick.h"
 #include "commands/outbound.h"
@@ -113,9 +113,9 @@ void on_file_chosen(GtkDialog *dialog, int response, gpointer) noexcept
 void on_load(GtkButton *, gpointer) noexcept
 {
     guarded("plugin load", [] {
-        GtkWidget *dialog = gtk_file_chooser_dialog_new(_("Select a Plugin or Script to load"), GTK_WINDOW(win.window),
-                                                        GTK_FILE_CHOOSER_ACTION_OPEN, _("_Cancel"), GTK_RESPONSE_CANCEL,
-                                                        _("_Open"), GTK_RESPONSE_ACCEPT, nullptr);
+        GtkWidget *dialog = gtk_file_chooser_dialog_new(
+            _("Select a Plugin or Script to load"), utilwin_parent(win.window), GTK_FILE_CHOOSER_ACTION_OPEN,
+            _("_Cancel"), GTK_RESPONSE_CANCEL, _("_Open"), GTK_RESPONSE_ACCEPT, nullptr);
         const std::string addons = std::string(get_xdir()) + "/addons";
         g_mkdir_with_parents(addons.c_str(), 0700);
         gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), addons.c_str());
@@ -126,16 +126,6 @@ void on_load(GtkButton *, gpointer) noexcept
         gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
         g_signal_connect(dialog, "response", G_CALLBACK(on_file_chosen), nullptr);
         gtk_widget_show(dialog);
-    });
-}
-
-gboolean on_key(GtkWidget *window, GdkEventKey *event, gpointer) noexcept
-{
-    return guarded("plugin window key", FALSE, [&]() -> gboolean {
-        if (event->keyval != GDK_KEY_Escape)
-            return FALSE;
-        gtk_widget_destroy(window);
-        return TRUE;
     });
 }
 
@@ -202,16 +192,13 @@ void plugingui_open(session *sess)
 {
     win.sess = sess;
     if (win.window) {
-        gtk_window_present(GTK_WINDOW(win.window));
+        utilwin_present(win.window);
         return;
     }
-    win.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gchar_ptr title(g_strdup_printf(_("Plugins and Scripts - %s"), _(DISPLAY_NAME)));
-    gtk_window_set_title(GTK_WINDOW(win.window), title.get());
+    win.window = utilwin_new(_("Plugins and Scripts - %s"), "Addons", WINDOW_WIDTH, WINDOW_HEIGHT);
     gtk_widget_set_name(win.window, "lumenwick-addons");
-    gtk_window_set_role(GTK_WINDOW(win.window), "Addons");
-    gtk_window_set_default_size(GTK_WINDOW(win.window), WINDOW_WIDTH, WINDOW_HEIGHT);
-    if (GtkWindow *parent = main_window())
+    GtkWindow *parent = main_window();
+    if (parent && !utilwin_is_tab(win.window))
         gtk_window_set_transient_for(GTK_WINDOW(win.window), parent);
 
     GtkWidget *vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
@@ -237,7 +224,6 @@ void plugingui_open(session *sess)
     gtk_container_add(GTK_CONTAINER(buttons), button(_("_Reload"), G_CALLBACK(on_reload)));
     gtk_box_pack_start(GTK_BOX(vbox), buttons, FALSE, FALSE, 0);
 
-    g_signal_connect(win.window, "key-press-event", G_CALLBACK(on_key), nullptr);
     g_signal_connect(win.window, "destroy", G_CALLBACK(on_destroy), nullptr);
     plugingui_refresh();
     gtk_widget_show_all(win.window);

@@ -162,7 +162,7 @@ void on_destroy(GtkWidget *, gpointer) noexcept
 void url_gui_open(void)
 {
     if (win.window) {
-        gtk_window_present(GTK_WINDOW(win.window));
+        utilwin_present(win.window);
         return;
     }
     win.window = utilwin_new(_("URL Grabber - %s"), "UrlGrabber", 400, 256);

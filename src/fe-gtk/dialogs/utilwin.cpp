@@ -1,35 +1,40 @@
 // The frame shared by the utility windows.
 #include "dialogs/utilwin.h"
 
+#include "mainwin/generic-tab.h"
+
 #include "base/lumenwick.h"
 #include "support/gtk-handles.h"
 
-#include <string>
-
-namespace
-{
-
-gboolean close_on_escape(GtkWidget *window, GdkEventKey *event, gpointer) noexcept
-{
-    if (event->keyval != GDK_KEY_Escape)
-        return FALSE;
-    guarded("closing a utility window", [&] { gtk_widget_destroy(window); });
-    return TRUE;
-}
-
-} // namespace
-
 GtkWidget *utilwin_new(const char *title, const char *name, int width, int height)
 {
-    GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gchar_ptr full(g_strdup_printf(title, _(DISPLAY_NAME)));
-    gtk_window_set_title(GTK_WINDOW(window), full.get());
-    gtk_window_set_role(GTK_WINDOW(window), name);
-    gtk_widget_set_name(window, name);
-    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
-    gtk_container_set_border_width(GTK_CONTAINER(window), 6);
-    g_signal_connect(window, "key-press-event", G_CALLBACK(close_on_escape), nullptr);
-    return window;
+    return utilwin_new_titled(full.get(), name, width, height);
+}
+
+GtkWidget *utilwin_new_titled(const char *title, const char *name, int width, int height)
+{
+    return mg_create_generic_tab(name, title, width, height);
+}
+
+bool utilwin_is_tab(GtkWidget *frame)
+{
+    return mg_is_generic_tab(frame);
+}
+
+void utilwin_present(GtkWidget *frame)
+{
+    mg_generic_tab_present(frame);
+}
+
+void utilwin_set_title(GtkWidget *frame, const char *title)
+{
+    mg_generic_tab_set_title(frame, title);
+}
+
+GtkWindow *utilwin_parent(GtkWidget *frame)
+{
+    return mg_generic_tab_parent(frame);
 }
 
 GtkWidget *utilwin_button(GtkWidget *box, const char *label, GCallback handler, gpointer data)

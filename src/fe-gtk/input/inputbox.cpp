@@ -260,9 +260,11 @@ bool run_bindings(GtkWidget *entry, GdkEventKey *event, session *sess, bool only
     return false;
 }
 
-session *front_for_keys()
+// The session a key acts on: the one shown where it was typed (a session in
+// a window of its own, or the main window's tab in front).
+session *front_for_keys(GtkWidget *entry = nullptr)
 {
-    session *sess = mg_front_session();
+    session *sess = entry ? mg_session_of_widget(entry) : mg_front_session();
     if (!sess || !is_session(sess))
         return nullptr;
     current_sess = sess;
@@ -309,13 +311,14 @@ void register_builtin_shortcuts()
         fe_serverlist_open(s);
         return true;
     });
-    for (const char *name : {"new-server-tab", "new-server-window"}) {
-        // Every tab lives in the one main window: a new server window is a tab too.
-        menu_handlers.emplace(name, [](session *) {
-            new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
-            return true;
-        });
-    }
+    menu_handlers.emplace("new-server-tab", [](session *) {
+        new_ircwindow(nullptr, nullptr, SESS_SERVER, 1);
+        return true;
+    });
+    menu_handlers.emplace("new-server-window", [](session *) {
+        mg_detach(new_ircwindow(nullptr, nullptr, SESS_SERVER, 1), 1);
+        return true;
+    });
     menu_handlers.emplace("close", [](session *s) {
         mg_close_sess(s);
         return true;
@@ -403,7 +406,7 @@ void key_connect_entry(GtkWidget *entry)
 
 gboolean key_handle_key_press(GtkWidget *entry, GdkEventKey *event)
 {
-    session *sess = front_for_keys();
+    session *sess = front_for_keys(entry);
     if (!sess)
         return FALSE;
     const gunichar ch = gdk_keyval_to_unicode(event->keyval);

@@ -1,5 +1,5 @@
-// The main window's position and size go into the settings when the user
-// moves or resizes it (gui_win_save), saved a quarter second after the last
+// The main window's position and size (and those of a dialog in a window of
+// its own) go into the settings when the user moves or resizes it (gui_win_save), saved a quarter second after the last
 // change so a drag writes the file once.
 #include "mainwin/maingui.h"
 
@@ -34,9 +34,18 @@ gboolean save_now(gpointer) noexcept
     return G_SOURCE_REMOVE;
 }
 
-gboolean on_configure(GtkWidget *widget, GdkEventConfigure *, gpointer) noexcept
+// Where a kind of window keeps its geometry in the settings.
+struct geometry_fields {
+    int *left, *top, *width, *height;
+};
+geometry_fields main_fields{&prefs.gui_win_left, &prefs.gui_win_top, &prefs.gui_win_width, &prefs.gui_win_height};
+geometry_fields dialog_fields{&prefs.gui_dialog_left, &prefs.gui_dialog_top, &prefs.gui_dialog_width,
+                              &prefs.gui_dialog_height};
+
+gboolean on_configure(GtkWidget *widget, GdkEventConfigure *, gpointer data) noexcept
 {
     guarded("window geometry", [&] {
+        const geometry_fields &f = *static_cast<geometry_fields *>(data);
         if (!prefs.gui_win_save)
             return;
         GdkWindow *gdk = gtk_widget_get_window(widget);
@@ -45,12 +54,12 @@ gboolean on_configure(GtkWidget *widget, GdkEventConfigure *, gpointer) noexcept
         int x, y, w, h;
         gtk_window_get_position(GTK_WINDOW(widget), &x, &y);
         gtk_window_get_size(GTK_WINDOW(widget), &w, &h);
-        if (x == prefs.gui_win_left && y == prefs.gui_win_top && w == prefs.gui_win_width && h == prefs.gui_win_height)
+        if (x == *f.left && y == *f.top && w == *f.width && h == *f.height)
             return;
-        prefs.gui_win_left = x;
-        prefs.gui_win_top = y;
-        prefs.gui_win_width = w;
-        prefs.gui_win_height = h;
+        *f.left = x;
+        *f.top = y;
+        *f.width = w;
+        *f.height = h;
         save_timer.reset(g_timeout_add(SAVE_DELAY_MS, save_now, nullptr));
     });
     return FALSE;
@@ -71,6 +80,11 @@ gboolean on_state(GtkWidget *, GdkEventWindowState *event, gpointer) noexcept
 
 void geometry_connect(GtkWidget *window)
 {
-    g_signal_connect(window, "configure-event", G_CALLBACK(on_configure), nullptr);
+    g_signal_connect(window, "configure-event", G_CALLBACK(on_configure), &main_fields);
     g_signal_connect(window, "window-state-event", G_CALLBACK(on_state), nullptr);
+}
+
+void geometry_connect_dialog(GtkWidget *window)
+{
+    g_signal_connect(window, "configure-event", G_CALLBACK(on_configure), &dialog_fields);
 }

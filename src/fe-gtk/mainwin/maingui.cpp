@@ -9,8 +9,12 @@
 #include "dialogs/utilwin.h"
 #include "input/inputbox.h"
 #include "input/spell-entry.h"
+#include "irc/inbound.h"
+#include "mainwin/buttons.h"
+#include "mainwin/generic-tab.h"
 #include "mainwin/input-codes.h"
 #include "mainwin/layout.h"
+#include "mainwin/reply.h"
 #include "mainwin/searchbar.h"
 #include "mainwin/userlist.h"
 #include "menus/mainmenu.h"
@@ -155,6 +159,17 @@ void make_current(session *sess)
     sess->server->recent_session = sess;
 }
 
+// Calls f(view, session) for every session of `serv` shown now (the tab in
+// front, and sessions in windows of their own).
+template <typename F> void for_each_shown(server *serv, F f)
+{
+    for (GSList *l = sess_list; l; l = l->next) {
+        auto *s = static_cast<session *>(l->data);
+        if (s->server == serv && is_front(s))
+            f(*view_of(s), s);
+    }
+}
+
 bool channel_is_live(session *sess)
 {
     return sess->type == SESS_CHANNEL && sess->channel[0] && sess->server->connected;
@@ -196,71 +211,103 @@ void on_mode_toggled(GtkToggleButton *button, gpointer data) noexcept
 {
     guarded("mode button", [&] {
         const char letter = static_cast<char>(GPOINTER_TO_INT(data));
-        if (!shared || shared->ignore_mode_toggles || !front || !channel_is_live(front))
+        session *sess = mg_session_of_widget(GTK_WIDGET(button));
+        session_view *vp = view_of(sess);
+        if (!vp || vp->ignore_mode_toggles || !channel_is_live(sess))
             return;
-        session_view &v = *shared;
+        session_view &v = *vp;
         const bool on = gtk_toggle_button_get_active(button);
         if (letter == 'b') {
             v.ignore_mode_toggles = true;
             gtk_toggle_button_set_active(button, FALSE);
             v.ignore_mode_toggles = false;
-            banlist_opengui(front);
+            banlist_opengui(sess);
             return;
         }
         if (letter == 'k') {
-            send_mode(front, std::string(on ? "+k " : "-k ") + gtk_entry_get_text(GTK_ENTRY(v.key_entry)));
+            send_mode(sess, std::string(on ? "+k " : "-k ") + gtk_entry_get_text(GTK_ENTRY(v.key_entry)));
             return;
         }
         if (letter == 'l') {
             if (!on) {
-                send_mode(front, "-l");
+                send_mode(sess, "-l");
                 return;
             }
             if (limit_checked(v))
-                send_mode(front, std::string("+l ") + gtk_entry_get_text(GTK_ENTRY(v.limit_entry)));
+                send_mode(sess, std::string("+l ") + gtk_entry_get_text(GTK_ENTRY(v.limit_entry)));
             return;
         }
-        send_mode(front, std::string(on ? "+" : "-") + letter);
+        send_mode(sess, std::string(on ? "+" : "-") + letter);
     });
 }
 
 void on_key_activate(GtkEntry *entry, gpointer) noexcept
 {
     guarded("key entry", [&] {
-        if (front && channel_is_live(front))
-            send_mode(front, std::string("+k ") + gtk_entry_get_text(entry));
+        session *sess = mg_session_of_widget(GTK_WIDGET(entry));
+        if (sess && channel_is_live(sess))
+            send_mode(sess, std::string("+k ") + gtk_entry_get_text(entry));
     });
 }
 
-void on_limit_activate(GtkEntry *, gpointer) noexcept
+void on_limit_activate(GtkEntry *entry, gpointer) noexcept
 {
     guarded("limit entry", [&] {
-        if (shared && front && channel_is_live(front) && limit_checked(*shared))
-            send_mode(front, std::string("+l ") + gtk_entry_get_text(GTK_ENTRY(shared->limit_entry)));
+        session *sess = mg_session_of_widget(GTK_WIDGET(entry));
+        if (sess && channel_is_live(sess) && limit_checked(*view_of(sess)))
+            send_mode(sess, std::string("+l ") + gtk_entry_get_text(entry));
     });
 }
 
 void on_topic_activate(GtkEntry *entry, gpointer) noexcept
 {
     guarded("topic", [&] {
-        if (front && channel_is_live(front)) {
+        session *sess = mg_session_of_widget(GTK_WIDGET(entry));
+        if (sess && channel_is_live(sess)) {
             const char *text = gtk_entry_get_text(entry);
-            gchar_ptr cmd(*text ? g_strdup_printf("TOPIC %s :%s", front->channel, text)
-                                : g_strdup_printf("TOPIC %s", front->channel));
-            handle_command(front, cmd.get(), false);
+            gchar_ptr cmd(*text ? g_strdup_printf("TOPIC %s :%s", sess->channel, text)
+                                : g_strdup_printf("TOPIC %s", sess->channel));
+            handle_command(sess, cmd.get(), false);
         } else {
             gtk_entry_set_text(entry, "");
         }
-        if (shared)
-            gtk_widget_grab_focus(shared->input_entry);
+        if (session_view *v = view_of(sess))
+            gtk_widget_grab_focus(v->input_entry);
     });
+}
+
+// A line typed while answering a message goes as a REPLY where the server
+// takes the tag; elsewhere it goes normally after a notice. True when sent.
+bool send_as_reply(session *sess, char *text)
+{
+    const reply_state *answering = tab_of(sess) ? reply_state_get(sess) : nullptr;
+    if (!answering)
+        return false;
+    const char command_char = prefs.input_command_char[0] ? prefs.input_command_char[0] : '/';
+    server *serv = sess->server;
+    const bool allowed = client_tag_allowed(serv->cap_message_tags, serv->clienttagdeny, "reply");
+    switch (reply_route_for(text, command_char, serv->connected, allowed)) {
+    case reply_route::as_typed:
+        return false;
+    case reply_route::unsupported:
+        mg_reply_set(sess, nullptr);
+        PrintText(sess, _("Replies are not supported on this server. Sending normally.\n"));
+        return false;
+    case reply_route::reply:
+        break;
+    }
+    std::string line = reply_command(command_char, answering->msgid, text);
+    mg_reply_set(sess, nullptr);
+    handle_multiline(sess, line.data(), TRUE, FALSE);
+    return true;
 }
 
 void on_input_activate(GtkEntry *entry, gpointer) noexcept
 {
     static bool busy = false;
     guarded("input", [&] {
-        if (busy || !front)
+        session *sess = mg_session_of_widget(GTK_WIDGET(entry));
+        if (busy || !sess)
             return;
         gchar_ptr text(g_strdup(gtk_entry_get_text(entry)));
         if (!*text)
@@ -268,14 +315,16 @@ void on_input_activate(GtkEntry *entry, gpointer) noexcept
         busy = true;
         gtk_entry_set_text(entry, "");
         busy = false;
+        if (send_as_reply(sess, text.get()))
+            return;
         // The command may close this tab: nothing of it is touched afterwards.
-        handle_multiline(front, text.get(), TRUE, FALSE);
+        handle_multiline(sess, text.get(), TRUE, FALSE);
     });
 }
 
-void on_word_click(GtkWidget *, const char *word, GdkEventButton *event, gpointer) noexcept
+void on_word_click(GtkWidget *view, const char *word, GdkEventButton *event, gpointer) noexcept
 {
-    guarded("word click", [&] { menu_word_clicked(front, word, event); });
+    guarded("word click", [&] { menu_word_clicked(mg_session_of_widget(view), word, event); });
 }
 
 // The entry's own menu gets the formatting codes; the windows are in the menu bar.
@@ -284,9 +333,26 @@ void on_input_popup(GtkEntry *entry, GtkWidget *popup, gpointer) noexcept
     guarded("input popup", [&] {
         if (!GTK_IS_MENU(popup))
             return;
+        session *sess = mg_session_of_widget(GTK_WIDGET(entry));
+        if (!sess)
+            sess = current_sess;
         GtkWidget *separator = gtk_separator_menu_item_new();
         gtk_menu_shell_append(GTK_MENU_SHELL(popup), separator);
         gtk_widget_show(separator);
+        // A window of its own has no tab menu to go back with.
+        if (sess && mg_is_detached(sess)) {
+            GtkWidget *attach = gtk_menu_item_new_with_mnemonic(_("_Attach to Main Window"));
+            g_signal_connect(attach, "activate", G_CALLBACK(+[](GtkMenuItem *, gpointer data) noexcept {
+                                 guarded("attach", [data] {
+                                     auto *s = static_cast<session *>(data);
+                                     if (is_session(s))
+                                         mg_detach(s, 2);
+                                 });
+                             }),
+                             sess);
+            gtk_menu_shell_append(GTK_MENU_SHELL(popup), attach);
+            gtk_widget_show(attach);
+        }
         mg_add_code_menus(GTK_MENU_SHELL(popup), GTK_EDITABLE(entry));
     });
 }
@@ -301,20 +367,23 @@ void nick_chosen(int cancel, char *text, void *) noexcept
     });
 }
 
-void on_nick_clicked(GtkButton *, gpointer) noexcept
+void on_nick_clicked(GtkButton *button, gpointer) noexcept
 {
-    guarded("nick button", [] {
-        if (!front)
+    guarded("nick button", [&] {
+        session *sess = mg_session_of_widget(GTK_WIDGET(button));
+        if (!sess)
             return;
-        fe_get_str(const_cast<char *>(_("Enter new nickname:")), front->server->nick, nick_chosen, nullptr);
+        make_current(sess);
+        fe_get_str(const_cast<char *>(_("Enter new nickname:")), sess->server->nick, nick_chosen, nullptr);
     });
 }
 
-gboolean pulse_progress(gpointer) noexcept
+gboolean pulse_progress(gpointer data) noexcept
 {
-    guarded("progress bar", [] {
-        if (shared && shared->progress_bar)
-            gtk_progress_bar_pulse(GTK_PROGRESS_BAR(shared->progress_bar));
+    guarded("progress bar", [&] {
+        auto *v = static_cast<session_view *>(data);
+        if (v->progress_bar)
+            gtk_progress_bar_pulse(GTK_PROGRESS_BAR(v->progress_bar));
     });
     return G_SOURCE_CONTINUE;
 }
@@ -378,14 +447,24 @@ void switch_to(session *sess);
 
 void tab_focused(chan *ch)
 {
-    if (ch->tag == 0 && is_session(static_cast<session *>(ch->userdata)))
-        switch_to(static_cast<session *>(ch->userdata));
+    if (ch->tag != 0) {
+        if (shared)
+            mg_generic_tab_focus(*shared, ch);
+        return;
+    }
+    if (!is_session(static_cast<session *>(ch->userdata)))
+        return;
+    if (shared)
+        mg_generic_tab_show_chat(*shared);
+    switch_to(static_cast<session *>(ch->userdata));
 }
 
 void tab_close_requested(chan *ch)
 {
     if (ch->tag == 0)
         mg_tab_close(static_cast<session *>(ch->userdata));
+    else
+        mg_generic_tab_close(ch);
 }
 
 void tab_menu_close(GtkMenuItem *, gpointer data) noexcept
@@ -394,6 +473,15 @@ void tab_menu_close(GtkMenuItem *, gpointer data) noexcept
         auto *sess = static_cast<session *>(data);
         if (is_session(sess))
             mg_tab_close(sess);
+    });
+}
+
+void tab_menu_detach(GtkMenuItem *, gpointer data) noexcept
+{
+    guarded("tab menu", [&] {
+        auto *sess = static_cast<session *>(data);
+        if (is_session(sess))
+            mg_detach(sess, 1);
     });
 }
 
@@ -437,8 +525,11 @@ GtkWidget *submenu(GtkWidget *menu, const char *label)
 
 void tab_button(chan *ch, GdkEventButton *event)
 {
-    if (ch->tag != 0)
+    if (ch->tag != 0) {
+        if (event->button == 2 && prefs.gui_tab_middleclose)
+            mg_generic_tab_close(ch);
         return;
+    }
     auto *sess = static_cast<session *>(ch->userdata);
     if (event->button == 2) {
         if (prefs.gui_tab_middleclose)
@@ -467,9 +558,8 @@ void tab_button(chan *ch, GdkEventButton *event)
         add_option(settings, sess, _("Strip _Colors"), &session::text_strip, prefs.text_stripcolor_msg);
         add_option(settings, sess, _("_Hide Join/Part Messages"), &session::text_hidejoinpart, prefs.irc_conf_mode);
     }
-    // A tab of its own window needs the detached view, which is not built yet.
     GtkWidget *detach = gtk_menu_item_new_with_mnemonic(_("_Detach"));
-    gtk_widget_set_sensitive(detach, FALSE);
+    g_signal_connect(detach, "activate", G_CALLBACK(tab_menu_detach), sess);
     gtk_menu_shell_append(GTK_MENU_SHELL(menu), detach);
     GtkWidget *close = gtk_menu_item_new_with_mnemonic(_("_Close"));
     g_signal_connect(close, "activate", G_CALLBACK(tab_menu_close), sess);
@@ -514,6 +604,7 @@ void build_topic_bar(session_view &v)
     gtk_widget_set_name(v.topic_entry, "lumenwick-topicbox");
     atk_object_set_name(gtk_widget_get_accessible(v.topic_entry), "topic");
     g_signal_connect(v.topic_entry, "activate", G_CALLBACK(on_topic_activate), nullptr);
+    mg_topic_connect(v.topic_entry);
     gtk_box_pack_start(GTK_BOX(v.topic_bar), v.topic_entry, TRUE, TRUE, 0);
 
     v.mode_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
@@ -584,29 +675,10 @@ void build_shared_view()
     gtk_box_pack_start(GTK_BOX(v.grid), menu_bar_new(v.window), FALSE, FALSE, 0);
 
     v.center = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
-    build_topic_bar(v);
-    gtk_box_pack_start(GTK_BOX(v.center), v.topic_bar, FALSE, FALSE, 0);
-    v.text_scroll = gtk_scrolled_window_new(nullptr, nullptr);
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(v.text_scroll), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
-    v.text_view = gtk_xtext_new(nullptr, prefs.text_indent && prefs.text_show_sep);
-    gtk_widget_set_name(v.text_view, "lumenwick-textview");
-    atk_object_set_name(gtk_widget_get_accessible(v.text_view), "conversation");
-    // Links, addresses, channels and nicks under the pointer are underlined.
-    gtk_xtext_set_urlcheck_function(GTK_XTEXT(v.text_view),
-                                    [](GtkWidget *, const char *word) { return url_check_word(word); });
-    g_signal_connect(v.text_view, "word_click", G_CALLBACK(on_word_click), nullptr);
-    apply_text_settings(v);
-    if (!gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name())) {
-        fe_message(_("Failed to open any font. I'm out of here!"), FE_MSG_WAIT | FE_MSG_ERROR);
-        exit(1);
-    }
-    gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
-    gtk_box_pack_start(GTK_BOX(v.center), v.text_scroll, TRUE, TRUE, 0);
-    searchbar_create(v);
-    build_input_row(v);
-    gtk_box_pack_start(GTK_BOX(v.center), v.input_row, FALSE, FALSE, 2);
+    mg_build_chat(v);
+    v.notebook = mg_generic_tab_notebook(v.chat);
+    gtk_box_pack_start(GTK_BOX(v.center), v.notebook, TRUE, TRUE, 0);
 
-    userlist_create(v);
     // Icons only as a full set: a tree where some rows have one looks broken.
     const bool tree_icons = pix_tree_server && pix_tree_channel && pix_tree_dialog && pix_tree_util;
     v.switcher = chanview_new(prefs.gui_tab_layout == 2, prefs.gui_tab_trunc, prefs.gui_tab_sort,
@@ -620,8 +692,6 @@ void build_shared_view()
     };
     layout_build(v);
 
-    apply_meter_visibility(v.lag, prefs.gui_lagometer);
-    apply_meter_visibility(v.throttle, prefs.gui_throttlemeter);
     g_signal_connect(v.window, "delete-event", G_CALLBACK(on_delete), nullptr);
     g_signal_connect(v.window, "destroy", G_CALLBACK(on_window_destroy), nullptr);
     g_signal_connect(v.window, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
@@ -651,16 +721,19 @@ void show_parts_for(session_view &v, session *sess)
     for (int i = 0; i < MODE_BUTTONS; i++)
         gtk_widget_set_visible(v.mode_buttons[i], !modes || std::strchr(modes, letters[i]));
     gtk_editable_set_editable(GTK_EDITABLE(v.topic_entry), sess->type != SESS_DIALOG);
+    buttons_show_for(v, sess);
     gtk_widget_set_visible(v.topic_bar, sess->type != SESS_SERVER && prefs.gui_topicbar);
-    layout_show_userlist(v, userlist_wanted(sess->type, prefs.gui_ulist_hide, layout_current()));
+    if (v.owner) // a window of its own: the list beside the text of a channel
+        gtk_widget_set_visible(v.userlist_box, sess->type == SESS_CHANNEL && !prefs.gui_ulist_hide);
+    else
+        layout_show_userlist(v, userlist_wanted(sess->type, prefs.gui_ulist_hide, layout_current()));
 }
 
 void switch_to(session *sess)
 {
-    if (!shared || !is_session(sess))
+    if (!shared || !is_session(sess) || view_of(sess) != shared.get())
         return;
     session_view &v = *shared;
-    tab_state *t = tab_of(sess);
     if (front && front != sess && is_session(front)) {
         // The leaving tab keeps its half-typed line.
         tab_state *old = tab_of(front);
@@ -670,6 +743,21 @@ void switch_to(session *sess)
     }
     front = sess;
     make_current(sess);
+    mg_show_session(v, sess);
+    tab_state *t = tab_of(sess);
+    if (t->tab && sess->has_new_data + sess->has_new_message + sess->has_highlight)
+        mg_set_tab_color(sess, 0);
+    if (t->tab && v.switcher->model.focused != t->tab)
+        chan_focus(t->tab);
+    gtk_widget_grab_focus(v.input_entry);
+    plugin_emit_dummy_print(sess, "Focus Tab");
+}
+
+} // namespace
+
+void mg_show_session(session_view &v, session *sess)
+{
+    tab_state *t = tab_of(sess);
     show_parts_for(v, sess);
     gtk_xtext_buffer_show(GTK_XTEXT(v.text_view), t->buffer, true);
 
@@ -693,7 +781,7 @@ void switch_to(session *sess)
     for (int i = 0; i < MODE_BUTTONS; i++)
         set_mode_button(v, i, t->mode_states[i]);
 
-    shared->progress_pulse.reset();
+    v.progress_pulse.reset();
     if (v.progress_bar)
         gtk_widget_destroy(std::exchange(v.progress_bar, nullptr));
     if (saved.want_progress || t->progress)
@@ -703,15 +791,44 @@ void switch_to(session *sess)
     gtk_button_set_label(GTK_BUTTON(v.nick_button), sess->server->nick[0] ? sess->server->nick : prefs.irc_nick1);
     fe_set_away(sess->server);
     userlist_show(sess);
-    if (t->tab && sess->has_new_data + sess->has_new_message + sess->has_highlight)
-        mg_set_tab_color(sess, 0);
-    if (t->tab && v.switcher->model.focused != t->tab)
-        chan_focus(t->tab);
-    gtk_widget_grab_focus(v.input_entry);
-    plugin_emit_dummy_print(sess, "Focus Tab");
+    mg_reply_update(sess);
 }
 
-} // namespace
+void mg_build_chat(session_view &v)
+{
+    v.chat = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+    build_topic_bar(v);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.topic_bar, FALSE, FALSE, 0);
+    v.text_scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(v.text_scroll), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+    v.text_view = gtk_xtext_new(nullptr, prefs.text_indent && prefs.text_show_sep);
+    gtk_widget_set_name(v.text_view, "lumenwick-textview");
+    atk_object_set_name(gtk_widget_get_accessible(v.text_view), "conversation");
+    // Links, addresses, channels and nicks under the pointer are underlined.
+    gtk_xtext_set_urlcheck_function(GTK_XTEXT(v.text_view),
+                                    [](GtkWidget *, const char *word) { return url_check_word(word); });
+    g_signal_connect(v.text_view, "word_click", G_CALLBACK(on_word_click), nullptr);
+    apply_text_settings(v);
+    if (!gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name())) {
+        fe_message(_("Failed to open any font. I'm out of here!"), FE_MSG_WAIT | FE_MSG_ERROR);
+        exit(1);
+    }
+    gtk_container_add(GTK_CONTAINER(v.text_scroll), v.text_view);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.text_scroll, TRUE, TRUE, 0);
+    // The search bar acts on the main window's tab in front: only the main
+    // window has one.
+    if (!v.owner)
+        searchbar_create(v);
+    reply_build(v);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.reply_bar, FALSE, FALSE, 0);
+    build_input_row(v);
+    gtk_box_pack_start(GTK_BOX(v.chat), v.input_row, FALSE, FALSE, 2);
+
+    userlist_create(v);
+    buttons_build(v);
+    apply_meter_visibility(v.lag, prefs.gui_lagometer);
+    apply_meter_visibility(v.throttle, prefs.gui_throttlemeter);
+}
 
 // --- lookups ---------------------------------------------------------------------------------
 
@@ -727,7 +844,23 @@ tab_state *tab_of(session *sess) noexcept
 
 bool is_front(session *sess) noexcept
 {
-    return sess && sess == front;
+    if (!sess)
+        return false;
+    if (sess == front)
+        return true;
+    session_view *v = view_of(sess);
+    return v && v->owner == sess;
+}
+
+session *mg_session_of_widget(GtkWidget *widget) noexcept
+{
+    if (!widget)
+        return nullptr;
+    GtkWidget *top = gtk_widget_get_toplevel(widget);
+    if (shared && top == shared->window)
+        return front;
+    auto *v = static_cast<session_view *>(g_object_get_data(G_OBJECT(top), "lumenwick-session-view"));
+    return v ? v->owner : nullptr;
 }
 
 session *mg_front_session(void) noexcept
@@ -784,6 +917,16 @@ void sessionwin_apply_font(void) noexcept
 
 void sessionwin_apply_settings(session *sess)
 {
+    if (mg_is_detached(sess) && view_of(sess)->window) {
+        session_view &v = *view_of(sess);
+        apply_meter_visibility(v.lag, prefs.gui_lagometer);
+        apply_meter_visibility(v.throttle, prefs.gui_throttlemeter);
+        apply_text_settings(v);
+        gtk_xtext_set_font(GTK_XTEXT(v.text_view), text_font_name());
+        show_parts_for(v, sess);
+        mg_set_title(sess);
+        return;
+    }
     if (!shared || !shared->window || sess != front)
         return;
     apply_meter_visibility(shared->lag, prefs.gui_lagometer);
@@ -804,14 +947,19 @@ void mg_apply_setup(void)
         if (tab_state *t = tab_of(s))
             gtk_xtext_set_time_stamp(t->buffer, prefs.stamp_text);
     }
-    if (front)
-        sessionwin_apply_settings(front);
+    for (GSList *l = sess_list; l; l = l->next)
+        sessionwin_apply_settings(static_cast<session *>(l->data));
 }
 
 // --- tabs --------------------------------------------------------------------------------------
 
 void mg_bring_tofront_sess(session *sess)
 {
+    if (mg_is_detached(sess)) {
+        if (GtkWidget *window = view_of(sess)->window)
+            gtk_window_present(GTK_WINDOW(window));
+        return;
+    }
     tab_state *t = tab_of(sess);
     if (t && t->tab)
         chan_focus(t->tab);
@@ -825,9 +973,10 @@ void mg_switch_page(bool relative, int number)
 
 void mg_set_title(session *sess)
 {
-    if (!shared || !shared->window || sess != front)
+    session_view *v = is_front(sess) ? view_of(sess) : nullptr;
+    if (!v || !v->window)
         return;
-    gtk_window_set_title(GTK_WINDOW(shared->window), window_title(title_fields_of(*sess)).c_str());
+    gtk_window_set_title(GTK_WINDOW(v->window), window_title(title_fields_of(*sess)).c_str());
 }
 
 void mg_set_tab_color(session *sess, int level)
@@ -957,37 +1106,102 @@ void mg_change_layout(int type)
 
 // --- sessions and windows ----------------------------------------------------------------------
 
+namespace
+{
+// Builds the main window when it is not there; true when it was built now.
+bool ensure_shared_view()
+{
+    if (shared && shared->window)
+        return false;
+    if (shared && shared->switcher)
+        chanview_free(shared->switcher);
+    build_shared_view();
+    return true;
+}
+
+void add_tab(session *sess, bool to_front)
+{
+    tab_state *t = tab_of(sess);
+    t->tab = chanview_add(shared->switcher, sess->channel[0] ? sess->channel : _("<none>"), sess->server, sess,
+                          sess->type == SESS_SERVER, 0, tree_icon_of(sess));
+    if (to_front)
+        chan_focus(t->tab);
+}
+
+// The main window goes with its last tab (sessions in windows of their own
+// do not keep it).
+void close_main_window_unless_tabs(session *except)
+{
+    if (!shared || !shared->window)
+        return;
+    for (GSList *l = sess_list; l; l = l->next) {
+        auto *s = static_cast<session *>(l->data);
+        if (s != except && tab_of(s) && view_of(s) == shared.get())
+            return;
+    }
+    GtkWidget *window = std::exchange(shared->window, nullptr);
+    layout_release(*shared);
+    chanview_free(std::exchange(shared->switcher, nullptr));
+    gtk_widget_destroy(window);
+    front = nullptr;
+}
+} // namespace
+
 void fe_new_window(session *sess, int focus)
 {
-    const bool created = !shared || !shared->window;
-    if (created) {
-        if (shared && shared->switcher)
-            chanview_free(shared->switcher);
-        build_shared_view();
-    }
     auto *t = new tab_state;
     sess->tab_state = t;
-    sess->view = shared.get();
-    t->buffer = gtk_xtext_buffer_new(GTK_XTEXT(shared->text_view));
-    gtk_xtext_set_time_stamp(t->buffer, prefs.stamp_text);
-    userlist_create_model(sess);
     if (!sess->server->recent_session)
         sess->server->recent_session = sess;
     sess->on_replay_done = [](session *s) {
         if (tab_state *ts = tab_of(s))
             gtk_xtext_set_marker_last(ts->buffer);
     };
-    t->tab = chanview_add(shared->switcher, sess->channel[0] ? sess->channel : _("<none>"), sess->server, sess,
-                          sess->type == SESS_SERVER, 0, tree_icon_of(sess));
-
-    const bool to_front =
-        created || !front || prefs.gui_tab_newtofront == 1 || (prefs.gui_tab_newtofront == 2 && focus);
-    if (to_front)
-        chan_focus(t->tab);
+    userlist_create_model(sess);
+    const bool own_window =
+        (sess->type == SESS_CHANNEL && !prefs.gui_tab_chans) || (sess->type == SESS_DIALOG && !prefs.gui_tab_dialogs);
+    if (own_window) {
+        mg_new_detached(sess);
+        gtk_xtext_set_time_stamp(t->buffer, prefs.stamp_text);
+        return;
+    }
+    const bool created = ensure_shared_view();
+    sess->view = shared.get();
+    t->buffer = gtk_xtext_buffer_new(GTK_XTEXT(shared->text_view));
+    gtk_xtext_set_time_stamp(t->buffer, prefs.stamp_text);
+    add_tab(sess, created || !front || prefs.gui_tab_newtofront == 1 || (prefs.gui_tab_newtofront == 2 && focus));
     if (!first_window_done) {
         first_window_done = true;
         g_idle_add(first_window_idle, nullptr);
     }
+}
+
+void mg_untab(session *sess)
+{
+    tab_state *t = tab_of(sess);
+    if (!t || !t->tab || !shared)
+        return;
+    // Removing the focused tab focuses its neighbour, which shows it.
+    if (shared->switcher)
+        chan_remove(t->tab, true);
+    t->tab = nullptr;
+    if (front == sess) {
+        front = nullptr;
+        if (shared->userlist)
+            gtk_tree_view_set_model(GTK_TREE_VIEW(shared->userlist), nullptr);
+    }
+    close_main_window_unless_tabs(sess);
+}
+
+void mg_retab(session *sess)
+{
+    tab_state *t = tab_of(sess);
+    if (!t)
+        return;
+    ensure_shared_view();
+    gtk_xtext_buffer_move(t->buffer, GTK_XTEXT(shared->text_view));
+    sess->view = shared.get();
+    add_tab(sess, true);
 }
 
 void fe_new_server(server *serv)
@@ -998,9 +1212,12 @@ void fe_new_server(server *serv)
 void fe_session_callback(session *sess)
 {
     banlist_session_gone(sess);
-    std::unique_ptr<tab_state> t(tab_of(sess));
-    if (!t)
+    if (!tab_of(sess))
         return;
+    // Its own window goes first; the buffer keeps the text view alive.
+    if (mg_is_detached(sess))
+        mg_detached_free(sess);
+    std::unique_ptr<tab_state> t(tab_of(sess));
     if (front == sess)
         front = nullptr;
     if (t->typing_timer)
@@ -1020,17 +1237,7 @@ void fe_session_callback(session *sess)
     if (front == sess)
         front = nullptr;
 
-    bool any = false;
-    for (GSList *l = sess_list; l; l = l->next)
-        if (l->data != sess && tab_of(static_cast<session *>(l->data)))
-            any = true;
-    if (!any && shared && shared->window) {
-        GtkWidget *window = std::exchange(shared->window, nullptr);
-        layout_release(*shared);
-        chanview_free(std::exchange(shared->switcher, nullptr));
-        gtk_widget_destroy(window);
-        front = nullptr;
-    }
+    close_main_window_unless_tabs(sess);
 }
 
 void fe_server_callback(server *serv)
@@ -1078,8 +1285,8 @@ void fe_clear_channel(session *sess)
         }
     }
     if (is_front(sess)) {
-        gtk_entry_set_text(GTK_ENTRY(shared->topic_entry), "");
-        gtk_widget_set_tooltip_text(shared->topic_entry, nullptr);
+        gtk_entry_set_text(GTK_ENTRY(view_of(sess)->topic_entry), "");
+        gtk_widget_set_tooltip_text(view_of(sess)->topic_entry, nullptr);
     } else {
         t->saved.topic = std::string();
     }
@@ -1097,21 +1304,15 @@ void fe_set_topic(session *sess, char *topic, char *stripped_topic)
         t->saved.topic = shown.get();
         return;
     }
-    gtk_entry_set_text(GTK_ENTRY(shared->topic_entry), shown.get());
-    gtk_widget_set_tooltip_text(shared->topic_entry, *shown ? shown.get() : nullptr);
+    gtk_entry_set_text(GTK_ENTRY(view_of(sess)->topic_entry), shown.get());
+    gtk_widget_set_tooltip_text(view_of(sess)->topic_entry, *shown ? shown.get() : nullptr);
 }
 
-void fe_set_nick(server *serv, char *newnick)
+namespace
 {
-    if (front && front->server == serv && shared)
-        gtk_button_set_label(GTK_BUTTON(shared->nick_button), newnick);
-}
-
-void fe_set_away(server *serv)
+void show_away(session_view &v, server *serv)
 {
-    if (!front || front->server != serv || !shared)
-        return;
-    GtkWidget *label = gtk_bin_get_child(GTK_BIN(shared->nick_button));
+    GtkWidget *label = gtk_bin_get_child(GTK_BIN(v.nick_button));
     if (!GTK_IS_LABEL(label))
         return;
     PangoAttrList *attrs = pango_attr_list_new();
@@ -1125,12 +1326,23 @@ void fe_set_away(server *serv)
     gtk_label_set_attributes(GTK_LABEL(label), attrs);
     pango_attr_list_unref(attrs);
 }
+} // namespace
+
+void fe_set_nick(server *serv, char *newnick)
+{
+    for_each_shown(serv, [&](session_view &v, session *) { gtk_button_set_label(GTK_BUTTON(v.nick_button), newnick); });
+}
+
+void fe_set_away(server *serv)
+{
+    for_each_shown(serv, [&](session_view &v, session *) { show_away(v, serv); });
+}
 
 void fe_update_channel_key(session *sess)
 {
     if (tab_state *t = tab_of(sess)) {
         if (is_front(sess))
-            gtk_entry_set_text(GTK_ENTRY(shared->key_entry), sess->key);
+            gtk_entry_set_text(GTK_ENTRY(view_of(sess)->key_entry), sess->key);
         else
             t->saved.key = sess->key;
     }
@@ -1142,7 +1354,7 @@ void fe_update_channel_limit(session *sess)
     if (tab_state *t = tab_of(sess)) {
         gchar_ptr text(g_strdup_printf("%d", sess->user_limit));
         if (is_front(sess))
-            gtk_entry_set_text(GTK_ENTRY(shared->limit_entry), text.get());
+            gtk_entry_set_text(GTK_ENTRY(view_of(sess)->limit_entry), text.get());
         else
             t->saved.limit = text.get();
     }
@@ -1157,12 +1369,8 @@ void fe_update_mode_buttons(session *sess, char mode, char sign)
         return;
     t->mode_states[i] = sign == '+';
     if (is_front(sess))
-        set_mode_button(*shared, i, sign == '+');
+        set_mode_button(*view_of(sess), i, sign == '+');
 }
-
-void fe_buttons_update(session *) {}
-
-void fe_dlgbuttons_update(session *) {}
 
 void fe_progressbar_start(session *sess)
 {
@@ -1174,7 +1382,7 @@ void fe_progressbar_start(session *sess)
         t->saved.want_progress = true;
         return;
     }
-    session_view &v = *shared;
+    session_view &v = *view_of(sess);
     if (v.progress_bar)
         return;
     v.progress_bar = gtk_progress_bar_new();
@@ -1182,7 +1390,7 @@ void fe_progressbar_start(session *sess)
     gtk_widget_set_valign(v.progress_bar, GTK_ALIGN_CENTER);
     gtk_box_pack_start(GTK_BOX(v.input_row), v.progress_bar, FALSE, FALSE, 2);
     gtk_widget_show(v.progress_bar);
-    v.progress_pulse.reset(g_timeout_add(PROGRESS_PULSE_MS, pulse_progress, nullptr));
+    v.progress_pulse.reset(g_timeout_add(PROGRESS_PULSE_MS, pulse_progress, &v));
 }
 
 void fe_progressbar_end(server *serv)
@@ -1196,11 +1404,11 @@ void fe_progressbar_end(server *serv)
             t->saved.want_progress = false;
         }
     }
-    if (shared && front && front->server == serv) {
-        shared->progress_pulse.reset();
-        if (shared->progress_bar)
-            gtk_widget_destroy(std::exchange(shared->progress_bar, nullptr));
-    }
+    for_each_shown(serv, [](session_view &v, session *) {
+        v.progress_pulse.reset();
+        if (v.progress_bar)
+            gtk_widget_destroy(std::exchange(v.progress_bar, nullptr));
+    });
 }
 
 void fe_set_lag(server *serv, long lag)
@@ -1215,7 +1423,7 @@ void fe_set_lag(server *serv, long lag)
             continue;
         t->lag_tooltip = meter->tooltip;
         if (is_front(s))
-            show_meter(shared->lag, *meter);
+            show_meter(view_of(s)->lag, *meter);
         else
             t->saved.lag = *meter;
     }
@@ -1231,7 +1439,7 @@ void fe_set_throttle(server *serv)
             continue;
         t->throttle_tooltip = meter.tooltip;
         if (is_front(s))
-            show_meter(shared->throttle, meter);
+            show_meter(view_of(s)->throttle, meter);
         else
             t->saved.throttle = meter;
     }
@@ -1296,7 +1504,7 @@ const char *fe_get_inputbox_contents(session *sess)
         return "";
     if (t->saved.input)
         return t->saved.input->c_str();
-    return is_front(sess) ? gtk_entry_get_text(GTK_ENTRY(shared->input_entry)) : "";
+    return is_front(sess) ? gtk_entry_get_text(GTK_ENTRY(view_of(sess)->input_entry)) : "";
 }
 
 int fe_get_inputbox_cursor(session *sess)
@@ -1304,7 +1512,7 @@ int fe_get_inputbox_cursor(session *sess)
     tab_state *t = tab_of(sess);
     if (!t || t->saved.input || !is_front(sess))
         return 0;
-    return gtk_editable_get_position(GTK_EDITABLE(shared->input_entry));
+    return gtk_editable_get_position(GTK_EDITABLE(view_of(sess)->input_entry));
 }
 
 void fe_set_inputbox_contents(session *sess, char *text)
@@ -1313,7 +1521,7 @@ void fe_set_inputbox_contents(session *sess, char *text)
     if (!t)
         return;
     if (is_front(sess))
-        gtk_entry_set_text(GTK_ENTRY(shared->input_entry), text ? text : "");
+        gtk_entry_set_text(GTK_ENTRY(view_of(sess)->input_entry), text ? text : "");
     else
         t->saved.input = text ? text : "";
 }
@@ -1322,7 +1530,7 @@ void fe_set_inputbox_cursor(session *sess, int delta, int pos)
 {
     if (!is_front(sess))
         return;
-    GtkEditable *entry = GTK_EDITABLE(shared->input_entry);
+    GtkEditable *entry = GTK_EDITABLE(view_of(sess)->input_entry);
     if (delta)
         pos += gtk_editable_get_position(entry);
     gtk_editable_set_position(entry, pos);

@@ -4,6 +4,7 @@
 #include "base/guard.h"
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
+#include "dcc/dcc.h"
 #include "net/server.h"
 #include "session/lumenwick.h"
 
@@ -26,11 +27,16 @@ int connected_servers()
     return n;
 }
 
-// The transfer list belongs to the DCC windows; until they are part of the
-// front end no transfer can be running through it.
+// File transfers moving data now; chats and offers not yet taken lose nothing.
 int active_transfers()
 {
-    return 0;
+    int n = 0;
+    for (GSList *l = dcc_list; l; l = l->next) {
+        auto *dcc = static_cast<DCC *>(l->data);
+        if ((dcc->kind == DCC_KIND_SEND || dcc->kind == DCC_KIND_RECV) && dcc->status == STAT_ACTIVE)
+            n++;
+    }
+    return n;
 }
 
 void on_response(GtkDialog *dialog, int response, gpointer) noexcept

@@ -287,7 +287,8 @@ void searchbar_create(session_view &view)
     // so showing the bar shows all of it.
     gtk_container_foreach(
         GTK_CONTAINER(bar.box), [](GtkWidget *w, gpointer) { gtk_widget_show_all(w); }, nullptr);
-    gtk_box_pack_start(GTK_BOX(view.center), bar.box, FALSE, FALSE, 0);
+    // Under the text, inside the chat page (utility tabs have no use for it).
+    gtk_box_pack_start(GTK_BOX(view.chat ? view.chat : view.center), bar.box, FALSE, FALSE, 0);
     // Control+F, G and Shift+G by default (the key bindings' menu shortcuts).
     key_set_menu_shortcut("search-text", [](session *s) {
         mg_search_toggle(s);

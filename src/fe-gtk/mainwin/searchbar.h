@@ -7,7 +7,7 @@
 struct session;
 struct session_view;
 
-// Builds the (hidden) bar and packs it into `view.center`.
+// Builds the (hidden) bar and packs it under the text (`view.chat`).
 void searchbar_create(session_view &view);
 
 // Opens the bar with the focus in its entry, or closes it (clearing the

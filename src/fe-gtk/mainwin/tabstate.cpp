@@ -2,6 +2,9 @@
 
 #include "base/util.h"
 
+#include <glib.h>
+#include <glib/gi18n.h>
+
 #include <cstring>
 #include <string>
 
@@ -127,4 +130,43 @@ bool client_tag_allowed(bool message_tags, const char *deny_list, const char *ta
         if (!*p)
             return true;
     }
+}
+
+reply_route reply_route_for(const char *line, char command_char, bool connected, bool reply_allowed)
+{
+    if (!line || line[0] == command_char)
+        return reply_route::as_typed;
+    return connected && reply_allowed ? reply_route::reply : reply_route::unsupported;
+}
+
+std::string reply_command(char command_char, const std::string &msgid, const char *text)
+{
+    return std::string(1, command_char) + "REPLY " + msgid + " " + text;
+}
+
+namespace
+{
+// Bytes of the original message quoted in the reply bar.
+constexpr std::size_t REPLY_QUOTE_MAX = 160;
+} // namespace
+
+std::string reply_bar_markup(const reply_target &r)
+{
+    std::string quote = r.text;
+    if (quote.size() > REPLY_QUOTE_MAX) {
+        // Cut on a character boundary: half a character is invalid UTF-8,
+        // which the label would refuse as a whole.
+        const char *start = quote.c_str();
+        const char *end = g_utf8_find_prev_char(start, start + REPLY_QUOTE_MAX + 1);
+        quote.resize(end ? static_cast<std::size_t>(end - start) : 0);
+    }
+    gchar *nick = g_markup_escape_text(r.nick.empty() ? _("message") : r.nick.c_str(), -1);
+    gchar *text = g_markup_escape_text(r.text.empty() ? _("Original message unavailable") : quote.c_str(), -1);
+    gchar *markup =
+        g_strdup_printf(_("<span foreground='#7d8790'>\u21aa Replying to <b>%s</b> \u00b7 %s</span>"), nick, text);
+    std::string out = markup;
+    g_free(markup);
+    g_free(text);
+    g_free(nick);
+    return out;
 }

@@ -32,6 +32,14 @@ struct tab_saved {
     bool empty() const;
 };
 
+// The message the input line answers (an IRCv3 reply): its id, author and
+// text (either may be empty when unknown).
+struct reply_target {
+    std::string msgid;
+    std::string nick;
+    std::string text;
+};
+
 // The tab state of one session (sess->tab_state).
 struct tab_state {
     chan *tab = nullptr;
@@ -46,6 +54,18 @@ struct tab_state {
     int typing_sent = 0;           // 0 nothing, 1 "active", 2 "paused" last sent
     unsigned int typing_timer = 0; // main-loop source of the pause notice
 };
+
+// How Enter sends a line while a reply target is set: commands go as
+// typed; text goes as a REPLY when the server is connected and takes the
+// "reply" client tag, and normally (with a notice) otherwise.
+enum class reply_route { as_typed, reply, unsupported };
+reply_route reply_route_for(const char *line, char command_char, bool connected, bool reply_allowed);
+// The command line that sends `text` as a reply to `msgid`.
+std::string reply_command(char command_char, const std::string &msgid, const char *text);
+// The reply bar's Pango markup: the author (or "message") and the quoted
+// text cut to 160 bytes on a character boundary (or "Original message
+// unavailable"), both escaped.
+std::string reply_bar_markup(const reply_target &r);
 
 // Whether a client tag may be sent: message tags negotiated, and the
 // server's CLIENTTAGDENY list (comma-separated) names neither "*", the tag,
@@ -121,6 +141,8 @@ template <typename Row> class row_index
     void put(User *user, const Row &row) { rows_[user] = row; }
     void forget(User *user) { rows_.erase(user); }
     void clear() { rows_.clear(); }
+    // Room for `n` users at once (a burst's end fills the index in one go).
+    void reserve(std::size_t n) { rows_.reserve(n); }
     std::size_t size() const { return rows_.size(); }
 
   private:

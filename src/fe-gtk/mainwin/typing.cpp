@@ -1,4 +1,4 @@
-// Typing notices for the tab in front: "active" when a line is being typed,
+// Typing notices for the session shown where the line is typed: "active" when a line is being typed,
 // "paused" after six quiet seconds, "done" when the line is emptied or
 // becomes a command.
 #include "mainwin/maingui.h"
@@ -57,7 +57,7 @@ gboolean on_pause(gpointer data) noexcept
 void on_changed(GtkEditable *editable, gpointer) noexcept
 {
     guarded("typing", [&] {
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(GTK_WIDGET(editable));
         tab_state *t = tab_of(sess);
         if (!t)
             return;

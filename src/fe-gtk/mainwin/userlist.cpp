@@ -49,7 +49,8 @@ struct user_model {
     std::unordered_map<User *, typing> typing_users;
     unsigned counter = 0;
     source_id typing_timer;
-    bool bulk = false; // a NAMES burst: rows appended, sorted when it ends
+    bool bulk = false;           // a NAMES burst: rows wait in `pending` until it ends
+    std::vector<User *> pending; // users of the burst not in the store yet
 };
 
 user_model *model_of(session *sess)
@@ -117,9 +118,52 @@ int insert_position(user_model *um, User *user)
 
 // Also fills the row index after a burst in the same pass: a later part
 // or quit then never scans 50,000 rows.
+void append_row(user_model *um, User *user, GtkTreeIter *iter);
+
+// The end of a burst: the users so far and those of the burst, sorted once,
+// go into the store in order while no view watches it. Cheaper by far than
+// appending them and reordering 50,000 rows (the reorder alone maps every
+// row through a hash table).
+void flush_pending(user_model *um)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    std::vector<User *> users;
+    users.reserve(static_cast<std::size_t>(gtk_tree_model_iter_n_children(m, nullptr)) + um->pending.size());
+    GtkTreeIter it;
+    for (bool ok = gtk_tree_model_get_iter_first(m, &it); ok; ok = gtk_tree_model_iter_next(m, &it))
+        users.push_back(user_at(um, &it));
+    users.insert(users.end(), um->pending.begin(), um->pending.end());
+    std::vector<User *>().swap(um->pending);
+    if (sorted_setting()) {
+        server *serv = um->sess->server;
+        std::stable_sort(users.begin(), users.end(),
+                         [serv](User *a, User *b) { return compare_users(serv, a, b) < 0; });
+    }
+    // A window of its own keeps its model during a burst: it lets go now.
+    GtkTreeView *shown = nullptr;
+    if (session_view *v = is_front(um->sess) ? view_of(um->sess) : nullptr)
+        if (v->userlist && gtk_tree_view_get_model(GTK_TREE_VIEW(v->userlist)) == m)
+            shown = GTK_TREE_VIEW(v->userlist);
+    if (shown)
+        gtk_tree_view_set_model(shown, nullptr);
+    um->index.clear();
+    um->index.reserve(users.size());
+    gtk_list_store_clear(um->store);
+    for (User *u : users) {
+        append_row(um, u, &it);
+        um->index.put(u, it);
+    }
+    if (shown)
+        gtk_tree_view_set_model(shown, m);
+}
+
 void sort_store(user_model *um)
 {
     const bool was_bulk = std::exchange(um->bulk, false);
+    if (was_bulk && !um->pending.empty()) {
+        flush_pending(um);
+        return;
+    }
     GtkTreeModel *m = GTK_TREE_MODEL(um->store);
     std::vector<User *> users;
     users.reserve(static_cast<std::size_t>(gtk_tree_model_iter_n_children(m, nullptr)));
@@ -229,6 +273,16 @@ void write_row(user_model *um, GtkTreeIter *iter, User *user)
                        user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
 }
 
+void append_row(user_model *um, User *user, GtkTreeIter *iter)
+{
+    GdkRGBA color;
+    const bool colored = nick_color(user, &color);
+    gtk_list_store_insert_with_values(um->store, iter, -1, COL_USER, user, COL_ICON, row_icon(um, user), COL_PREFIX,
+                                      prefix_markup(um->sess->server, user).c_str(), COL_NICK,
+                                      nick_markup(um, user).c_str(), COL_HOST, user->hostname ? user->hostname : "",
+                                      COL_COLOR, colored ? &color : nullptr, -1);
+}
+
 bool scan_for(user_model *um, User *user, GtkTreeIter *out)
 {
     GtkTreeModel *m = GTK_TREE_MODEL(um->store);
@@ -251,11 +305,19 @@ bool find_row(user_model *um, User *user, GtkTreeIter *out)
 
 // --- the view ------------------------------------------------------------
 
-GtkTreeView *view_tree()
+// The tree view showing the session's list now, or null when it is a tab
+// not in front.
+GtkTreeView *view_tree(session *sess)
 {
-    session *front = mg_front_session();
-    session_view *v = front ? view_of(front) : nullptr;
+    session_view *v = is_front(sess) ? view_of(sess) : nullptr;
     return v && v->userlist ? GTK_TREE_VIEW(v->userlist) : nullptr;
+}
+
+// Only the main window's tab in front holds its list back during a NAMES
+// burst; a window of its own keeps its model attached (one pending attach).
+bool holds_back_bursts(session *sess)
+{
+    return sess && sess == mg_front_session();
 }
 
 void schedule_attach(session *sess);
@@ -266,7 +328,7 @@ gboolean attach_model(gpointer) noexcept
     guarded("user list attach", [] {
         attach_idle.release();
         session *sess = std::exchange(attach_pending, nullptr);
-        if (!is_session(sess) || sess != mg_front_session())
+        if (!is_session(sess) || !is_front(sess))
             return;
         user_model *um = model_of(sess);
         // Inside a NAMES burst the list is shown once, when the burst ends
@@ -280,7 +342,7 @@ gboolean attach_model(gpointer) noexcept
         attach_waited = false;
         if (um && um->bulk)
             sort_store(um);
-        GtkTreeView *tree = view_tree();
+        GtkTreeView *tree = view_tree(sess);
         if (tree && um && gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
             gtk_tree_view_set_model(tree, GTK_TREE_MODEL(um->store));
     });
@@ -343,7 +405,7 @@ gboolean typing_tick(gpointer data) noexcept
 void on_row_activated(GtkTreeView *tree, GtkTreePath *path, GtkTreeViewColumn *, gpointer) noexcept
 {
     guarded("user list double click", [&] {
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(GTK_WIDGET(tree));
         if (!sess || !prefs.gui_ulist_doubleclick[0])
             return;
         GdkModifierType state;
@@ -381,7 +443,7 @@ gboolean on_list_button(GtkWidget *widget, GdkEventButton *event, gpointer) noex
     return guarded<gboolean>("user list menu", FALSE, [&]() -> gboolean {
         if (event->type != GDK_BUTTON_PRESS || event->button != 3)
             return FALSE;
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(widget);
         GtkTreeView *tree = GTK_TREE_VIEW(widget);
         GtkTreeModel *model = gtk_tree_view_get_model(tree);
         if (!sess || !model)
@@ -414,13 +476,13 @@ gboolean on_list_button(GtkWidget *widget, GdkEventButton *event, gpointer) noex
     });
 }
 
-gboolean on_list_key(GtkWidget *, GdkEventKey *event, gpointer) noexcept
+gboolean on_list_key(GtkWidget *tree, GdkEventKey *event, gpointer) noexcept
 {
     return guarded<gboolean>("user list key", FALSE, [&]() -> gboolean {
         // Printable keys belong to the input line.
         if (event->keyval < 42 || event->keyval > 122)
             return FALSE;
-        session *sess = mg_front_session();
+        session *sess = mg_session_of_widget(tree);
         session_view *v = sess ? view_of(sess) : nullptr;
         if (!v)
             return FALSE;
@@ -513,7 +575,7 @@ void userlist_free_model(session *sess)
         return;
     if (attach_pending == sess)
         attach_pending = nullptr;
-    if (GtkTreeView *tree = view_tree())
+    if (GtkTreeView *tree = view_tree(sess))
         if (gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store))
             gtk_tree_view_set_model(tree, nullptr);
     g_object_unref(um->store);
@@ -523,14 +585,43 @@ void userlist_free_model(session *sess)
 
 void userlist_show(session *sess)
 {
-    if (GtkTreeView *tree = view_tree()) {
-        gtk_tree_view_set_model(tree, nullptr);
-        // The icon setting may have changed since the view was built.
+    GtkTreeView *tree = view_tree(sess);
+    user_model *um = model_of(sess);
+    // The icon setting may have changed since the view was built.
+    if (tree)
         if (GtkTreeViewColumn *icons = gtk_tree_view_get_column(tree, 0))
             gtk_tree_view_column_set_visible(icons, prefs.gui_ulist_icons);
+    if (tree && um && !holds_back_bursts(sess)) {
+        if (um->bulk)
+            sort_store(um);
+        gtk_tree_view_set_model(tree, GTK_TREE_MODEL(um->store));
+    } else {
+        if (tree)
+            gtk_tree_view_set_model(tree, nullptr);
+        schedule_attach(sess);
     }
-    schedule_attach(sess);
     refresh_count(sess);
+}
+
+std::vector<User *> userlist_selected_users(session *sess)
+{
+    std::vector<User *> out;
+    GtkTreeView *tree = view_tree(sess);
+    user_model *um = model_of(sess);
+    if (!tree || !um || gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
+        return out;
+    GtkTreeModel *m = GTK_TREE_MODEL(um->store);
+    GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(tree), nullptr);
+    for (GList *l = rows; l; l = l->next) {
+        GtkTreeIter iter;
+        User *u = nullptr;
+        if (gtk_tree_model_get_iter(m, &iter, static_cast<GtkTreePath *>(l->data)))
+            gtk_tree_model_get(m, &iter, COL_USER, &u, -1);
+        if (u)
+            out.push_back(u);
+    }
+    g_list_free_full(rows, reinterpret_cast<GDestroyNotify>(gtk_tree_path_free));
+    return out;
 }
 
 void userlist_apply_sort(session *sess)
@@ -558,37 +649,46 @@ void fe_userlist_insert(session *sess, User *user, gboolean)
     user_model *um = model_of(sess);
     if (!um || !user)
         return;
-    // A NAMES burst: rows are appended and sorted once at its end, and the
-    // view of the tab in front lets go of the model meanwhile.
+    // A NAMES burst: users wait and go into the store sorted at its end,
+    // and the view of the tab in front lets go of the model meanwhile.
     if (sess->type == SESS_CHANNEL && !sess->end_of_names)
         um->bulk = true;
-    if (um->bulk && is_front(sess)) {
-        GtkTreeView *tree = view_tree();
+    if (um->bulk && holds_back_bursts(sess)) {
+        GtkTreeView *tree = view_tree(sess);
         if (tree && gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store)) {
             gtk_tree_view_set_model(tree, nullptr);
             schedule_attach(sess);
         }
     }
+    if (um->bulk) {
+        um->pending.push_back(user);
+        return;
+    }
     GtkTreeIter iter;
     GdkRGBA color;
     const bool colored = nick_color(user, &color);
-    gtk_list_store_insert_with_values(
-        um->store, &iter, um->bulk ? -1 : insert_position(um, user), COL_USER, user, COL_ICON, row_icon(um, user),
-        COL_PREFIX, prefix_markup(sess->server, user).c_str(), COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
-        user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
-    // Bursts leave the index to fill itself on lookups.
-    if (!um->bulk)
-        um->index.put(user, iter);
+    gtk_list_store_insert_with_values(um->store, &iter, insert_position(um, user), COL_USER, user, COL_ICON,
+                                      row_icon(um, user), COL_PREFIX, prefix_markup(sess->server, user).c_str(),
+                                      COL_NICK, nick_markup(um, user).c_str(), COL_HOST,
+                                      user->hostname ? user->hostname : "", COL_COLOR, colored ? &color : nullptr, -1);
+    um->index.put(user, iter);
 }
 
 int fe_userlist_remove(session *sess, User *user)
 {
     user_model *um = model_of(sess);
+    if (!um)
+        return 0;
+    // Someone who left during the burst never reaches the store.
+    if (auto at = std::find(um->pending.begin(), um->pending.end(), user); at != um->pending.end()) {
+        um->pending.erase(at);
+        return 0;
+    }
     GtkTreeIter iter;
-    if (!um || !find_row(um, user, &iter))
+    if (!find_row(um, user, &iter))
         return 0;
     bool selected = false;
-    if (GtkTreeView *tree = view_tree())
+    if (GtkTreeView *tree = view_tree(sess))
         if (gtk_tree_view_get_model(tree) == GTK_TREE_MODEL(um->store))
             selected = gtk_tree_selection_iter_is_selected(gtk_tree_view_get_selection(tree), &iter);
     um->index.forget(user);
@@ -611,7 +711,7 @@ void fe_userlist_numbers(session *sess)
     user_model *um = model_of(sess);
     if (um && um->bulk && sess->end_of_names) {
         sort_store(um);
-        if (is_front(sess) && attach_pending == sess) {
+        if (holds_back_bursts(sess) && attach_pending == sess) {
             attach_idle.reset();
             attach_waited = false;
             attach_model(nullptr);
@@ -628,6 +728,7 @@ void fe_userlist_clear(session *sess)
     if (!um)
         return;
     um->index.clear();
+    um->pending.clear();
     um->typing_users.clear();
     um->typing_timer.reset();
     gtk_list_store_clear(um->store);
@@ -636,7 +737,7 @@ void fe_userlist_clear(session *sess)
 void fe_userlist_set_selected(session *sess)
 {
     user_model *um = model_of(sess);
-    GtkTreeView *tree = view_tree();
+    GtkTreeView *tree = view_tree(sess);
     if (!um || !tree || gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))
         return;
     GtkTreeSelection *sel = gtk_tree_view_get_selection(tree);
@@ -653,7 +754,7 @@ void fe_userlist_set_selected(session *sess)
 void fe_uselect(session *sess, char *word[], int do_clear, int scroll_to)
 {
     user_model *um = model_of(sess);
-    GtkTreeView *tree = view_tree();
+    GtkTreeView *tree = view_tree(sess);
     if (!um || !tree || !is_front(sess))
         return;
     if (gtk_tree_view_get_model(tree) != GTK_TREE_MODEL(um->store))

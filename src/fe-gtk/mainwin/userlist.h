@@ -4,6 +4,8 @@
 
 #include <gtk/gtk.h>
 
+#include <vector>
+
 struct server;
 struct session;
 struct session_view;
@@ -17,6 +19,9 @@ void userlist_free_model(session *sess);
 // refreshes the count.
 void userlist_show(session *sess);
 void userlist_apply_sort(session *sess);
+// The users selected in the list where the session is shown now (in list
+// order); empty when it is not shown.
+std::vector<User *> userlist_selected_users(session *sess);
 // Re-inserts every user (display settings changed).
 void userlist_refill(session *sess);
 // Sets every row's status image again (the image set was reloaded); rows

@@ -136,6 +136,24 @@ void on_new_channel_tab(GtkMenuItem *, session *sess)
         new_ircwindow(sess->server, nullptr, SESS_CHANNEL, 1);
 }
 
+// A session made from the menu that goes straight into a window of its own.
+void on_new_server_window(GtkMenuItem *, session *)
+{
+    mg_detach(new_ircwindow(nullptr, nullptr, SESS_SERVER, 1), 1);
+}
+
+void on_new_channel_window(GtkMenuItem *, session *sess)
+{
+    if (sess)
+        mg_detach(new_ircwindow(sess->server, nullptr, SESS_CHANNEL, 1), 1);
+}
+
+void on_detach(GtkMenuItem *, session *sess)
+{
+    if (sess)
+        mg_detach(sess, 0);
+}
+
 void plugin_file_chosen(void *, char *file) noexcept
 {
     guarded("load plugin", [&] {
@@ -375,8 +393,8 @@ void on_about(GtkMenuItem *, session *)
 }
 
 // The table, in order. Items whose window does not exist yet (preferences,
-// list editors, character chart, raw log, detached windows, the
-// documentation) are present and insensitive.
+// list editors, character chart, raw log, the documentation) are present and
+// insensitive.
 const entry main_entries[] = {
     {N_("_Lumenwick"), nullptr, nullptr, TOP, SLOT_NONE, nullptr, true},
     {N_("Network Li_st"), on_network_list, "lwk-menu-network-list", ITEM, SLOT_NONE, "network-list", true},
@@ -384,13 +402,13 @@ const entry main_entries[] = {
     {N_("_New"), nullptr, "lwk-menu-new", SUB, SLOT_NONE, nullptr, true},
     {N_("Server Tab"), on_new_server_tab, nullptr, ITEM, SLOT_NONE, "new-server-tab", true},
     {N_("Channel Tab"), on_new_channel_tab, nullptr, ITEM, SLOT_NONE, nullptr, true},
-    {N_("Server Window"), nullptr, nullptr, ITEM, SLOT_NONE, "new-server-window", false},
-    {N_("Channel Window"), nullptr, nullptr, ITEM, SLOT_NONE, nullptr, false},
+    {N_("Server Window"), on_new_server_window, nullptr, ITEM, SLOT_NONE, "new-server-window", true},
+    {N_("Channel Window"), on_new_channel_window, nullptr, ITEM, SLOT_NONE, nullptr, true},
     {nullptr, nullptr, nullptr, END, SLOT_NONE, nullptr, true},
     {nullptr, nullptr, nullptr, SEP, SLOT_NONE, nullptr, true},
     {N_("_Load Plugin or Script…"), on_load_plugin, "lwk-menu-load-plugin", ITEM, SLOT_NONE, nullptr, true},
     {nullptr, nullptr, nullptr, SEP, SLOT_NONE, nullptr, true},
-    {N_("_Detach"), nullptr, "lwk-menu-detach", ITEM, SLOT_NONE, nullptr, false},
+    {N_("_Detach"), on_detach, "lwk-menu-detach", ITEM, SLOT_NONE, nullptr, true},
     {N_("_Close"), on_close, "lwk-menu-close", ITEM, SLOT_NONE, "close", true},
     {nullptr, nullptr, nullptr, SEP, SLOT_NONE, nullptr, true},
     {N_("_Quit"), on_quit, "lwk-menu-quit", ITEM, SLOT_NONE, "quit", true},

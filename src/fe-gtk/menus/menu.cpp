@@ -17,6 +17,7 @@
 #include "irc/inbound.h"
 #include "irc/userlist.h"
 #include "lists/notify.h"
+#include "mainwin/reply.h"
 #include "net/server.h"
 #include "output/text.h"
 #include "output/url.h"
@@ -211,7 +212,7 @@ void add_info_submenu(GtkWidget *menu, session *sess, const char *nick, const Us
     g_signal_connect(sub, "destroy", G_CALLBACK(on_info_destroyed), nullptr);
 }
 
-struct reply_target {
+struct nick_reply {
     session *sess;
     std::string nick;
 };
@@ -219,7 +220,7 @@ struct reply_target {
 void on_reply(GtkMenuItem *, gpointer data) noexcept
 {
     guarded("reply", [&] {
-        const auto *target = static_cast<const reply_target *>(data);
+        const auto *target = static_cast<const nick_reply *>(data);
         if (!is_session(target->sess))
             return;
         const reply_entry *latest = reply_cache_latest_from(target->sess, target->nick.c_str());
@@ -228,6 +229,7 @@ void on_reply(GtkMenuItem *, gpointer data) noexcept
             return;
         }
         reply_state_set(target->sess, latest->msgid.c_str(), latest->nick.c_str(), nullptr, latest->text.c_str());
+        mg_reply_update(target->sess);
     });
 }
 
@@ -445,7 +447,7 @@ GtkWidget *menu_nickmenu(session *sess, const std::vector<std::string> &nicks)
     menu_fill(menu, menu_build_from_list(popup_list, options), sess, shared);
     if (nicks.size() == 1) {
         GtkWidget *reply = add_item(menu, _("Reply"));
-        attach(reply, "activate", G_CALLBACK(on_reply), new reply_target{sess, nicks.front()});
+        attach(reply, "activate", G_CALLBACK(on_reply), new nick_reply{sess, nicks.front()});
     }
     menu_append_plugin_items(menu, MENU_ROOT_NICK, sess, shared);
     return menu;

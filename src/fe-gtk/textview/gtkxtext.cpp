@@ -1049,6 +1049,31 @@ void gtk_xtext_buffer_free(xtext_buffer *buf)
         g_object_unref(owner);
 }
 
+void gtk_xtext_buffer_move(xtext_buffer *buf, GtkXText *to)
+{
+    if (!buf || !to || buf->xtext == to)
+        return;
+    xtext_private *p = buf->xtext->priv;
+    // A widget's own placeholder buffer never moves.
+    if (p->orig_buffer == buf)
+        return;
+    if (p->selection_buffer == buf)
+        p->selection_buffer = nullptr;
+    if (p->buffer == buf) {
+        p->hover = false;
+        p->selecting = p->button_down = false;
+        p->scroll_timer.reset();
+        p->buffer = p->orig_buffer;
+        if (p->buffer)
+            gtk_xtext_buffer_show(buf->xtext, p->buffer, true);
+    }
+    GtkXText *old = buf->xtext;
+    g_object_ref(to);
+    buf->xtext = to;
+    buf->model->set_config(to->priv->config);
+    g_object_unref(old);
+}
+
 xtext_buffer *gtk_xtext_buffer_shown(GtkXText *xtext)
 {
     return xtext->priv->buffer;

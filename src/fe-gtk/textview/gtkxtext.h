@@ -42,6 +42,9 @@ xtext_buffer *gtk_xtext_buffer_new(GtkXText *xtext);
 void gtk_xtext_buffer_free(xtext_buffer *buf);
 void gtk_xtext_buffer_show(GtkXText *xtext, xtext_buffer *buf, bool render);
 xtext_buffer *gtk_xtext_buffer_shown(GtkXText *xtext);
+// Hands a session's buffer to another widget (a tab getting a window of its
+// own and back); the old widget stops showing it.
+void gtk_xtext_buffer_move(xtext_buffer *buf, GtkXText *to);
 xtext::text_buffer &gtk_xtext_buffer_model(xtext_buffer *buf);
 
 void gtk_xtext_append(xtext_buffer *buf, const char *text, int len, time_t stamp);

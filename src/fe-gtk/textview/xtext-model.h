@@ -197,6 +197,12 @@ class text_buffer
     text_buffer &operator=(const text_buffer &) = delete;
 
     view_config &config() { return *config_; }
+    // Another widget's settings (the buffer moved to it); wrapped again when shown.
+    void set_config(view_config &config)
+    {
+        config_ = &config;
+        needs_rewrap = true;
+    }
 
     change append(std::string_view text, time_t stamp);
     change append_indent(std::string_view left, std::string_view right, time_t stamp);
