@@ -57,6 +57,18 @@ TEST(KeyBindings, OlderTwoLineFormIsReadAndWrittenInTheCurrentForm)
                                      "ACCEL=Tab\nComplete nick/command\nD1!\nD2!\n\n");
 }
 
+// A key GDK names only by its code point ("U+0DB3") is read back as the
+// same key, so a saved file keeps every binding it was given.
+TEST(KeyBindings, KeysNamedByCodePointSurviveASave)
+{
+    const key_parse_result first = key_parse("C\nSinh_ndha\nChange Page\nD1:1\nD2:Relative\n\n");
+    ASSERT_FALSE(first.error);
+    const std::string written = key_write(first.bindings);
+    const key_parse_result again = key_parse(written);
+    ASSERT_FALSE(again.error) << written;
+    EXPECT_EQ(again.bindings, first.bindings);
+}
+
 TEST(KeyBindings, RefusedFileNamesTheLineAndKeepsNothing)
 {
     const std::string good = "ACCEL=Tab\nComplete nick/command\nD1!\nD2!\n\n";

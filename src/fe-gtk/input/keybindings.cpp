@@ -9,6 +9,7 @@
 #include <glib/gi18n.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -158,6 +159,13 @@ unsigned keyval_of(const std::string &name)
 {
     if (name.empty())
         return 0;
+    // A key with no name of its own is written as "U+" and its code point,
+    // which the name lookup does not read back.
+    if (name.size() > 2 && name.starts_with("U+") &&
+        name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos && name.size() <= 8) {
+        const auto code = static_cast<guint32>(std::strtoul(name.c_str() + 2, nullptr, 16));
+        return code ? gdk_unicode_to_keyval(code) : 0;
+    }
     const unsigned k = gdk_keyval_from_name(name.c_str());
     return k == GDK_KEY_VoidSymbol ? 0 : k;
 }
