@@ -5,6 +5,7 @@
 #include "config/cfgfiles.h"
 #include "dcc/dcc.h"
 #include "fe.h"
+#include "gui_main.h"
 #include "gui_support.h"
 #include "irc/proto-irc.h"
 #include "irc/userlist.h"
@@ -28,15 +29,6 @@
 
 namespace
 {
-
-int logged_problems = 0;
-
-GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
-{
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
-        ++logged_problems;
-    return g_log_writer_default(level, fields, n, nullptr);
-}
 
 // Runs the loop until `done` holds; every wait in this file is bounded.
 
@@ -685,29 +677,10 @@ TEST_F(SessionWindow, GuiInfoReportsHiddenWindowsAndTheWindowPointer)
 
 int main(int argc, char **argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    g_log_set_writer_func(count_problems, nullptr, nullptr);
-    g_setenv("TZ", "UTC", TRUE);
-    tzset();
-
-    gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
-    set_xdir(dir);
-    load_default_config();
-    prefs.identd_server = 0; // never listen on a port from a test
-    arg_skip_plugins = 1;
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
-        return 1;
-    }
-    fe_init();
-    const int result = RUN_ALL_TESTS();
-
-    gchar *rm = g_strdup_printf("rm -rf '%s'", dir);
-    if (std::system(rm) != 0)
-        std::fprintf(stderr, "could not remove %s\n", dir);
-    g_free(rm);
-    g_free(dir);
-    return result;
+    return run_gui_tests(argc, argv, [](const char *) {
+        g_setenv("TZ", "UTC", TRUE);
+        tzset();
+    });
 }
 
 // --- DCC windows ------------------------------------------------------------------

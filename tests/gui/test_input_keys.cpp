@@ -8,6 +8,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/keydialog.h"
 #include "fe.h"
+#include "gui_main.h"
 #include "gui_support.h"
 #include "input/inputbox.h"
 #include "input/keybindings.h"
@@ -27,15 +28,6 @@
 
 namespace
 {
-
-int logged_problems = 0;
-
-GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
-{
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
-        ++logged_problems;
-    return g_log_writer_default(level, fields, n, nullptr);
-}
 
 lumenwick_plugin *probe = nullptr;
 std::string keys_seen;
@@ -251,23 +243,5 @@ TEST_F(InputKeys, EditorSavesTheTableAndKeepsItOpenWhenTheFileCannotBeWritten)
 
 int main(int argc, char **argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    g_log_set_writer_func(count_problems, nullptr, nullptr);
-    gchar *dir = g_dir_make_tmp("lumenwick-keys-XXXXXX", nullptr);
-    set_xdir(dir);
-    load_default_config();
-    prefs.identd_server = 0;
-    arg_skip_plugins = 1;
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
-        return 1;
-    }
-    fe_init();
-    const int result = RUN_ALL_TESTS();
-    gchar *rm = g_strdup_printf("rm -rf '%s'", dir);
-    if (std::system(rm) != 0)
-        std::fprintf(stderr, "could not remove %s\n", dir);
-    g_free(rm);
-    g_free(dir);
-    return result;
+    return run_gui_tests(argc, argv);
 }

@@ -3,6 +3,7 @@
 // right clicks on words of the conversation view, the menu bar's items and
 // the items plugins add. Leaves menus-*.png screenshots in the working
 // directory.
+#include "gui_main.h"
 #include "irc_bots.h"
 
 #include "base/lumenwick.h"
@@ -37,15 +38,6 @@ namespace
 {
 
 using connect_test::irc_bots;
-
-int logged_problems = 0;
-
-GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
-{
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
-        ++logged_problems;
-    return g_log_writer_default(level, fields, n, nullptr);
-}
 
 std::string read_file(const std::string &path)
 {
@@ -620,29 +612,12 @@ TEST_F(Menus, MenuBarHidesFromItsViewItemAndComesBackWithGuiMenuToggle)
 
 int main(int argc, char **argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    g_log_set_writer_func(count_problems, nullptr, nullptr);
-    g_setenv("TZ", "UTC", TRUE);
-    tzset();
-    gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
-    set_xdir(dir);
-    load_default_config();
-    list_load_all();
-    prefs.identd_server = 0; // never listen on a port from a test
-    prefs.net_throttle = 0;
-    prefs.gui_join_dialog = 0;
-    g_strlcpy(prefs.irc_nick1, "tester", sizeof prefs.irc_nick1);
-    arg_skip_plugins = 1;
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
-        return 1;
-    }
-    fe_init();
-    const int result = RUN_ALL_TESTS();
-    gchar *rm = g_strdup_printf("rm -rf '%s'", dir);
-    if (std::system(rm) != 0)
-        std::fprintf(stderr, "could not remove %s\n", dir);
-    g_free(rm);
-    g_free(dir);
-    return result;
+    return run_gui_tests(argc, argv, [](const char *) {
+        g_setenv("TZ", "UTC", TRUE);
+        tzset();
+        list_load_all();
+        prefs.net_throttle = 0;
+        prefs.gui_join_dialog = 0;
+        g_strlcpy(prefs.irc_nick1, "tester", sizeof prefs.irc_nick1);
+    });
 }

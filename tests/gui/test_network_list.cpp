@@ -5,6 +5,7 @@
 #include "base/lumenwick.h"
 #include "config/cfgfiles.h"
 #include "fe.h"
+#include "gui_main.h"
 #include "gui_support.h"
 #include "harness.h"
 #include "mainwin/maingui.h"
@@ -29,15 +30,6 @@
 
 namespace
 {
-
-int logged_problems = 0;
-
-GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
-{
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
-        ++logged_problems;
-    return g_log_writer_default(level, fields, n, nullptr);
-}
 
 constexpr const char *LIST_TITLE = "Network List - Lumenwick";
 constexpr const char *ACCOUNT = "netlister";
@@ -657,23 +649,8 @@ TEST_F(HarnessNet, GeneratedCertificateStaysInCertsAndLogsInWithExternal)
 
 int main(int argc, char **argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    g_log_set_writer_func(count_problems, nullptr, nullptr);
-    gchar *dir = g_dir_make_tmp("lumenwick-netlist-XXXXXX", nullptr);
-    set_xdir(dir);
-    load_default_config();
-    prefs.identd_server = 0;
-    prefs.net_auto_reconnectonfail = 0;
-    arg_skip_plugins = 1;
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
-        return 1;
-    }
-    fe_init();
-    servlist_init();
-    const int result = RUN_ALL_TESTS();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    g_free(dir);
-    return result;
+    return run_gui_tests(argc, argv, [](const char *) {
+        prefs.net_auto_reconnectonfail = 0;
+        servlist_init();
+    });
 }

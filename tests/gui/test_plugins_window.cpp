@@ -6,6 +6,7 @@
 #include "config/cfgfiles.h"
 #include "dialogs/plugingui.h"
 #include "fe.h"
+#include "gui_main.h"
 #include "gui_support.h"
 #include "mainwin/maingui.h"
 #include "session/session.h"
@@ -24,15 +25,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-int logged_problems = 0;
-
-GLogWriterOutput count_problems(GLogLevelFlags level, const GLogField *fields, gsize n, gpointer) noexcept
-{
-    if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_ERROR))
-        ++logged_problems;
-    return g_log_writer_default(level, fields, n, nullptr);
-}
 
 // The first descendant of `root` for which `match` holds.
 GtkWidget *find_child(GtkWidget *root, const std::function<bool(GtkWidget *)> &match)
@@ -180,24 +172,5 @@ TEST(PluginsWindow, LoadCopiesAPluginFromOutsideIntoAddonsListsItAndUnloads)
 
 int main(int argc, char **argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    g_log_set_writer_func(count_problems, nullptr, nullptr);
-    gchar *dir = g_dir_make_tmp("lumenwick-gui-XXXXXX", nullptr);
-    set_xdir(dir);
-    load_default_config();
-    make_config_dirs();
-    prefs.identd_server = 0;
-    arg_skip_plugins = 1;
-    if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "no display: run through with-xvfb.sh\n");
-        return 1;
-    }
-    fe_init();
-    const int result = RUN_ALL_TESTS();
-    gchar *rm = g_strdup_printf("rm -rf '%s' '%s-home'", dir, dir);
-    if (std::system(rm) != 0)
-        std::fprintf(stderr, "could not remove %s\n", dir);
-    g_free(rm);
-    g_free(dir);
-    return result;
+    return run_gui_tests(argc, argv, [](const char *) { make_config_dirs(); });
 }
