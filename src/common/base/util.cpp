@@ -1,5 +1,6 @@
 #include "base/util.h"
 
+#include "base/format-codes.h"
 #include "base/lumenwick.h"
 
 #include <dirent.h>
@@ -49,16 +50,6 @@ const unsigned char rfc_tolowertab[256] = {
 namespace
 {
 
-// mIRC formatting bytes (see the text view's code table).
-constexpr unsigned char CODE_BOLD = 0x02;
-constexpr unsigned char CODE_COLOR = 0x03;
-constexpr unsigned char CODE_BEEP = 0x07;
-constexpr unsigned char CODE_HIDDEN = 0x08;
-constexpr unsigned char CODE_RESET = 0x0f;
-constexpr unsigned char CODE_REVERSE = 0x16;
-constexpr unsigned char CODE_ITALIC = 0x1d;
-constexpr unsigned char CODE_STRIKE = 0x1e;
-constexpr unsigned char CODE_UNDERLINE = 0x1f;
 // A colour number is at most two digits ("\00304,12"); a third digit is text.
 constexpr int COLOR_MAX_DIGITS = 2;
 

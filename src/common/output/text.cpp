@@ -5,6 +5,7 @@
 #include "output/text.h"
 
 #include "base/atomicfile.h"
+#include "base/format-codes.h"
 #include "base/lumenwick.h"
 #include "base/util.h"
 #include "config/cfgfiles.h"
@@ -36,16 +37,6 @@ namespace
 
 // Record codes of a compiled format text.
 enum : unsigned char { REC_LITERAL = 0, REC_ARG = 1, REC_END = 2, REC_TAB = 3 };
-
-// Formatting bytes the percent codes stand for.
-constexpr char CODE_BOLD = '\002';
-constexpr char CODE_COLOR = '\003';
-constexpr char CODE_HIDDEN = '\010';
-constexpr char CODE_RESET = '\017';
-constexpr char CODE_REVERSE = '\026';
-constexpr char CODE_ITALIC = '\035';
-constexpr char CODE_STRIKE = '\036';
-constexpr char CODE_UNDERLINE = '\037';
 
 // fe_tray_set_icon's "new message" alert.
 constexpr int TRAY_ICON_MESSAGE = 2;

@@ -1,19 +1,13 @@
 #include "input/input-attrs.h"
 
+#include "base/format-codes.h"
+
 #include <algorithm>
 #include <array>
 
 namespace
 {
 
-constexpr char CODE_BOLD = '\002';
-constexpr char CODE_COLOR = '\003';
-constexpr char CODE_HIDDEN = '\010';
-constexpr char CODE_RESET = '\017';
-constexpr char CODE_REVERSE = '\026';
-constexpr char CODE_ITALIC = '\035';
-constexpr char CODE_STRIKE = '\036';
-constexpr char CODE_UNDERLINE = '\037';
 // The highest colour code; it stands for the text's own colour.
 constexpr int COLOR_DEFAULT_CODE = 99;
 
