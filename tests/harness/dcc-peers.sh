@@ -16,7 +16,15 @@ W="$(mktemp -d /tmp/lumenwick-dcc-peers.XXXXXX)"
 H="$HARNESS_DIR"
 pass=0; fail=0
 ok() { echo "PASS $*"; pass=$((pass + 1)); }
-ko() { echo "FAIL $*"; fail=$((fail + 1)); }
+# A failure shows what both sides said at that moment, so a rare one can be
+# understood from the log alone.
+ko() {
+  echo "FAIL $*"
+  fail=$((fail + 1))
+  grep -i "dcc\|offer" "$W/lumen.out" 2>/dev/null | tail -n 8 | sed 's/^/    lumenwick-text: /'
+  [ -n "${I:-}" ] && "$H/irssi-peer.sh" "$W" screen 2>/dev/null | grep -v '^[[:space:]]*$' | tail -n 8 | sed 's/^/    irssi: /'
+  return 0
+}
 sha() { sha256sum "$1" 2>/dev/null | cut -d' ' -f1; }
 
 cleanup() {
@@ -83,7 +91,7 @@ if "$H/irssi-peer.sh" "$W" up irssipeer '#dcc' >"$W/irssi-up.log" 2>&1; then
   irssi "/dcc send lumen $W/big.bin"
   until_true 60 same "$W/big.bin" "$W/lumen/dl/big.bin" && ok "irssi -> lumen active ($((${SIZE_MB:-64})) MiB)" || ko "irssi -> lumen active"
   irssi "/dcc send -passive lumen $W/odd.bin"
-  until_true 30 same "$W/odd.bin" "$W/lumen/dl/odd.bin" && ok "irssi -> lumen passive" || ko "irssi -> lumen passive"
+  until_true 60 same "$W/odd.bin" "$W/lumen/dl/odd.bin" && ok "irssi -> lumen passive" || ko "irssi -> lumen passive"
 
   lumen "/dcc send irssipeer $W/big.bin"
   until_true 60 same "$W/big.bin" "$I/dl/big.bin" && ok "lumen -> irssi active" || ko "lumen -> irssi active"
