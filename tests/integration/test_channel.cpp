@@ -43,7 +43,7 @@ TEST_F(ChannelTest, EveryEventLandsInItsTab)
 {
     ASSERT_TRUE(lab.start_ircd()) << lab.log();
     const int port = lab.port("irc");
-    ASSERT_NO_FATAL_FAILURE(start_client({"irc_auto_rejoin 1", "irc_who_join 1"}));
+    ASSERT_NO_FATAL_FAILURE(start_client({QUICK_SUCCESSION, "irc_auto_rejoin 1", "irc_who_join 1"}));
     bots = std::make_unique<irc_bots>(port);
 
     // alice opens both channels (and so holds their operator status);
